@@ -1,0 +1,15 @@
+#pragma once
+// Windows-1252, the 8-bit code page of the host product's files. Internal
+// text is UTF-8.
+#include <string>
+#include <string_view>
+
+namespace kw {
+
+// Each byte becomes one character; the five unassigned bytes map to the C1
+// control of the same number, as Windows does.
+std::string Cp1252ToUtf8(std::string_view bytes);
+// Characters without a Windows-1252 byte become '?'; invalid UTF-8 bytes too.
+std::string Utf8ToCp1252(std::string_view text);
+
+}  // namespace kw

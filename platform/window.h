@@ -1,0 +1,43 @@
+#pragma once
+// Window system seam: the few operations the run needs from the window
+// `Frm_Kwandor_Upd`, whatever shows it (a desktop window or the console).
+#include <string_view>
+
+namespace kw {
+
+// Message box styles and results as the platform numbers them.
+constexpr int MB_OK = 0;
+constexpr int MB_ICONCRITICAL = 16;   // OK with the critical-stop icon
+constexpr int MB_YESNO_QUESTION = 36; // Yes and No with the question icon, Yes default
+constexpr int IDOK = 1;
+constexpr int IDYES = 6;
+constexpr int IDNO = 7;
+
+constexpr int POINTER_DEFAULT = 0;
+constexpr int POINTER_HOURGLASS = 11;
+
+struct TwipsSize {
+  int width = 0;
+  int height = 0;
+};
+
+class WindowSystem {
+ public:
+  virtual ~WindowSystem() = default;
+  // label is 1 to 4 (`Label1` to `Label4`).
+  virtual void SetLabel(int label, std::string_view text) = 0;
+  virtual TwipsSize ScreenSize() = 0;
+  virtual TwipsSize WindowSize() = 0;  // outer size
+  virtual void Move(int leftTwips, int topTwips) = 0;
+  virtual void Show() = 0;
+  virtual void SetMousePointer(int pointer) = 0;
+  // Processes pending events. False when the user asked to end the program
+  // (window closed, Ctrl-C); the run then goes to its end.
+  virtual bool ProcessEvents() = 0;
+  // Modal; the title is always the program's. Returns the button number.
+  virtual int MessageBox(std::string_view text, int style) = 0;
+  // Closes the window; the program ends right after.
+  virtual void EndProgram() = 0;
+};
+
+}  // namespace kw

@@ -1,0 +1,137 @@
+#include "platform/wine/wine_paths.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+namespace kw {
+namespace {
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
+// Lower case for ASCII and the Latin-1 letters in UTF-8 (À-Þ → à-þ).
+std::string Fold(std::string_view s) {
+  std::string out(s);
+  for (size_t i = 0; i < out.size(); ++i) {
+    auto c = static_cast<unsigned char>(out[i]);
+    if (c >= 'A' && c <= 'Z') {
+      out[i] = static_cast<char>(c + 32);
+    } else if (c == 0xC3 && i + 1 < out.size()) {
+      auto d = static_cast<unsigned char>(out[i + 1]);
+      if (d >= 0x80 && d <= 0x9E && d != 0x97) out[i + 1] = static_cast<char>(d + 0x20);
+      ++i;
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> SplitParts(std::string_view path) {
+  std::vector<std::string> parts;
+  std::string cur;
+  for (char c : path) {
+    if (c == '\\' || c == '/') {
+      if (!cur.empty()) parts.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  if (!cur.empty()) parts.push_back(cur);
+  return parts;
+}
+
+// Appends parts below base, matching names without regard to case.
+std::string Descend(std::string base, const std::vector<std::string>& parts) {
+  std::vector<std::string> stack;
+  for (const auto& p : parts) {
+    if (p == ".") continue;
+    if (p == "..") {
+      if (!stack.empty()) stack.pop_back();
+      continue;
+    }
+    stack.push_back(p);
+  }
+  for (const auto& p : stack) {
+    std::string found = FindNameNoCase(base, p);
+    base += "/" + (found.empty() ? p : found);
+  }
+  return base;
+}
+
+}  // namespace
+
+std::string FindNameNoCase(const std::string& dir, const std::string& name) {
+  if (Exists(dir + "/" + name)) return name;
+  std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
+  if (!d) return {};
+  const std::string want = Fold(name);
+  while (dirent* e = readdir(d.get())) {
+    if (Fold(e->d_name) == want) return e->d_name;
+  }
+  return {};
+}
+
+WinePaths::WinePaths(std::string prefix) : prefix_(std::move(prefix)) {
+  while (prefix_.size() > 1 && prefix_.back() == '/') prefix_.pop_back();
+}
+
+WinePaths WinePaths::FromEnvironment() {
+  const char* p = std::getenv("WINEPREFIX");
+  if (p && *p) return WinePaths(p);
+  const char* home = std::getenv("HOME");
+  return WinePaths(std::string(home ? home : "") + "/.wine");
+}
+
+std::string WinePaths::WindowsDir() const { return ToHost("C:\\windows"); }
+
+std::string WinePaths::CurrentDrive() const {
+  // The drive whose target holds the current directory; Wine's usual
+  // fallback is z:, the host's root.
+  char cwd[4096];
+  std::string here = getcwd(cwd, sizeof cwd) ? cwd : "/";
+  std::string best = "z:";
+  size_t bestLen = 0;
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    std::string link = prefix_ + "/dosdevices/" + letter + ":";
+    char real[4096];
+    if (!realpath(link.c_str(), real)) continue;
+    std::string target = real;
+    if ((here == target || here.rfind(target + "/", 0) == 0 || target == "/") &&
+        target.size() > bestLen) {
+      best = std::string(1, letter) + ":";
+      bestLen = target.size();
+    }
+  }
+  return best;
+}
+
+std::string WinePaths::ToHost(std::string_view path) const {
+  if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/'))
+    return {};  // UNC and device paths are not mapped
+  std::string drive;
+  std::string_view rest = path;
+  if (path.size() >= 2 && path[1] == ':') {
+    const char letter = static_cast<char>(std::tolower(static_cast<unsigned char>(path[0])));
+    if (letter < 'a' || letter > 'z') return {};
+    drive = std::string(1, letter) + ":";
+    rest = path.substr(2);
+  } else if (!path.empty() && (path[0] == '\\' || path[0] == '/')) {
+    drive = CurrentDrive();
+  } else {
+    char cwd[4096];
+    return Descend(getcwd(cwd, sizeof cwd) ? cwd : ".", SplitParts(path));
+  }
+  const std::string root = prefix_ + "/dosdevices/" + drive;
+  if (!Exists(root)) return {};
+  return Descend(root, SplitParts(rest));
+}
+
+}  // namespace kw
