@@ -1,0 +1,113 @@
+#include "platform/console/console_window.h"
+
+#include <chrono>
+#include <csignal>
+
+namespace kw {
+namespace {
+
+volatile std::sig_atomic_t gInterrupted = 0;
+
+void OnInterrupt(int) { gInterrupted = 1; }
+
+constexpr double kStatusInterval = 0.1;  // seconds between status redraws
+
+double Now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+std::string ConsoleLines(std::string_view text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+ConsoleWindow::ConsoleWindow(std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal)
+    : in_(in), out_(out), inTty_(inIsTerminal), outTty_(outIsTerminal) {}
+
+void ConsoleWindow::InstallInterruptHandler() {
+  struct sigaction sa {};
+  sa.sa_handler = OnInterrupt;
+  sigemptyset(&sa.sa_mask);
+  // No SA_RESTART: a prompt waiting for input returns at once. SA_RESETHAND:
+  // a second Ctrl-C ends the process.
+  sa.sa_flags = SA_RESETHAND;
+  sigaction(SIGINT, &sa, nullptr);
+}
+
+bool ConsoleWindow::Interrupted() { return gInterrupted != 0; }
+
+void ConsoleWindow::SetLabel(int label, std::string_view text) {
+  if (label < 1 || label > 4) return;
+  if (label == 3) {
+    if (labels_[3] != text) {
+      labels_[3].assign(text);
+      statusDirty_ = true;
+    }
+    return;
+  }
+  if (labels_[label] == text) return;
+  labels_[label].assign(text);
+  if (label == 4) return;
+  ClearStatus();
+  std::fprintf(out_, "%s\n", ConsoleLines(text).c_str());
+  std::fflush(out_);
+}
+
+bool ConsoleWindow::ProcessEvents() {
+  DrawStatus(false);
+  return !Interrupted();
+}
+
+void ConsoleWindow::DrawStatus(bool force) {
+  if (!outTty_ || !statusDirty_) return;
+  const double now = Now();
+  if (!force && now - lastDraw_ < kStatusInterval) return;
+  lastDraw_ = now;
+  statusDirty_ = false;
+  statusShown_ = true;
+  std::fprintf(out_, "\r%s\x1b[K", ConsoleLines(labels_[3]).c_str());
+  std::fflush(out_);
+}
+
+void ConsoleWindow::ClearStatus() {
+  if (!statusShown_) return;
+  std::fputs("\r\x1b[K", out_);
+  statusShown_ = false;
+  statusDirty_ = !labels_[3].empty();
+}
+
+int ConsoleWindow::MessageBox(std::string_view text, int style) {
+  ClearStatus();
+  const char* prompt = style == MB_YESNO_QUESTION ? "Frage [Ja/Nein] "
+                       : style == MB_ICONCRITICAL ? "Fehler [OK] "
+                                                  : "[OK] ";
+  std::fprintf(out_, "%s\n%s", ConsoleLines(text).c_str(), prompt);
+  std::fflush(out_);
+  std::string answer;
+  int c;
+  while ((c = std::fgetc(in_)) != EOF && c != '\n') answer += static_cast<char>(c);
+  if (c == EOF) clearerr(in_);
+  if (!inTty_ || c == EOF) std::fputc('\n', out_);
+  std::fflush(out_);
+  if (style != MB_YESNO_QUESTION) return IDOK;
+  const char first = answer.empty() ? '\0' : answer[0];
+  return first == 'j' || first == 'J' || first == 'y' || first == 'Y' ? IDYES : IDNO;
+}
+
+void ConsoleWindow::EndProgram() {
+  if (statusShown_) std::fputc('\n', out_);
+  statusShown_ = false;
+  std::fflush(out_);
+}
+
+}  // namespace kw

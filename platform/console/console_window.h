@@ -1,0 +1,49 @@
+#pragma once
+// The window shown on a terminal: label 1 and 2 changes are printed as lines,
+// label 3 is a status line overwritten in place (only on a terminal, at most
+// ten times a second), message boxes print their text and a prompt and read
+// the answer from a line of input. Ctrl-C asks the run to end.
+#include <cstdio>
+#include <string>
+
+#include "platform/window.h"
+
+namespace kw {
+
+class ConsoleWindow : public WindowSystem {
+ public:
+  // in and out are not owned. outIsTerminal decides whether label 3 is shown;
+  // inIsTerminal whether the answer to a prompt echoes its own line end.
+  ConsoleWindow(std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal);
+
+  // Routes SIGINT to a flag that the next ProcessEvents reports; a second
+  // Ctrl-C ends the process at once.
+  static void InstallInterruptHandler();
+  static bool Interrupted();
+
+  void SetLabel(int label, std::string_view text) override;
+  TwipsSize ScreenSize() override { return {}; }
+  TwipsSize WindowSize() override { return {}; }
+  void Move(int, int) override {}
+  void Show() override {}
+  void SetMousePointer(int) override {}
+  bool ProcessEvents() override;
+  int MessageBox(std::string_view text, int style) override;
+  void EndProgram() override;
+
+ private:
+  void ClearStatus();
+  void DrawStatus(bool force);
+  std::FILE* in_;
+  std::FILE* out_;
+  bool inTty_, outTty_;
+  std::string labels_[5];
+  bool statusDirty_ = false;
+  bool statusShown_ = false;
+  double lastDraw_ = -1;
+};
+
+// Shows CR LF, and a CR or LF alone, as line breaks.
+std::string ConsoleLines(std::string_view text);
+
+}  // namespace kw

@@ -1,0 +1,284 @@
+#include "tools/sample/installation.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <random>
+#include <stdexcept>
+
+#include "tools/sample/def_writer.h"
+#include "tools/sample/public_pro_writer.h"
+#include "tools/sample/sample_files.h"
+
+namespace kw::sample {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Place {
+  const char* land;
+  const char* plz;
+  const char* ort;
+  const char* telvor;
+};
+
+// Places of the old area code 01 (Zürich and around).
+constexpr Place kZurich[] = {
+    {"CH", "8001", "Zürich", "01"},         {"CH", "8002", "Zürich", "01"},
+    {"CH", "8003", "Zürich", "01"},         {"CH", "8004", "Zürich", "01"},
+    {"CH", "8005", "Zürich", "01"},         {"CH", "8006", "Zürich", "01"},
+    {"CH", "8008", "Zürich", "01"},         {"CH", "8032", "Zürich", "01"},
+    {"CH", "8037", "Zürich", "01"},         {"CH", "8038", "Zürich", "01"},
+    {"CH", "8041", "Zürich", "01"},         {"CH", "8044", "Zürich", "01"},
+    {"CH", "8045", "Zürich", "01"},         {"CH", "8046", "Zürich", "01"},
+    {"CH", "8047", "Zürich", "01"},         {"CH", "8048", "Zürich", "01"},
+    {"CH", "8049", "Zürich", "01"},         {"CH", "8050", "Zürich", "01"},
+    {"CH", "8051", "Zürich", "01"},         {"CH", "8052", "Zürich", "01"},
+    {"CH", "8053", "Zürich", "01"},         {"CH", "8055", "Zürich", "01"},
+    {"CH", "8057", "Zürich", "01"},         {"CH", "8064", "Zürich", "01"},
+    {"CH", "8102", "Oberengstringen", "01"}, {"CH", "8103", "Unterengstringen", "01"},
+    {"CH", "8104", "Weiningen ZH", "01"},   {"CH", "8105", "Regensdorf", "01"},
+    {"CH", "8134", "Adliswil", "01"},       {"CH", "8135", "Langnau am Albis", "01"},
+    {"CH", "8142", "Uitikon Waldegg", "01"}, {"CH", "8152", "Glattbrugg", "01"},
+    {"CH", "8153", "Rümlang", "01"},        {"CH", "8302", "Kloten", "01"},
+    {"CH", "8304", "Wallisellen", "01"},    {"CH", "8305", "Dietlikon", "01"},
+    {"CH", "8600", "Dübendorf", "01"},      {"CH", "8700", "Küsnacht ZH", "01"},
+    {"CH", "8702", "Zollikon", "01"},       {"CH", "8703", "Erlenbach ZH", "01"},
+    {"CH", "8800", "Thalwil", "01"},        {"CH", "8802", "Kilchberg ZH", "01"},
+    {"CH", "8803", "Rüschlikon", "01"},     {"CH", "8810", "Horgen", "01"},
+    {"CH", "8902", "Urdorf", "01"},         {"CH", "8952", "Schlieren", "01"},
+    {"CH", "8953", "Dietikon", "01"},
+};
+
+// Swiss places with other area codes, and values that must stay as they are.
+constexpr Place kSwiss[] = {
+    {"CH", "3011", "Bern", "031"},        {"CH", "3600", "Thun", "033"},
+    {"CH", "4001", "Basel", "061"},       {"CH", "1201", "Genève", "022"},
+    {"CH", "1003", "Lausanne", "021"},    {"CH", "6003", "Luzern", "041"},
+    {"CH", "9000", "St. Gallen", "071"},  {"CH", "8400", "Winterthur", "052"},
+    {"CH", "7000", "Chur", "081"},        {"CH", "6900", "Lugano", "091"},
+    {"CH", "2000", "Neuchâtel", "032"},   {"CH", "1700", "Fribourg", "026"},
+    {"CH", "5000", "Aarau", "062"},       {"CH", "8200", "Schaffhausen", "052"},
+    {"CH", "6300", "Zug", "041"},         {"CH", "1950", "Sion", "027"},
+    {"CH", "2502", "Biel/Bienne", "032"}, {"CH", "8500", "Frauenfeld", "052"},
+    {"CH", "4500", "Solothurn", "032"},   {"CH", "8620", "Wetzikon ZH", "01"},
+    {"CH", "8001", "Zürich", "044"},      {"CH", "8050", "Zürich", "043"},
+    {"CH", "8610", "Uster", "010"},       {"CH", "8340", "Hinwil", "1"},
+};
+
+// Other countries, some with an area code 01 of their own.
+constexpr Place kForeign[] = {
+    {"A", "1010", "Wien", "01"},        {"A", "6020", "Innsbruck", "0512"},
+    {"F", "75001", "Paris", "01"},      {"D", "80331", "München", "089"},
+    {"D", "78462", "Konstanz", "07531"}, {"FL", "9490", "Vaduz", "075"},
+    {"I", "20121", "Milano", "02"},
+};
+
+constexpr const char* kFirst[] = {"Anna", "Beat", "Claudia", "Daniel", "Eva", "Felix", "Gabriela",
+                                  "Hans", "Irène", "Jürg", "Käthi", "Lukas", "Monika", "Niklaus",
+                                  "Olivia", "Peter", "Regula", "Stefan", "Ursula", "Werner"};
+constexpr const char* kLast[] = {"Müller", "Meier", "Schmid", "Keller", "Weber", "Huber",
+                                 "Schneider", "Meyer", "Steiner", "Fischer", "Gerber", "Brunner",
+                                 "Baumann", "Frei", "Zimmermann", "Moser", "Widmer", "Graf"};
+constexpr const char* kStreets[] = {"Bahnhofstrasse", "Dorfstrasse", "Hauptstrasse",
+                                    "Seestrasse", "Kirchweg", "Schulhausstrasse", "Im Grüt",
+                                    "Rosenweg", "Industriestrasse", "Limmatquai"};
+
+class Db {
+ public:
+  explicit Db(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    fs::remove(path);
+    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("cannot create " + path);
+    Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN");
+  }
+  ~Db() { sqlite3_close(db_); }
+  void Exec(const std::string& sql) {
+    char* err = nullptr;
+    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+      std::string msg = err ? err : "?";
+      sqlite3_free(err);
+      throw std::runtime_error(msg);
+    }
+  }
+  sqlite3_stmt* Prepare(const std::string& sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
+      throw std::runtime_error(sqlite3_errmsg(db_));
+    return st;
+  }
+  void Step(sqlite3_stmt* st) {
+    if (sqlite3_step(st) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db_));
+    sqlite3_reset(st);
+  }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+void Bind(sqlite3_stmt* st, int i, const std::string& v) {
+  sqlite3_bind_text(st, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+}
+
+template <class T, size_t N>
+const T& Pick(const T (&a)[N], std::mt19937& rng) {
+  return a[rng() % N];
+}
+
+// About a third of all rows are Swiss rows with "01"; the rest mixes other
+// Swiss codes, values that only look alike, and other countries.
+const Place& PickPlace(std::mt19937& rng) {
+  const unsigned r = rng() % 6;
+  if (r < 2) return Pick(kZurich, rng);
+  if (r < 5) return Pick(kSwiss, rng);
+  return Pick(kForeign, rng);
+}
+
+std::string Digits(std::mt19937& rng, int n) {
+  std::string s;
+  for (int i = 0; i < n; ++i) s += static_cast<char>('0' + rng() % 10);
+  return s;
+}
+
+void WriteRegistry(const InstallationSpec& spec) {
+  std::string system =
+      "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n";
+  if (!spec.dataDir.empty()) {
+    std::string escaped;
+    for (char c : spec.dataDir) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    system += "[Software\\\\Wow6432Node\\\\Nolt\\\\Orbica-Kontor 5\\\\Settings] 1796740065\n"
+              "#time=1dd87204af0262c\n\"NoltDataDir\"=\"" + escaped + "\"\n\n";
+  }
+  WriteFile(spec.prefix + "/system.reg", system);
+  WriteFile(spec.prefix + "/user.reg",
+            "WINE REGISTRY Version 2\n;; All keys relative to "
+            "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n\n");
+}
+
+void Link(const std::string& target, const std::string& link) {
+  fs::remove(link);
+  fs::create_directory_symlink(target, link);
+}
+
+void WriteClients(const InstallationSpec& spec, const std::string& dataDir) {
+  std::vector<MandantRecord> list;
+  uint32_t seed = spec.seed;
+  for (const ClientSpec& c : spec.clients) {
+    list.push_back({c.name, c.directory});
+    const std::string dir = HostPath(spec.prefix, dataDir + c.directory + "\\");
+    fs::create_directories(dir);
+    std::string ini = "[AdoMand]\r\nProvider=Microsoft.Jet.OLEDB.4.0;\r\nDBName=NoltData\r\n"
+                      "DBExtension=.mdb\r\n";
+    if (!c.version.empty()) ini += "Version=" + c.version + "\r\n";
+    WriteFile(dir + "NoltData.ini", ini);
+    if (c.withDatabase) WriteAddresses(dir + "NoltData.mdb", c.rows, ++seed);
+    if (c.withDefinition) WriteFile(dir + "NoltData.def", SampleAddressDefinitionFile());
+  }
+  WriteFile(HostPath(spec.prefix, dataDir + "Public\\public.pro"), EncodePublicPro(list));
+}
+
+}  // namespace
+
+std::string HostPath(const std::string& prefix, const std::string& windowsPath) {
+  std::string rel = windowsPath.substr(2);
+  for (char& c : rel)
+    if (c == '\\') c = '/';
+  const char drive = static_cast<char>(std::tolower(static_cast<unsigned char>(windowsPath[0])));
+  return prefix + "/drive_" + drive + rel;
+}
+
+void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed) {
+  Db db(hostPath);
+  db.Exec(
+      "CREATE TABLE PLZSTM (PLZNR INTEGER PRIMARY KEY, LAND TEXT, PLZ TEXT, ORT TEXT, "
+      "TELVOR TEXT, KANTON TEXT, GEAENDERT TEXT)");
+  sqlite3_stmt* ins =
+      db.Prepare("INSERT INTO PLZSTM (LAND, PLZ, ORT, TELVOR, KANTON, GEAENDERT) VALUES (?,?,?,?,?,?)");
+  std::mt19937 rng(seed);
+  for (int64_t i = 0; i < rows; ++i) {
+    const Place& pl = PickPlace(rng);
+    Bind(ins, 1, pl.land);
+    Bind(ins, 2, pl.plz);
+    Bind(ins, 3, pl.ort);
+    Bind(ins, 4, pl.telvor);
+    Bind(ins, 5, std::string(pl.land) == "CH" ? (pl.plz[0] == '8' ? "ZH" : "--") : "");
+    Bind(ins, 6, "2005-0" + std::to_string(1 + rng() % 9) + "-1" + std::to_string(rng() % 10));
+    db.Step(ins);
+  }
+  sqlite3_finalize(ins);
+  db.Exec("CREATE INDEX PLZSTM_PLZ ON PLZSTM (PLZ); COMMIT");
+}
+
+void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed) {
+  Db db(hostPath);
+  db.Exec(
+      "CREATE TABLE ADRSTM (ADRNR INTEGER PRIMARY KEY, ANREDE TEXT, NAME TEXT, VORNAME TEXT, "
+      "FIRMA TEXT, STRASSE TEXT, LAND TEXT, PLZ TEXT, ORT TEXT, TELVOR TEXT, TELNR TEXT, "
+      "FAXVOR TEXT, FAXNR TEXT, EMAIL TEXT, BEMERKUNG TEXT)");
+  sqlite3_stmt* ins = db.Prepare(
+      "INSERT INTO ADRSTM (ANREDE, NAME, VORNAME, FIRMA, STRASSE, LAND, PLZ, ORT, TELVOR, TELNR, "
+      "FAXVOR, FAXNR, EMAIL, BEMERKUNG) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+  std::mt19937 rng(seed);
+  for (int64_t i = 0; i < rows; ++i) {
+    const Place& pl = PickPlace(rng);
+    const std::string first = Pick(kFirst, rng), last = Pick(kLast, rng);
+    const bool company = rng() % 4 == 0;
+    const bool fax = rng() % 3 == 0;
+    Bind(ins, 1, company ? "Firma" : (rng() % 2 ? "Herr" : "Frau"));
+    Bind(ins, 2, last);
+    Bind(ins, 3, first);
+    Bind(ins, 4, company ? last + " AG" : "");
+    Bind(ins, 5, std::string(Pick(kStreets, rng)) + " " + std::to_string(1 + rng() % 120));
+    Bind(ins, 6, pl.land);
+    Bind(ins, 7, pl.plz);
+    Bind(ins, 8, pl.ort);
+    Bind(ins, 9, pl.telvor);
+    Bind(ins, 10, Digits(rng, 3) + " " + Digits(rng, 2) + " " + Digits(rng, 2));
+    if (fax) {
+      // Mostly the same area code as the telephone, sometimes the old one
+      // left behind when the telephone was already changed.
+      Bind(ins, 11, rng() % 5 == 0 ? "01" : pl.telvor);
+      Bind(ins, 12, Digits(rng, 3) + " " + Digits(rng, 2) + " " + Digits(rng, 2));
+    } else {
+      sqlite3_bind_null(ins, 11);
+      sqlite3_bind_null(ins, 12);
+    }
+    Bind(ins, 13, company ? "info@" + last + ".ch" : "");
+    Bind(ins, 14, "");
+    db.Step(ins);
+  }
+  sqlite3_finalize(ins);
+  db.Exec("COMMIT");
+}
+
+std::vector<ClientSpec> DefaultClients(int count, int64_t rowsPerClient) {
+  std::vector<ClientSpec> out;
+  for (int i = 1; i <= count; ++i) {
+    ClientSpec c;
+    const std::string nr = (i < 10 ? "0" : "") + std::to_string(i);
+    c.name = "Mandant " + nr;
+    c.directory = "Mand" + nr;
+    c.rows = rowsPerClient;
+    c.version = i % 3 == 0 ? "6.5" : "6.4";
+    out.push_back(c);
+  }
+  if (count >= 3) out[1].version = "6.3";          // reported, left unchanged
+  if (count >= 4) out[2].name = "   ";            // passed over in silence
+  if (count >= 5) out[3].withDatabase = false;    // passed over in silence
+  return out;
+}
+
+void WriteInstallation(const InstallationSpec& spec) {
+  fs::create_directories(spec.prefix + "/dosdevices");
+  fs::create_directories(spec.prefix + "/drive_c/windows");
+  fs::create_directories(spec.prefix + "/drive_d");
+  Link("../drive_c", spec.prefix + "/dosdevices/c:");
+  Link("../drive_d", spec.prefix + "/dosdevices/d:");
+  WriteRegistry(spec);
+  const std::string dataDir = spec.dataDir.empty() ? "D:\\Daten\\" : spec.dataDir;
+  WritePostalCodes(HostPath(spec.prefix, dataDir + "Public\\Public.mdb"), spec.plzRows, spec.seed);
+  WriteClients(spec, dataDir);
+}
+
+}  // namespace kw::sample

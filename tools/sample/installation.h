@@ -1,0 +1,43 @@
+#pragma once
+// Writes a sample installation of the host product into a Wine-style prefix:
+// the registry value naming the data directory, the drive links, the general
+// database with its postal-code master and, for each client, its directory
+// with database, profile file and table definitions, and the client list.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace kw::sample {
+
+struct ClientSpec {
+  std::string name;
+  std::string directory;       // relative to the data directory, as public.pro stores it
+  std::string version = "6.4";  // "" writes no Version key
+  bool withDatabase = true;
+  bool withDefinition = true;
+  int64_t rows = 1000;
+};
+
+struct InstallationSpec {
+  std::string prefix;                  // host path of the prefix to create
+  std::string dataDir = "D:\\Daten\\";  // the registry value; "" writes none
+  int64_t plzRows = 5000;
+  std::vector<ClientSpec> clients;
+  uint32_t seed = 1;
+};
+
+// A realistic set of clients: most at 6.4 or later, one older, one without a
+// name, one without a database.
+std::vector<ClientSpec> DefaultClients(int count, int64_t rowsPerClient);
+
+// Creates the prefix (the folder may exist; files are replaced).
+void WriteInstallation(const InstallationSpec& spec);
+
+// Host path of a Windows path below the prefix's drives C: and D:.
+std::string HostPath(const std::string& prefix, const std::string& windowsPath);
+
+// The databases alone, for tests and benchmarks.
+void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed);
+void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed);
+
+}  // namespace kw::sample
