@@ -1,0 +1,336 @@
+#include "platform/qt/qt_window.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QCursor>
+#include <QFontMetrics>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScreen>
+#include <QWidget>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <ctime>
+
+namespace kw {
+namespace {
+
+constexpr char kTitle[] = "Anpassen der Telefonvorwahlen";
+constexpr char kBoxTitle[] = "Kwandor_Upd";
+constexpr char kDescription[] =
+    "Dieses Programm ersetzt im Postleitzahlenstamm und in allen Mandanten, welche auf "
+    "Version 6.4 (und höher) umgestellt sind, die Telefonvorwahlen. Wenn Land = 'CH' ist und "
+    "die Telefonvorwahl ='01' ist, wird die Vorwahl '044' eingesetzt.";
+
+// A repaint more often than the screen refreshes shows nothing new; the run asks once per
+// changed row.
+constexpr qint64 kEventIntervalMs = 16;
+
+// How long the display probe may take before the display counts as unreachable.
+constexpr int kProbeTimeoutMs = 10000;
+
+// A desk telephone with "044" on its front, in the 16 standard VGA colours.
+const char* const kIconXpm[] = {
+    "32 32 8 1",
+    ". c None",
+    "k c #000000",
+    "g c #808080",
+    "r c #FF0000",
+    "m c #800000",
+    "w c #FFFFFF",
+    "s c #C0C0C0",
+    "b c #000080",
+    "................................",
+    "................................",
+    "................................",
+    ".....kkkkkkkkkkkkkkkkkkkkkk.....",
+    "...kkkkkkkggggggggggggkkkkkkk...",
+    "...kgggggkggggggggggggkgggggk...",
+    "...kgggggkkkkkkkkkkkkkkgggggk...",
+    "...kgggggk............kgggggk...",
+    "...kgggggk............kgggggk...",
+    "...kkkkkkk............kkkkkkk...",
+    ".........kkk........kkk.........",
+    ".........kkk........kkk.........",
+    "........mmmmmmmmmmmmmmmm........",
+    ".......mrrrrrrrrrrrrrrrrm.......",
+    ".......mrrrrrrrrrrrrrrrrm.......",
+    ".......mrrrrrrrrrrrrrrrrm.......",
+    ".......mrssssssssssssssrm.......",
+    "......mrrswwwwwwwwwwwwwrrm......",
+    "......mrrsbbbwbwbwbwbwwrrm......",
+    "......mrrsbwbwbwbwbwbwwrrm......",
+    "......mrrsbwbwbbbwbbbwwrrm......",
+    ".....mrrrsbwbwwwbwwwbwwrrrm.....",
+    ".....mrrrsbbbwwwbwwwbwwrrrm.....",
+    ".....mrrrswwwwwwwwwwwwwrrrm.....",
+    ".....mrrrswwwwwwwwwwwwwrrrm.....",
+    "....mrrrrrrrrrrrrrrrrrrrrrrm....",
+    "....mrrrrrrrrrrrrrrrrrrrrrrm....",
+    "....mmmmmmmmmmmmmmmmmmmmmmmm....",
+    "...kkkkkkkkkkkkkkkkkkkkkkkkkk...",
+    "................................",
+    "................................",
+    "................................"};
+
+int Pixels(int twips) {
+  return twips >= 0 ? (twips + kTwipsPerPixel / 2) / kTwipsPerPixel
+                    : -((-twips + kTwipsPerPixel / 2) / kTwipsPerPixel);
+}
+
+QString FromUtf8(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QLabel* MakeLabel(QWidget* form, const char* name, int topTwips, int heightTwips,
+                  QPalette::ColorRole background, QPalette::ColorRole foreground) {
+  auto* label = new QLabel(form);
+  label->setObjectName(name);
+  label->setGeometry(Pixels(120), Pixels(topTwips), Pixels(4335), Pixels(heightTwips));
+  label->setTextFormat(Qt::PlainText);  // names from the data are never markup
+  label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::Window, QApplication::palette().color(background));
+  palette.setColor(QPalette::WindowText, QApplication::palette().color(foreground));
+  label->setPalette(palette);
+  label->setAutoFillBackground(true);
+  return label;
+}
+
+// The description was laid out for a narrow bitmap font; a wider stand-in would cut off
+// its last line, so the stand-in is made smaller until the whole text fits.
+void FitWrappedText(QLabel& label) {
+  constexpr double kSmallest = 6.0;
+  QFont font = label.font();
+  for (;;) {
+    const QRect needed = QFontMetrics(font).boundingRect(
+        QRect(0, 0, label.width(), 100000), Qt::TextWordWrap | Qt::AlignLeft, label.text());
+    if (needed.height() <= label.height() || font.pointSizeF() - 0.25 < kSmallest) break;
+    font.setPointSizeF(font.pointSizeF() - 0.25);
+  }
+  if (font != label.font()) label.setFont(font);
+}
+
+bool DisplayConfigured() {
+  for (const char* name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0') return true;
+  }
+  return false;
+}
+
+// Qt ends the process when its platform plugin cannot connect to a display, so the
+// connection is first tried in a child process. Its messages are silenced: the caller
+// falls back to the console.
+bool PlatformConnects(int argc, char** argv) {
+  const pid_t child = fork();
+  if (child < 0) return false;
+  if (child == 0) {
+    const int devNull = open("/dev/null", O_WRONLY);
+    if (devNull >= 0) {
+      dup2(devNull, STDOUT_FILENO);
+      dup2(devNull, STDERR_FILENO);
+    }
+    QGuiApplication probe(argc, argv);
+    _exit(QGuiApplication::primaryScreen() != nullptr ? 0 : 1);
+  }
+  int status = 0;
+  for (int waited = 0;; waited += 10) {
+    const pid_t done = waitpid(child, &status, WNOHANG);
+    if (done == child) break;
+    if (done < 0 && errno != EINTR) return false;
+    if (waited >= kProbeTimeoutMs) {  // a display that accepts but never answers
+      kill(child, SIGKILL);
+      while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+      }
+      return false;
+    }
+    const timespec pause{0, 10'000'000};
+    nanosleep(&pause, nullptr);
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// "\r\n" and a lone "\r" become "\n": messages use both for their line breaks.
+std::string NormalizeLineBreaks(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r') {
+      out += '\n';
+      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+// Closing by the user is remembered and refused: the run notices it at its next round of
+// events and goes to its end, which closes the window for good.
+class FormWidget : public QWidget {
+ public:
+  bool closeRequested = false;
+  bool mayClose = false;
+
+ protected:
+  void closeEvent(QCloseEvent* event) override {
+    if (mayClose) {
+      event->accept();
+    } else {
+      closeRequested = true;
+      event->ignore();
+    }
+  }
+};
+
+QtWindow::QtWindow(std::unique_ptr<QApplication> ownedApp)
+    : app_(std::move(ownedApp)), form_(std::make_unique<FormWidget>()) {
+  const QIcon icon{QPixmap(kIconXpm)};
+  QApplication::setWindowIcon(icon);  // message boxes show it too
+
+  QWidget& form = *form_;
+  form.setObjectName("Frm_Kwandor_Upd");
+  form.setWindowTitle(kTitle);
+  form.setWindowIcon(icon);
+  form.setFixedSize(Pixels(4545), Pixels(2160));
+  QPalette palette = form.palette();
+  palette.setColor(QPalette::Window, QColor(192, 192, 192));
+  form.setPalette(palette);
+  form.setAutoFillBackground(true);
+  QFont font("MS Sans Serif");
+  font.setStyleHint(QFont::SansSerif);  // where it is not installed
+  font.setPointSizeF(8.25);
+  font.setWeight(QFont::Normal);
+  form.setFont(font);
+
+  labels_[4] = MakeLabel(&form, "Label4", 75, 915, QPalette::ToolTipBase, QPalette::ToolTipText);
+  labels_[4]->setWordWrap(true);
+  labels_[4]->setText(kDescription);
+  FitWrappedText(*labels_[4]);
+  // Windows' window background and window text are Qt's Base and Text.
+  labels_[1] = MakeLabel(&form, "Label1", 1125, 285, QPalette::Base, QPalette::Text);
+  labels_[2] = MakeLabel(&form, "Label2", 1425, 285, QPalette::Base, QPalette::Text);
+  labels_[3] = MakeLabel(&form, "Label3", 1725, 285, QPalette::Base, QPalette::Text);
+}
+
+QtWindow::~QtWindow() {
+  if (cursorOverridden_) QApplication::restoreOverrideCursor();
+  form_.reset();
+}
+
+QWidget& QtWindow::Form() { return *form_; }
+
+void QtWindow::SetLabel(int label, std::string_view text) {
+  if (label == 3) {
+    pendingLabel3_.assign(text);
+    label3Pending_ = true;
+  } else if (label >= 1 && label <= 4) {
+    labels_[label]->setText(FromUtf8(text));
+  }
+}
+
+void QtWindow::ShowPendingLabel() {
+  if (!label3Pending_) return;
+  labels_[3]->setText(FromUtf8(pendingLabel3_));
+  label3Pending_ = false;
+}
+
+TwipsSize QtWindow::ScreenSize() {
+  const QScreen* screen = form_->screen();
+  if (screen == nullptr) return {};
+  const QSize size = screen->geometry().size();
+  return {size.width() * kTwipsPerPixel, size.height() * kTwipsPerPixel};
+}
+
+TwipsSize QtWindow::WindowSize() {
+  // The frame is known only once the window manager has framed the window.
+  const QSize size = form_->frameGeometry().size();
+  return {size.width() * kTwipsPerPixel, size.height() * kTwipsPerPixel};
+}
+
+void QtWindow::Move(int leftTwips, int topTwips) {
+  const QScreen* screen = form_->screen();
+  const QPoint origin = screen != nullptr ? screen->geometry().topLeft() : QPoint();
+  form_->move(origin.x() + Pixels(leftTwips), origin.y() + Pixels(topTwips));
+}
+
+void QtWindow::Show() {
+  ShowPendingLabel();
+  form_->show();
+  form_->raise();
+}
+
+void QtWindow::SetMousePointer(int pointer) {
+  if (pointer == POINTER_HOURGLASS) {
+    if (!cursorOverridden_) QApplication::setOverrideCursor(Qt::WaitCursor);
+    cursorOverridden_ = true;
+  } else if (cursorOverridden_) {
+    QApplication::restoreOverrideCursor();
+    cursorOverridden_ = false;
+  }
+}
+
+bool QtWindow::ProcessEvents() {
+  if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= kEventIntervalMs) {
+    ShowPendingLabel();
+    QCoreApplication::processEvents();
+    sinceEvents_.start();
+  }
+  return !form_->closeRequested;
+}
+
+int QtWindow::MessageBox(std::string_view text, int style) {
+  ShowPendingLabel();
+  QMessageBox box(form_->isVisible() ? form_.get() : nullptr);
+  box.setWindowTitle(kBoxTitle);
+  box.setTextFormat(Qt::PlainText);
+  box.setText(FromUtf8(NormalizeLineBreaks(text)));
+  switch (style & 0xF0) {
+    case 16: box.setIcon(QMessageBox::Critical); break;
+    case 32: box.setIcon(QMessageBox::Question); break;
+    case 48: box.setIcon(QMessageBox::Warning); break;
+    case 64: box.setIcon(QMessageBox::Information); break;
+    default: box.setIcon(QMessageBox::NoIcon); break;
+  }
+  const bool yesNo = (style & 0x0F) == 4;
+  const auto first = yesNo ? QMessageBox::Yes : QMessageBox::Ok;
+  box.setStandardButtons(yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
+  box.setDefaultButton(first);
+  // Esc and the close box answer No, or OK where OK is the only button.
+  box.setEscapeButton(yesNo ? QMessageBox::No : QMessageBox::Ok);
+  box.exec();
+  if (!yesNo) return IDOK;
+  return box.standardButton(box.clickedButton()) == QMessageBox::Yes ? IDYES : IDNO;
+}
+
+void QtWindow::EndProgram() {
+  ShowPendingLabel();
+  SetMousePointer(POINTER_DEFAULT);
+  form_->mayClose = true;
+  form_->close();
+  QCoreApplication::processEvents();
+}
+
+std::unique_ptr<WindowSystem> MakeQtWindow(int& argc, char** argv) {
+  if (QCoreApplication::instance() != nullptr) {
+    // Widgets need a QApplication; one made elsewhere is used as it is.
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return nullptr;
+    return std::make_unique<QtWindow>();
+  }
+  if (!DisplayConfigured() || !PlatformConnects(argc, argv)) return nullptr;
+  auto app = std::make_unique<QApplication>(argc, argv);
+  QApplication::setApplicationName(kBoxTitle);
+  return std::make_unique<QtWindow>(std::move(app));
+}
+
+}  // namespace kw
