@@ -75,11 +75,11 @@ class PublicProReadTest : public ::testing::Test {
 
 TEST_F(PublicProReadTest, ReadsTheDocumentedExampleByteForByte) {
   std::string f(100, '\0');
-  f += std::string("\x79\x00\x00\x00", 4);                        // P = 121
-  f += std::string(16, '\0');                                      // up to offset 120
-  f += std::string("\x02\x00\x00\x00", 4);                        // n = 2
-  f += std::string("\x01\x00\x41\x02\x00\x4D\x31", 7);            // "A", "M1"
-  f += std::string("\x00\x00\x02\x00\x4D\x32", 6);                // "", "M2"
+  f += std::string("\x79\x00\x00\x00", 4);  // P = 121
+  f += std::string(16, '\0');  // up to offset 120
+  f += std::string("\x02\x00\x00\x00", 4);  // n = 2
+  f += std::string("\x01\x00\x41\x02\x00\x4D\x31", 7);  // "A", "M1"
+  f += std::string("\x00\x00\x02\x00\x4D\x32", 6);  // "", "M2"
   ASSERT_EQ(f.size(), 137u);
   fs.Add(kFile, f);
   EXPECT_TRUE(Read());
@@ -233,16 +233,6 @@ TEST_F(PublicProReadTest, TextsAreOneBytePerCharacterInCodePage1252) {
   EXPECT_TRUE(Read());
   EXPECT_EQ(list.Mandanten[1].Name, "Müller");
   EXPECT_EQ(list.Mandanten[1].Directory, "Ärzte");
-}
-
-TEST_F(PublicProReadTest, ANewListReplacesTheOldEntries) {
-  fs.Add(kFile, FileWithBlock(121, Count(1) + Record("Neu", "N")));
-  list.Mandanten = {{}, {"Alt1", "A1"}, {"Alt2", "A2"}, {"Alt3", "A3"}};
-  list.MandantCount = 3;
-  EXPECT_TRUE(PublicProRead(host.platform, m, files, list, 1));
-  EXPECT_EQ(list.MandantCount, 1);
-  ASSERT_EQ(list.Mandanten.size(), 2u);
-  EXPECT_EQ(list.Mandanten[1].Name, "Neu");
 }
 
 }  // namespace

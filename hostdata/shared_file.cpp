@@ -121,7 +121,9 @@ std::string FileCursor::ReadText() {
     failed_ = true;
     return {};
   }
-  return Cp1252ToUtf8(ReadBytes(len));
+  // A text cut off by the end of the file is no text: never half a name.
+  const std::string bytes = ReadBytes(len);
+  return failed_ ? std::string() : Cp1252ToUtf8(bytes);
 }
 
 }  // namespace kw

@@ -54,7 +54,9 @@ uint32_t Le(std::string_view v, size_t at, int bytes) {
 
 // "0x22" as Wine writes it; Samba reads the same text with or without "0x".
 DosAttrib ParseHexText(std::string_view text) {
-  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) text.remove_prefix(2);
+  if (text.size() >= 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.remove_prefix(2);
+  }
   if (text.empty() || text.size() > 8) return {};
   uint32_t v = 0;
   for (char c : text) {
