@@ -73,7 +73,7 @@ class PublicProReadTest : public ::testing::Test {
   ClientList list;
 };
 
-TEST_F(PublicProReadTest, ReadsTheDocumentedExampleByteForByte) {
+TEST_F(PublicProReadTest, ReadsASmallFileByteForByte) {
   std::string f(100, '\0');
   f += std::string("\x79\x00\x00\x00", 4);  // P = 121
   f += std::string(16, '\0');  // up to offset 120
