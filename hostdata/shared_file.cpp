@@ -55,15 +55,15 @@ FileCursor::FileCursor(OpenFile& file) : file_(file), size_(file.Size()) {
 void FileCursor::Seek(int64_t position) { pos_ = position; }
 
 int64_t FileCursor::Remaining() const {
-  const int64_t offset = pos_ - 1;
-  return offset < 0 || offset >= size_ ? 0 : size_ - offset;
+  if (pos_ < 1 || pos_ > size_) return 0;
+  return size_ - (pos_ - 1);
 }
 
 bool FileCursor::Fill(int64_t pos, size_t n) {
   const int64_t offset = pos - 1;
   if (offset < 0 || offset > size_ || static_cast<int64_t>(n) > size_ - offset) return false;
-  if (offset >= bufStart_ && offset + static_cast<int64_t>(n) <= bufStart_ + static_cast<int64_t>(buf_.size()))
-    return true;
+  const int64_t bufEnd = bufStart_ + static_cast<int64_t>(buf_.size());
+  if (offset >= bufStart_ && offset + static_cast<int64_t>(n) <= bufEnd) return true;
   const size_t want = std::max<size_t>(n, 64 * 1024);
   const int64_t take = std::min<int64_t>(static_cast<int64_t>(want), size_ - offset);
   buf_.resize(static_cast<size_t>(take));
@@ -121,7 +121,9 @@ std::string FileCursor::ReadText() {
     failed_ = true;
     return {};
   }
-  return Cp1252ToUtf8(ReadBytes(len));
+  // A text cut off by the end of the file is no text: never half a name.
+  const std::string bytes = ReadBytes(len);
+  return failed_ ? std::string() : Cp1252ToUtf8(bytes);
 }
 
 }  // namespace kw
