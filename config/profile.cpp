@@ -21,9 +21,9 @@ std::string ProfilePath(const KwandorModul& m) {
 std::string NoltDataIniRead(Platform& p, const KwandorModul& m, std::string_view section,
                             std::string_view key, std::string_view defaultValue) {
   std::string buffer(kBufferSize, '\0');
-  const uint32_t n = p.profiles.GetPrivateProfileStringA(
-      Utf8ToCp1252(section), Utf8ToCp1252(key), std::string(kNotFound), buffer.data(),
-      kBufferSize, ProfilePath(m));
+  const uint32_t n = p.profiles.GetPrivateProfileStringA(Utf8ToCp1252(section), Utf8ToCp1252(key),
+                                                         std::string(kNotFound), buffer.data(),
+                                                         kBufferSize, ProfilePath(m));
   const std::string_view got(buffer.data(), std::min(n, kBufferSize - 1));
   // Only the sentinel itself means "missing": a stored value that merely
   // starts with it is a value, and must not be overwritten by the default.

@@ -15,7 +15,9 @@ namespace kw {
 
 class FakeProfileFiles : public ProfileFiles {
  public:
-  void Add(const std::string& fileName, std::string bytes) { files_[Key(fileName)] = std::move(bytes); }
+  void Add(const std::string& fileName, std::string bytes) {
+    files_[Key(fileName)] = std::move(bytes);
+  }
   void Remove(const std::string& fileName) { files_.erase(Key(fileName)); }
   // The bytes of a file, or nullptr when there is none.
   const std::string* Find(const std::string& fileName) const {

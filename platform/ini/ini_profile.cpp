@@ -71,14 +71,14 @@ bool ReplaceFile(const std::string& path, const std::string& bytes,
   std::string temp;
   int fd = -1;
   for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir + "/." + base + "." + std::to_string(getpid()) + "." +
-           std::to_string(++counter) + ".tmp";
+    temp = dir + "/." + base + "." + std::to_string(getpid()) + "." + std::to_string(++counter) +
+           ".tmp";
     fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
-  bool ok = WriteAll(fd, bytes) && (!keepMode || fchmod(fd, *keepMode & 07777) == 0) &&
-            fsync(fd) == 0;
+  bool ok =
+      WriteAll(fd, bytes) && (!keepMode || fchmod(fd, *keepMode & 07777) == 0) && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
     unlink(temp.c_str());
@@ -156,8 +156,7 @@ bool IniProfileFiles::WritePrivateProfileStringA(const std::string& section,
     case ini::EditStatus::kChanged:
       break;
   }
-  return ReplaceFile(path, edit.bytes,
-                     exists ? std::optional<mode_t>(mode) : std::nullopt);
+  return ReplaceFile(path, edit.bytes, exists ? std::optional<mode_t>(mode) : std::nullopt);
 }
 
 }  // namespace kw

@@ -11,6 +11,8 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/wine/test_prefix.h"
+
 namespace kw {
 namespace {
 
@@ -19,45 +21,18 @@ using nlohmann::json;
 
 const std::string kSentinel = "@@@NOTFOUND@@@";
 
-// A Wine-like prefix: dosdevices/c: -> drive_c, with C:\windows and C:\probe.
-class WinePrefix {
- public:
-  WinePrefix() {
-    char tmpl[] = "/tmp/kw_ini_XXXXXX";
-    root_ = mkdtemp(tmpl);
-    fs::create_directories(root_ / "drive_c" / "windows");
-    fs::create_directories(root_ / "drive_c" / "probe");
-    fs::create_directories(root_ / "dosdevices");
-    fs::create_directory_symlink("../drive_c", root_ / "dosdevices" / "c:");
+// Host path of a Windows path as the recording used them: C:\... or a name
+// in the probe's current directory C:\probe.
+fs::path Host(const TestWinePrefix& prefix, std::string windowsPath) {
+  for (char& c : windowsPath)
+    if (c == '\\') c = '/';
+  if (windowsPath.size() >= 3 && (windowsPath[0] == 'C' || windowsPath[0] == 'c') &&
+      windowsPath[1] == ':') {
+    return prefix.DriveC() / windowsPath.substr(3);
   }
-  ~WinePrefix() { fs::remove_all(root_); }
-
-  std::string Root() const { return root_.string(); }
-  fs::path Probe() const { return root_ / "drive_c" / "probe"; }
-  // Host path of a Windows path as the probe used them: C:\... or a name in
-  // the probe's current directory C:\probe.
-  fs::path Host(std::string windowsPath) const {
-    for (char& c : windowsPath) if (c == '\\') c = '/';
-    if (windowsPath.size() >= 3 && (windowsPath[0] == 'C' || windowsPath[0] == 'c') &&
-        windowsPath[1] == ':') {
-      return root_ / "drive_c" / windowsPath.substr(3);
-    }
-    if (windowsPath.rfind("./", 0) == 0) windowsPath = windowsPath.substr(2);
-    return Probe() / windowsPath;
-  }
-
- private:
-  fs::path root_;
-};
-
-class ScopedCwd {
- public:
-  explicit ScopedCwd(const fs::path& dir) : old_(fs::current_path()) { fs::current_path(dir); }
-  ~ScopedCwd() { fs::current_path(old_); }
-
- private:
-  fs::path old_;
-};
+  if (windowsPath.rfind("./", 0) == 0) windowsPath = windowsPath.substr(2);
+  return prefix.Probe() / windowsPath;
+}
 
 void WriteFile(const fs::path& p, const std::string& bytes) {
   std::ofstream(p, std::ios::binary) << bytes;
@@ -114,13 +89,13 @@ const json& Golden() {
 }
 
 // Lays down the files of a recorded case.
-void LayDown(const WinePrefix& prefix, const json& e) {
+void LayDown(const TestWinePrefix& prefix, const json& e) {
   if (!e["file_bytes_hex"].is_null()) {
-    WriteFile(prefix.Host(e["path"]), Unhex(e["file_bytes_hex"]));
+    WriteFile(Host(prefix, e["path"]), Unhex(e["file_bytes_hex"]));
   }
   if (e.contains("other_files")) {
     for (const auto& [path, hex] : e["other_files"].items()) {
-      WriteFile(prefix.Host(path), Unhex(hex));
+      WriteFile(Host(prefix, path), Unhex(hex));
     }
   }
 }
@@ -129,9 +104,8 @@ TEST(IniProfileOracle, EveryRecordedReadGivesWhatWineGave) {
   int checked = 0;
   for (const json& e : Golden()) {
     if (e["op"] != "read") continue;
-    SCOPED_TRACE(e["case"].get<std::string>() + " " + e["section"].dump() + " " +
-                 e["key"].dump());
-    WinePrefix prefix;
+    SCOPED_TRACE(e["case"].get<std::string>() + " " + e["section"].dump() + " " + e["key"].dump());
+    TestWinePrefix prefix;
     LayDown(prefix, e);
     ScopedCwd cwd(prefix.Probe());
     IniProfileFiles ini{WinePaths(prefix.Root())};
@@ -139,14 +113,15 @@ TEST(IniProfileOracle, EveryRecordedReadGivesWhatWineGave) {
     const uint32_t size = e["size"];
     std::vector<char> buffer(size + 8, '\0');
     std::fill(buffer.begin() + size, buffer.end(), 'Z');  // guard past the buffer
-    const uint32_t count = ini.GetPrivateProfileStringA(
-        Latin1(e["section"]), Latin1(e["key"]), Latin1(e["default"]), buffer.data(), size,
-        *Latin1(e["path"]));
+    const uint32_t count =
+        ini.GetPrivateProfileStringA(Latin1(e["section"]), Latin1(e["key"]), Latin1(e["default"]),
+                                     buffer.data(), size, *Latin1(e["path"]));
 
     EXPECT_EQ(count, e["count"].get<uint32_t>());
     EXPECT_EQ(Hex(std::string_view(buffer.data(), std::min(count, size))), e["value_hex"]);
     size_t last = 0;
-    for (size_t i = 0; i < size; ++i) if (buffer[i] != '\0') last = i + 1;
+    for (size_t i = 0; i < size; ++i)
+      if (buffer[i] != '\0') last = i + 1;
     EXPECT_EQ(Hex(std::string_view(buffer.data(), last)),
               e.contains("buf_hex") ? e["buf_hex"] : e["value_hex"]);
     EXPECT_EQ(std::string(buffer.begin() + size, buffer.end()), std::string(8, 'Z'));
@@ -176,7 +151,7 @@ TEST(IniProfileOracle, EveryRecordedWriteLandsWhereWinePutItAndReadsBack) {
     if (e["op"] != "write") continue;
     const std::string name = e["case"];
     SCOPED_TRACE(name);
-    WinePrefix prefix;
+    TestWinePrefix prefix;
     LayDown(prefix, e);
     ScopedCwd cwd(prefix.Probe());
     IniProfileFiles ini{WinePaths(prefix.Root())};
@@ -190,8 +165,8 @@ TEST(IniProfileOracle, EveryRecordedWriteLandsWhereWinePutItAndReadsBack) {
     }
 
     const fs::path where = e["file_found_at"].empty()
-                               ? prefix.Host(path)
-                               : prefix.Host(e["file_found_at"][0].get<std::string>());
+                               ? Host(prefix, path)
+                               : Host(prefix, e["file_found_at"][0].get<std::string>());
     const std::optional<std::string> after = ReadFile(where);
     if (e["file_after_hex"].is_null()) {
       EXPECT_FALSE(after.has_value());
@@ -207,12 +182,12 @@ TEST(IniProfileOracle, EveryRecordedWriteLandsWhereWinePutItAndReadsBack) {
       }
     }
     const auto files = std::distance(fs::directory_iterator(prefix.Probe()), {});
-    EXPECT_EQ(files, fs::exists(prefix.Host(path)) ? 1 : 0) << "stray files in the folder";
+    EXPECT_EQ(files, fs::exists(Host(prefix, path)) ? 1 : 0) << "stray files in the folder";
 
     for (const json& r : e["readback"]) {
       char buffer[512] = {};
-      const uint32_t count = ini.GetPrivateProfileStringA(
-          Latin1(r["section"]), Latin1(r["key"]), kSentinel, buffer, 512, path);
+      const uint32_t count = ini.GetPrivateProfileStringA(Latin1(r["section"]), Latin1(r["key"]),
+                                                          kSentinel, buffer, 512, path);
       EXPECT_EQ(count, r["count"].get<uint32_t>());
       EXPECT_EQ(Hex(std::string_view(buffer, count)), r["value_hex"]);
     }
@@ -227,8 +202,7 @@ class IniProfileDisk : public ::testing::Test {
  protected:
   IniProfileDisk() : cwd_(prefix_.Probe()), ini_(WinePaths(prefix_.Root())) {}
 
-  std::string Read(const std::string& section, const std::string& key,
-                   const std::string& file) {
+  std::string Read(const std::string& section, const std::string& key, const std::string& file) {
     char buffer[512];
     const uint32_t n = ini_.GetPrivateProfileStringA(section, key, kSentinel, buffer, 512, file);
     return std::string(buffer, n);
@@ -242,7 +216,7 @@ class IniProfileDisk : public ::testing::Test {
     return names;
   }
 
-  WinePrefix prefix_;
+  TestWinePrefix prefix_;
   ScopedCwd cwd_;
   IniProfileFiles ini_;
 };
@@ -315,8 +289,8 @@ TEST_F(IniProfileDisk, OversizedFileReadsAsMissingAndIsNotRewritten) {
 
 TEST_F(IniProfileDisk, DeletingFromAMissingFileCreatesNothing) {
   EXPECT_TRUE(ini_.WritePrivateProfileStringA("A", "a", std::nullopt, "C:\\probe\\none.ini"));
-  EXPECT_TRUE(ini_.WritePrivateProfileStringA("A", std::nullopt, std::nullopt,
-                                              "C:\\probe\\none.ini"));
+  EXPECT_TRUE(
+      ini_.WritePrivateProfileStringA("A", std::nullopt, std::nullopt, "C:\\probe\\none.ini"));
   EXPECT_TRUE(ProbeFiles().empty());
 }
 

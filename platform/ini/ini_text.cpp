@@ -70,8 +70,11 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 // One code point from UTF-8 at i (advanced); U+FFFD for a malformed sequence.
 uint32_t NextUtf8(std::string_view s, size_t& i) {
   const auto c = static_cast<unsigned char>(s[i++]);
-  const int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2
-                  : (c & 0xF8) == 0xF0 ? 3 : -1;
+  const int extra = c < 0x80             ? 0
+                    : (c & 0xE0) == 0xC0 ? 1
+                    : (c & 0xF0) == 0xE0 ? 2
+                    : (c & 0xF8) == 0xF0 ? 3
+                                         : -1;
   if (extra < 0 || i + extra > s.size()) return 0xFFFD;
   uint32_t cp = extra == 0 ? c : c & (0x3Fu >> extra);
   for (int k = 0; k < extra; ++k) {
@@ -192,8 +195,10 @@ class LineScanner {
     line.end = eol == std::string_view::npos ? text_.size() : eol;
     line.next = line.end;
     if (line.next < text_.size()) {
-      line.next += (text_[line.next] == '\r' && line.next + 1 < text_.size() &&
-                    text_[line.next + 1] == '\n') ? 2 : 1;
+      line.next +=
+          (text_[line.next] == '\r' && line.next + 1 < text_.size() && text_[line.next + 1] == '\n')
+              ? 2
+              : 1;
     }
     pos_ = line.next;
     const std::string_view content = Trim(text_.substr(line.start, line.end - line.start));
@@ -426,8 +431,8 @@ EditResult SetString(const std::optional<std::string_view>& file, const std::str
   const Span span = FindSection(b, wantedSection);
   if (!span.found) {
     const bool ended = b.text.empty() || b.text.back() == '\n' || b.text.back() == '\r';
-    const std::string add = (ended ? "" : eol) + "[" + b.Encode(TrimLeft(CutNul(section))) +
-                            "]" + eol + entry;
+    const std::string add =
+        (ended ? "" : eol) + "[" + b.Encode(TrimLeft(CutNul(section))) + "]" + eol + entry;
     return Changed(b, b.text.size(), b.text.size(), add);
   }
 
