@@ -15,12 +15,12 @@ namespace {
 using kw::ini::EditResult;
 using kw::ini::EditStatus;
 
-#define CHECK(cond)                                                 \
-  do {                                                              \
-    if (!(cond)) {                                                  \
+#define CHECK(cond)                                                                 \
+  do {                                                                              \
+    if (!(cond)) {                                                                  \
       std::fprintf(stderr, "%s:%d: CHECK failed: %s\n", __FILE__, __LINE__, #cond); \
-      std::abort();                                                 \
-    }                                                               \
+      std::abort();                                                                 \
+    }                                                                               \
   } while (0)
 
 // A name or value of letters and digits only, so that what is written must
@@ -41,10 +41,10 @@ std::string Lower(std::string s) {
 // A read into a buffer of exactly size bytes: the count stays below size and
 // the NUL sits right after it.
 void CheckedRead(std::string_view file, const std::optional<std::string>& section,
-                 const std::optional<std::string>& key, uint32_t size) {
+                 const std::optional<std::string>& key,
+                 const std::optional<std::string>& defaultValue, uint32_t size) {
   std::vector<char> buffer(size);
-  const uint32_t n =
-      kw::ini::GetString(file, section, key, std::string("dflt"), buffer.data(), size);
+  const uint32_t n = kw::ini::GetString(file, section, key, defaultValue, buffer.data(), size);
   if (size == 0) {
     CHECK(n == 0);
     return;
@@ -54,8 +54,8 @@ void CheckedRead(std::string_view file, const std::optional<std::string>& sectio
 }
 
 bool IsUtf16(std::string_view file) {
-  return file.size() >= 2 && ((file[0] == '\xFF' && file[1] == '\xFE') ||
-                              (file[0] == '\xFE' && file[1] == '\xFF'));
+  return file.size() >= 2 &&
+         ((file[0] == '\xFF' && file[1] == '\xFE') || (file[0] == '\xFE' && file[1] == '\xFF'));
 }
 
 // Everything but one stretch within a single line is kept byte for byte.
@@ -85,15 +85,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string file = in.ConsumeRemainingBytesAsString();
 
   // Reads of any names, and lists, never overrun the buffer.
-  CheckedRead(file, rawSection, rawKey, bufferSize);
-  CheckedRead(file, rawSection, std::nullopt, bufferSize);
-  CheckedRead(file, std::nullopt, std::nullopt, bufferSize);
+  const std::optional<std::string> dflt =
+      bufferSize % 3 == 0 ? std::nullopt : std::optional<std::string>(rawValue);
+  CheckedRead(file, rawSection, rawKey, dflt, bufferSize);
+  CheckedRead(file, rawSection, std::nullopt, dflt, bufferSize);
+  CheckedRead(file, std::nullopt, std::nullopt, dflt, bufferSize);
 
   // Writes of any names and values give a file that reads again.
   for (const EditResult& r : {kw::ini::SetString(file, rawSection, rawKey, rawValue),
                               kw::ini::SetString(file, rawSection, rawKey, std::nullopt),
                               kw::ini::SetString(file, rawSection, std::nullopt, std::nullopt)}) {
-    if (r.status == EditStatus::kChanged) CheckedRead(r.bytes, rawSection, rawKey, 512);
+    if (r.status == EditStatus::kChanged) CheckedRead(r.bytes, rawSection, rawKey, dflt, 512);
   }
 
   // A plain key written reads back exactly, changes nothing else and a second

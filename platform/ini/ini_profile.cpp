@@ -17,14 +17,14 @@ namespace {
 
 enum class ReadStatus { kOk, kMissing, kError };
 
-ReadStatus ReadWholeFile(const std::string& path, std::string& out, mode_t& mode) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+// Reads a normal file whole; st receives its status. Opening does not wait
+// on a pipe, which is then refused like a directory.
+ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kError;
-  struct stat st;
   ReadStatus status = ReadStatus::kError;
   if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
       static_cast<uint64_t>(st.st_size) <= IniProfileFiles::kMaxFileSize) {
-    mode = st.st_mode;
     out.clear();
     char chunk[65536];
     for (;;) {
@@ -60,10 +60,10 @@ bool IsDirectory(const std::string& path) {
 }
 
 // Writes bytes to a new file beside path, then renames it over path, so that
-// path holds either the old or the new text whatever happens. keepMode: the
-// permission bits of the file replaced.
+// path holds either the old or the new text whatever happens. old: the file
+// replaced, whose permission bits (and owner, where allowed) the new one gets.
 bool ReplaceFile(const std::string& path, const std::string& bytes,
-                 const std::optional<mode_t>& keepMode) {
+                 const std::optional<struct stat>& old) {
   const size_t slash = path.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
   const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -77,8 +77,14 @@ bool ReplaceFile(const std::string& path, const std::string& bytes,
     if (fd < 0 && errno != EEXIST) return false;
   }
   if (fd < 0) return false;
+  if (old && (old->st_uid != geteuid() || old->st_gid != getegid())) {
+    // Only a privileged user may give the file back to its owner; for anyone
+    // else the new file is theirs, as a copy would be.
+    if (fchown(fd, old->st_uid, old->st_gid) != 0) {
+    }
+  }
   bool ok =
-      WriteAll(fd, bytes) && (!keepMode || fchmod(fd, *keepMode & 07777) == 0) && fsync(fd) == 0;
+      WriteAll(fd, bytes) && (!old || fchmod(fd, old->st_mode & 07777) == 0) && fsync(fd) == 0;
   ok = (close(fd) == 0) && ok;
   if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
     unlink(temp.c_str());
@@ -100,7 +106,10 @@ IniProfileFiles::IniProfileFiles(const WinePaths& paths) : paths_(paths) {}
 std::string IniProfileFiles::HostPath(const std::string& fileName) const {
   const std::string name = Cp1252ToUtf8(fileName.substr(0, fileName.find('\0')));
   if (name.empty()) return {};
-  if (name.find_first_of("\\/") != std::string::npos) return paths_.ToHost(name);
+  // Only a name without any directory, not even a drive, is in the Windows
+  // directory.
+  const bool drive = name.size() >= 2 && name[1] == ':';
+  if (drive || name.find_first_of("\\/") != std::string::npos) return paths_.ToHost(name);
   const std::string windows = paths_.WindowsDir();
   if (windows.empty()) return {};
   const std::string found = FindNameNoCase(windows, name);
@@ -114,8 +123,8 @@ uint32_t IniProfileFiles::GetPrivateProfileStringA(const std::optional<std::stri
                                                    const std::string& fileName) {
   const std::string path = HostPath(fileName);
   std::string bytes;
-  mode_t mode = 0;
-  const bool have = !path.empty() && ReadWholeFile(path, bytes, mode) == ReadStatus::kOk;
+  struct stat st;
+  const bool have = !path.empty() && ReadWholeFile(path, bytes, st) == ReadStatus::kOk;
   return ini::GetString(have ? std::optional<std::string_view>(bytes) : std::nullopt, section, key,
                         defaultValue, buffer, size);
 }
@@ -139,12 +148,11 @@ bool IniProfileFiles::WritePrivateProfileStringA(const std::string& section,
   }
 
   std::string bytes;
-  mode_t mode = 0;
-  const ReadStatus status = ReadWholeFile(path, bytes, mode);
+  const ReadStatus status = ReadWholeFile(path, bytes, st);
   if (status == ReadStatus::kError) return false;
   const bool exists = status == ReadStatus::kOk;
   // A file without any write permission is read-only, as Wine reports it.
-  if (exists && ((mode & 0222) == 0 || access(path.c_str(), W_OK) != 0)) return false;
+  if (exists && ((st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0)) return false;
 
   const ini::EditResult edit = ini::SetString(
       exists ? std::optional<std::string_view>(bytes) : std::nullopt, section, key, value);
@@ -156,7 +164,7 @@ bool IniProfileFiles::WritePrivateProfileStringA(const std::string& section,
     case ini::EditStatus::kChanged:
       break;
   }
-  return ReplaceFile(path, edit.bytes, exists ? std::optional<mode_t>(mode) : std::nullopt);
+  return ReplaceFile(path, edit.bytes, exists ? std::optional<struct stat>(st) : std::nullopt);
 }
 
 }  // namespace kw

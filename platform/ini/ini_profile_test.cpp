@@ -233,6 +233,37 @@ TEST_F(IniProfileDisk, ReplacingKeepsPermissionBitsAndLeavesNoTemporaryFile) {
   EXPECT_EQ(ProbeFiles(), std::vector<std::string>{"a.ini"});
 }
 
+TEST_F(IniProfileDisk, OldFileIsReplacedWholeNeverRewrittenInPlace) {
+  const fs::path file = prefix_.Probe() / "a.ini";
+  const std::string old = "[A]\r\na=1\r\n" + std::string(100000, ';') + "\r\n";
+  WriteFile(file, old);
+  std::ifstream held(file, std::ios::binary);  // a reader that opened the old file
+  ASSERT_TRUE(ini_.WritePrivateProfileStringA("A", "a", "2", "C:\\probe\\a.ini"));
+  std::stringstream seen;
+  seen << held.rdbuf();
+  EXPECT_EQ(seen.str(), old);
+  EXPECT_EQ(ReadFile(file)->substr(0, 10), "[A]\r\na=2\r\n");
+}
+
+TEST_F(IniProfileDisk, ReplacedFileKeepsItsOwner) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs a user who may hand files to others";
+  const fs::path file = prefix_.Probe() / "a.ini";
+  WriteFile(file, "[A]\r\na=1\r\n");
+  ASSERT_EQ(chown(file.c_str(), 4321, 4322), 0);
+  ASSERT_TRUE(ini_.WritePrivateProfileStringA("A", "a", "2", "C:\\probe\\a.ini"));
+  struct stat st;
+  ASSERT_EQ(stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 4321u);
+  EXPECT_EQ(st.st_gid, 4322u);
+}
+
+TEST_F(IniProfileDisk, PipeInPlaceOfTheFileNeitherBlocksNorIsWritten) {
+  ASSERT_EQ(mkfifo((prefix_.Probe() / "pipe.ini").c_str(), 0644), 0);
+  EXPECT_EQ(Read("A", "a", "C:\\probe\\pipe.ini"), kSentinel);
+  EXPECT_FALSE(ini_.WritePrivateProfileStringA("A", "a", "1", "C:\\probe\\pipe.ini"));
+  EXPECT_TRUE(fs::is_fifo(prefix_.Probe() / "pipe.ini"));
+}
+
 TEST_F(IniProfileDisk, ReadOnlyFileIsNeitherChangedNorReplaced) {
   const fs::path file = prefix_.Probe() / "ro.ini";
   WriteFile(file, "[A]\r\na=1\r\n");

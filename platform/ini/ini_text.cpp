@@ -313,7 +313,7 @@ std::string SectionNames(const Body& b) {
 
 uint32_t CopyText(std::string_view text, char* buffer, uint32_t size) {
   const size_t n = std::min<size_t>(text.size(), size - 1);
-  std::memcpy(buffer, text.data(), n);
+  if (n > 0) std::memcpy(buffer, text.data(), n);
   buffer[n] = '\0';
   return static_cast<uint32_t>(n);
 }
@@ -326,7 +326,7 @@ uint32_t CopyList(std::string_view list, char* buffer, uint32_t size) {
     return 0;
   }
   if (list.size() + 1 <= size) {
-    std::memcpy(buffer, list.data(), list.size());
+    if (!list.empty()) std::memcpy(buffer, list.data(), list.size());
     buffer[list.size()] = '\0';
     if (list.empty()) buffer[1] = '\0';
     return static_cast<uint32_t>(list.size());
