@@ -1,0 +1,170 @@
+#include "platform/ini/ini_profile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "platform/cp1252.h"
+#include "platform/ini/ini_text.h"
+
+namespace kw {
+namespace {
+
+enum class ReadStatus { kOk, kMissing, kError };
+
+// Reads a normal file whole; st receives its status. Opening does not wait
+// on a pipe, which is then refused like a directory.
+ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kError;
+  ReadStatus status = ReadStatus::kError;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+      static_cast<uint64_t>(st.st_size) <= IniProfileFiles::kMaxFileSize) {
+    out.clear();
+    char chunk[65536];
+    for (;;) {
+      const ssize_t n = read(fd, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      if (n == 0) {
+        status = ReadStatus::kOk;
+        break;
+      }
+      out.append(chunk, static_cast<size_t>(n));
+      if (out.size() > IniProfileFiles::kMaxFileSize) break;  // grew while we read
+    }
+  }
+  close(fd);
+  return status;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+// Writes bytes to a new file beside path, then renames it over path, so that
+// path holds either the old or the new text whatever happens. old: the file
+// replaced, whose permission bits (and owner, where allowed) the new one gets.
+bool ReplaceFile(const std::string& path, const std::string& bytes,
+                 const std::optional<struct stat>& old) {
+  const size_t slash = path.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
+  static std::atomic<unsigned> counter{0};
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = dir + "/." + base + "." + std::to_string(getpid()) + "." + std::to_string(++counter) +
+           ".tmp";
+    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  if (old && (old->st_uid != geteuid() || old->st_gid != getegid())) {
+    // Only a privileged user may give the file back to its owner; for anyone
+    // else the new file is theirs, as a copy would be.
+    if (fchown(fd, old->st_uid, old->st_gid) != 0) {
+    }
+  }
+  bool ok =
+      WriteAll(fd, bytes) && (!old || fchmod(fd, old->st_mode & 07777) == 0) && fsync(fd) == 0;
+  ok = (close(fd) == 0) && ok;
+  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
+    unlink(temp.c_str());
+    return false;
+  }
+  // Make the rename itself durable; the new text is complete either way.
+  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dirFd >= 0) {
+    fsync(dirFd);
+    close(dirFd);
+  }
+  return true;
+}
+
+}  // namespace
+
+IniProfileFiles::IniProfileFiles(const WinePaths& paths) : paths_(paths) {}
+
+std::string IniProfileFiles::HostPath(const std::string& fileName) const {
+  const std::string name = Cp1252ToUtf8(fileName.substr(0, fileName.find('\0')));
+  if (name.empty()) return {};
+  // Only a name without any directory, not even a drive, is in the Windows
+  // directory.
+  const bool drive = name.size() >= 2 && name[1] == ':';
+  if (drive || name.find_first_of("\\/") != std::string::npos) return paths_.ToHost(name);
+  const std::string windows = paths_.WindowsDir();
+  if (windows.empty()) return {};
+  const std::string found = FindNameNoCase(windows, name);
+  return windows + "/" + (found.empty() ? name : found);
+}
+
+uint32_t IniProfileFiles::GetPrivateProfileStringA(const std::optional<std::string>& section,
+                                                   const std::optional<std::string>& key,
+                                                   const std::optional<std::string>& defaultValue,
+                                                   char* buffer, uint32_t size,
+                                                   const std::string& fileName) {
+  const std::string path = HostPath(fileName);
+  std::string bytes;
+  struct stat st;
+  const bool have = !path.empty() && ReadWholeFile(path, bytes, st) == ReadStatus::kOk;
+  return ini::GetString(have ? std::optional<std::string_view>(bytes) : std::nullopt, section, key,
+                        defaultValue, buffer, size);
+}
+
+bool IniProfileFiles::WritePrivateProfileStringA(const std::string& section,
+                                                 const std::optional<std::string>& key,
+                                                 const std::optional<std::string>& value,
+                                                 const std::string& fileName) {
+  std::string path = HostPath(fileName);
+  if (path.empty()) return false;
+  // Through a symbolic link, replace the file it points to, not the link.
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
+    char real[PATH_MAX];
+    if (!realpath(path.c_str(), real)) return false;
+    path = real;
+  }
+  const size_t slash = path.rfind('/');
+  if (slash != std::string::npos && !IsDirectory(slash == 0 ? "/" : path.substr(0, slash))) {
+    return false;
+  }
+
+  std::string bytes;
+  const ReadStatus status = ReadWholeFile(path, bytes, st);
+  if (status == ReadStatus::kError) return false;
+  const bool exists = status == ReadStatus::kOk;
+  // A file without any write permission is read-only, as Wine reports it.
+  if (exists && ((st.st_mode & 0222) == 0 || access(path.c_str(), W_OK) != 0)) return false;
+
+  const ini::EditResult edit = ini::SetString(
+      exists ? std::optional<std::string_view>(bytes) : std::nullopt, section, key, value);
+  switch (edit.status) {
+    case ini::EditStatus::kUnchanged:
+      return true;
+    case ini::EditStatus::kFailed:
+      return false;
+    case ini::EditStatus::kChanged:
+      break;
+  }
+  return ReplaceFile(path, edit.bytes, exists ? std::optional<struct stat>(st) : std::nullopt);
+}
+
+}  // namespace kw
