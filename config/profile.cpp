@@ -25,9 +25,9 @@ std::string NoltDataIniRead(Platform& p, const KwandorModul& m, std::string_view
                                                          std::string(kNotFound), buffer.data(),
                                                          kBufferSize, ProfilePath(m));
   const std::string_view got(buffer.data(), std::min(n, kBufferSize - 1));
-  // Only the sentinel itself means "missing": a stored value that merely
-  // starts with it is a value, and must not be overwritten by the default.
-  if (got == kNotFound) {
+  // The key counts as missing when the buffer starts with the sentinel, so a
+  // stored value that begins with it is taken for missing too.
+  if (std::string_view(buffer.data(), kNotFound.size()) == kNotFound) {
     if (!defaultValue.empty()) NoltDataIniWrite(p, m, section, key, defaultValue);
     return std::string(defaultValue);
   }

@@ -110,13 +110,12 @@ TEST_F(NoltDataIni, LongValueIsCutAt511Bytes) {
   EXPECT_EQ(Read("Long", "0"), v.substr(0, 511));
 }
 
-TEST_F(NoltDataIni, OnlyTheSentinelItselfCountsAsMissing) {
-  profiles.Add(kIni, "[AdoMand]\r\nA=@@@NOTFOUND@@@ and more\r\nB=@@@NOTFOUND@@@\r\n");
-  EXPECT_EQ(Read("A", "0.0"), "@@@NOTFOUND@@@ and more");
-  EXPECT_EQ(profiles.writes, 0);
-  // A stored sentinel cannot be told from a missing key.
+TEST_F(NoltDataIni, ValuesStartingWithTheSentinelCountAsMissing) {
+  profiles.Add(kIni, "[AdoMand]\r\nA=@@@NOTFOUND@@@ and more\r\nB=@@@NOTFOUND@@@\r\nC=@@@NOTFOUND\r\n");
+  EXPECT_EQ(Read("A", "0.0"), "0.0");
   EXPECT_EQ(Read("B", "0.0"), "0.0");
-  EXPECT_EQ(File(), "[AdoMand]\r\nA=@@@NOTFOUND@@@ and more\r\nB=0.0\r\n");
+  EXPECT_EQ(Read("C", "0.0"), "@@@NOTFOUND");
+  EXPECT_EQ(File(), "[AdoMand]\r\nA=0.0\r\nB=0.0\r\nC=@@@NOTFOUND\r\n");
 }
 
 TEST_F(NoltDataIni, FailedWriteBackIsSilentAndTheDefaultStillComes) {
