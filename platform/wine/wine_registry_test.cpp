@@ -160,6 +160,12 @@ TEST_F(WineRegistryApi, UnterminatedStringGetsANulOnlyWhenThereIsRoom) {
   EXPECT_EQ(reg_.RegQueryValueExA(h, "U", nullptr, buf, &size), 0);
   EXPECT_EQ(size, 2u);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), std::string("ab\0#", 4));
+  // A terminated string is copied as it is, and nothing is written after it.
+  uint8_t wide[6] = {'#', '#', '#', '#', '#', '#'};
+  size = 6;
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "S", nullptr, wide, &size), 0);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(wide), 6), std::string("abc\0##", 6));
   EXPECT_EQ(Read(h, "Greek"), std::string("?\0", 2));  // no 1252 byte for omega
   uint32_t type = 9;
   size = 9;
