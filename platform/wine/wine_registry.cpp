@@ -181,7 +181,10 @@ std::optional<WineRegistry::Place> WineRegistry::Walk(const RegFile& start,
 }
 
 std::optional<WineRegistry::Place> WineRegistry::PlaceOf(HKEY key) const {
-  if (IsRoot(key)) return Resolve(key, {});
+  if (IsRoot(key)) {  // a root is always there, if need be as an empty key
+    std::optional<Place> place = Resolve(key, {});
+    return place ? place : Place{&empty_, RegFile::kRoot};
+  }
   auto it = open_.find(key);
   if (it == open_.end()) return std::nullopt;
   return it->second.place;

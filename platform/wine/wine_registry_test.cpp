@@ -228,6 +228,9 @@ TEST(WineRegistryFiles, MissingPrefixIsAnEmptyRegistry) {
   EXPECT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, std::nullopt, h), 0);
   EXPECT_EQ(h, HKEY_LOCAL_MACHINE);
   EXPECT_EQ(reg.RegQueryValueExA(h, std::nullopt, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  // HKEY_CLASSES_ROOT stands for a key the empty file lacks, and is a key all the same.
+  EXPECT_EQ(reg.RegQueryValueExA(HKEY_CLASSES_ROOT, "", nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
