@@ -36,6 +36,16 @@ struct NoProfiles : ProfileFiles {
 
 const std::string kSettings = "Software\\Nolt\\Orbica-Kontor 5\\Settings";
 
+// Everything but the registry, for a Platform around a given registry.
+struct Host {
+  Platform With(RegistryStore& reg) { return {db, reg, profiles, files, clock, window}; }
+  FakeWindow window;
+  FakeClock clock;
+  FakeFileSystem files{clock};
+  NoDatabase db;
+  NoProfiles profiles;
+};
+
 class RegReadTest : public ::testing::Test {
  protected:
   std::string Read(std::string_view keyword, std::string_view subKey, std::string_view name,
@@ -49,12 +59,9 @@ class RegReadTest : public ::testing::Test {
   }
 
   FakeRegistry reg_;
-  FakeWindow window_;
-  FakeClock clock_;
-  FakeFileSystem files_{clock_};
-  NoDatabase db_;
-  NoProfiles profiles_;
-  Platform platform_{db_, reg_, profiles_, files_, clock_, window_};
+  Host host_;
+  FakeWindow& window_ = host_.window;
+  Platform platform_ = host_.With(reg_);
   KwandorModul modul_;
   RegEditState state_;
 };
@@ -219,12 +226,8 @@ TEST(RegReadWine, StartUpCallOnTheRecordedPrefixSeesTheViewsValue) {
   for (auto [view, expected] : {std::pair{WineRegistry::View::k32, "D:\\Wow32\\"},
                                 std::pair{WineRegistry::View::k64, "D:\\Daten\\"}}) {
     WineRegistry reg(prefix, view);
-    FakeWindow window;
-    FakeClock clock;
-    FakeFileSystem files(clock);
-    NoDatabase db;
-    NoProfiles profiles;
-    Platform p{db, reg, profiles, files, clock, window};
+    Host host;
+    Platform p = host.With(reg);
     KwandorModul m;
     RegEditState s;
     EXPECT_EQ(RegRead(p, m, s, "LOKAL", "", "NoltDataDir", ""), expected);

@@ -47,6 +47,54 @@ uint64_t StrToULHex(std::string_view s, size_t& pos) {
   return negative ? ~v + 1 : v;
 }
 
+// Undoes Wine's string escapes in text up to the first unescaped `end`
+// character: \\ \" \a \b \e \f \n \r \t \v, \x with up to four hex digits,
+// up to three octal digits; any other escaped character stands for itself.
+// Characters of the file are taken as Latin-1. False when `end` is missing.
+bool UnescapeRegString(std::string_view text, char end, std::u16string& out, size_t& used) {
+  std::u16string units;
+  size_t i = 0;
+  while (i < text.size() && text[i] != end) {
+    if (text[i] != '\\') {
+      units += static_cast<char16_t>(static_cast<unsigned char>(text[i++]));
+      continue;
+    }
+    if (++i == text.size()) return false;  // a backslash with nothing after it
+    const char c = text[i];
+    switch (c) {
+      case 'a': units += u'\a'; ++i; continue;
+      case 'b': units += u'\b'; ++i; continue;
+      case 'e': units += u'\x1b'; ++i; continue;
+      case 'f': units += u'\f'; ++i; continue;
+      case 'n': units += u'\n'; ++i; continue;
+      case 'r': units += u'\r'; ++i; continue;
+      case 't': units += u'\t'; ++i; continue;
+      case 'v': units += u'\v'; ++i; continue;
+      default: break;
+    }
+    if (c == 'x') {
+      ++i;
+      if (!HexAt(text, i)) {
+        units += u'x';
+        continue;
+      }
+      unsigned v = 0;
+      for (int k = 0; k < 4 && HexAt(text, i); ++k) v = v * 16 + HexDigit(text[i++]);
+      units += static_cast<char16_t>(v);
+    } else if (IsOctal(c)) {
+      unsigned v = 0;
+      for (int k = 0; k < 3 && i < text.size() && IsOctal(text[i]); ++k) v = v * 8 + (text[i++] - '0');
+      units += static_cast<char16_t>(v);
+    } else {
+      units += static_cast<char16_t>(static_cast<unsigned char>(text[i++]));
+    }
+  }
+  if (i == text.size()) return false;
+  out = std::move(units);
+  used = i + 1;
+  return true;
+}
+
 void AppendUtf16(std::string& out, std::u16string_view units) {
   for (char16_t u : units) {
     out += static_cast<char>(u & 0xFF);
@@ -104,6 +152,7 @@ class Parser {
           break;
         case ';':
           if (rest.substr(0, 24) == ";; All keys relative to " && file_.relativeTo.empty()) {
+            // The rest of the line: lines hold no line feed, so it serves as the end.
             size_t used = 0;
             UnescapeRegString(std::string(rest.substr(24)) + '\n', '\n', file_.relativeTo, used);
           }
@@ -254,50 +303,6 @@ std::u16string FoldName(std::u16string_view s) {
   std::u16string out(s);
   for (char16_t& c : out) c = FoldUnit(c);
   return out;
-}
-
-bool UnescapeRegString(std::string_view text, char end, std::u16string& out, size_t& used) {
-  std::u16string units;
-  size_t i = 0;
-  while (i < text.size() && text[i] != end) {
-    if (text[i] != '\\') {
-      units += static_cast<char16_t>(static_cast<unsigned char>(text[i++]));
-      continue;
-    }
-    if (++i == text.size()) return false;  // a backslash with nothing after it
-    const char c = text[i];
-    switch (c) {
-      case 'a': units += u'\a'; ++i; continue;
-      case 'b': units += u'\b'; ++i; continue;
-      case 'e': units += u'\x1b'; ++i; continue;
-      case 'f': units += u'\f'; ++i; continue;
-      case 'n': units += u'\n'; ++i; continue;
-      case 'r': units += u'\r'; ++i; continue;
-      case 't': units += u'\t'; ++i; continue;
-      case 'v': units += u'\v'; ++i; continue;
-      default: break;
-    }
-    if (c == 'x') {
-      ++i;
-      if (!HexAt(text, i)) {
-        units += u'x';
-        continue;
-      }
-      unsigned v = 0;
-      for (int k = 0; k < 4 && HexAt(text, i); ++k) v = v * 16 + HexDigit(text[i++]);
-      units += static_cast<char16_t>(v);
-    } else if (IsOctal(c)) {
-      unsigned v = 0;
-      for (int k = 0; k < 3 && i < text.size() && IsOctal(text[i]); ++k) v = v * 8 + (text[i++] - '0');
-      units += static_cast<char16_t>(v);
-    } else {
-      units += static_cast<char16_t>(static_cast<unsigned char>(text[i++]));
-    }
-  }
-  if (i == text.size()) return false;
-  out = std::move(units);
-  used = i + 1;
-  return true;
 }
 
 int64_t RegFile::Child(uint32_t parent, std::u16string_view name) const {

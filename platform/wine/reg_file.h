@@ -53,8 +53,4 @@ RegFile ParseRegFile(std::string_view text);
 char16_t FoldUnit(char16_t c);
 std::u16string FoldName(std::u16string_view s);
 
-// Undoes Wine's string escapes from `text` up to the first unescaped `end`
-// character. False when `end` is missing; `used` is then unchanged.
-bool UnescapeRegString(std::string_view text, char end, std::u16string& out, size_t& used);
-
 }  // namespace kw
