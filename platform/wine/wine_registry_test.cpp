@@ -1,0 +1,237 @@
+#include "platform/wine/wine_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "platform/cp1252.h"
+
+namespace kw {
+namespace {
+
+const std::string kOracle = std::string(KW_TEST_DATA) + "/oracle";
+
+std::string Hex(const uint8_t* p, size_t n) {
+  std::string out;
+  char b[3];
+  for (size_t i = 0; i < n; ++i) {
+    std::snprintf(b, sizeof b, "%02x", p[i]);
+    out += b;
+  }
+  return out;
+}
+
+std::optional<std::string> Arg(const nlohmann::json& j) {
+  if (j.is_null()) return std::nullopt;
+  return Utf8ToCp1252(j.get<std::string>());  // the probe's arguments were 1252 bytes
+}
+
+// Every recorded query, made as the probe made it: RegOpenKeyA, a query
+// without a buffer, a query with a buffer of exactly the size it reported
+// (filled with blanks, one guard byte after it), RegCloseKey.
+TEST(WineRegistryOracle, AnswersEveryRecordedQueryAsWineDid) {
+  std::ifstream in(kOracle + "/reg_golden.json");
+  ASSERT_TRUE(in) << "no golden file";
+  const nlohmann::json golden = nlohmann::json::parse(in);
+  const WinePaths prefix(kOracle + "/wine-registry");
+  WineRegistry reg64(prefix, WineRegistry::View::k64);
+  WineRegistry reg32(prefix, WineRegistry::View::k32);
+  int checked = 0;
+  for (const auto& q : golden.at("queries")) {
+    SCOPED_TRACE(q.at("case").get<std::string>());
+    WineRegistry& reg = q.at("call") == "query32" ? reg32 : reg64;
+    const HKEY root = q.at("root") == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
+    HKEY h = 0;
+    ASSERT_EQ(reg.RegOpenKeyA(root, Arg(q.at("path")), h), q.at("open_rc").get<long>());
+    ++checked;
+    if (q.at("open_rc") != 0) continue;
+    const auto name = Arg(q.at("name"));
+    uint32_t type1 = 0xdeadbeef, size1 = 0xdeadbeef;
+    EXPECT_EQ(reg.RegQueryValueExA(h, name, &type1, nullptr, &size1), q.at("rc1").get<long>());
+    EXPECT_EQ(type1, q.at("type1").get<uint32_t>());
+    EXPECT_EQ(size1, q.at("size1").get<uint32_t>());
+    if (q.at("rc1") == 0) {
+      std::vector<uint8_t> buf(size1 + 1, ' ');
+      uint32_t type2 = 0xdeadbeef, size2 = size1;
+      EXPECT_EQ(reg.RegQueryValueExA(h, name, &type2, buf.data(), &size2), q.at("rc2").get<long>());
+      EXPECT_EQ(type2, q.at("type2").get<uint32_t>());
+      EXPECT_EQ(size2, q.at("size2").get<uint32_t>());
+      EXPECT_EQ(Hex(buf.data(), size1), q.at("buf_hex").get<std::string>());
+      EXPECT_EQ(buf[size1] == ' ', q.at("guard_intact").get<bool>());
+    }
+    EXPECT_EQ(reg.RegCloseKey(h), ERROR_SUCCESS);
+  }
+  EXPECT_EQ(checked, 44);
+  EXPECT_EQ(reg64.OpenKeyCount(), 0u);
+  EXPECT_EQ(reg32.OpenKeyCount(), 0u);
+}
+
+TEST(WineRegistryView, ThirtyTwoBitViewPrefersWow6432NodeAndFallsBackToTheOwnPath) {
+  const WinePaths prefix(kOracle + "/wine-registry");
+  WineRegistry reg(prefix);  // k32 by default
+  HKEY h = 0;
+  ASSERT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Nolt\\Orbica-Kontor 5\\Settings", h), 0);
+  uint8_t buf[32];
+  uint32_t size = sizeof buf;
+  ASSERT_EQ(reg.RegQueryValueExA(h, "NoltDataDir", nullptr, buf, &size), 0);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), size), std::string("D:\\Wow32\\\0", 10));
+  // The 32-bit key has only that value: the 64-bit one's others are not seen.
+  size = sizeof buf;
+  EXPECT_EQ(reg.RegQueryValueExA(h, "LeadSp", nullptr, buf, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.RegCloseKey(h), 0);
+  // Keys that only the 64-bit tree has are found at their own path.
+  ASSERT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Nolt\\Orbica-Kontor 5\\Settings\\SubKey MiXed", h), 0);
+  size = sizeof buf;
+  EXPECT_EQ(reg.RegQueryValueExA(h, "V", nullptr, buf, &size), 0);
+  EXPECT_EQ(size, 20u);
+  EXPECT_EQ(reg.RegCloseKey(h), 0);
+}
+
+TEST(WineRegistryView, NoRedirectionInA32BitPrefixOrWithoutArchLine) {
+  const std::string body =
+      "\n[Software\\\\A] 1\n\"V\"=\"own\"\n\n[Software\\\\Wow6432Node\\\\A] 1\n\"V\"=\"wow\"\n";
+  for (const char* arch : {"#arch=win32\n", ""}) {
+    WineRegistry reg(std::string("WINE REGISTRY Version 2\n") + arch + body, "");
+    HKEY h = 0;
+    ASSERT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\A", h), 0);
+    char buf[8];
+    uint32_t size = sizeof buf;
+    ASSERT_EQ(reg.RegQueryValueExA(h, "V", nullptr, reinterpret_cast<uint8_t*>(buf), &size), 0);
+    EXPECT_STREQ(buf, "own");
+  }
+  WineRegistry reg64("WINE REGISTRY Version 2\n#arch=win64\n" + body, "");
+  HKEY h = 0;
+  ASSERT_EQ(reg64.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\A", h), 0);
+  char buf[8];
+  uint32_t size = sizeof buf;
+  ASSERT_EQ(reg64.RegQueryValueExA(h, "V", nullptr, reinterpret_cast<uint8_t*>(buf), &size), 0);
+  EXPECT_STREQ(buf, "wow");
+}
+
+class WineRegistryApi : public ::testing::Test {
+ protected:
+  WineRegistry reg_{
+      "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n"
+      "[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n\n"
+      "[Software\\\\Demo] 1\n\"S\"=\"abc\"\n\"U\"=hex(1):61,00,62,00\n\"B\"=hex:01,02,03\n"
+      "\"Greek\"=\"\\x3a9\"\n\n"
+      "[Software\\\\Demo\\\\Sub] 1\n\"S\"=\"sub\"\n\n"
+      "[Software\\\\Linked] 1\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,45,00,47,00,49,00,"
+      "53,00,54,00,52,00,59,00,5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,\\\n"
+      "  6f,00,66,00,74,00,77,00,61,00,72,00,65,00,5c,00,44,00,65,00,6d,00,6f,00\n\n"
+      "[Software\\\\Loop] 1\n#link\n\"SymbolicLinkValue\"=hex(6):5c,00,52,00,45,00,47,00,49,00,"
+      "53,00,54,00,52,00,59,00,5c,00,4d,00,61,00,63,00,68,00,69,00,6e,00,65,00,5c,00,53,00,\\\n"
+      "  6f,00,66,00,74,00,77,00,61,00,72,00,65,00,5c,00,4c,00,6f,00,6f,00,70,00\n",
+      "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+      "[Environment] 1\n\"TEMP\"=\"C:\\\\temp\"\n",
+      WineRegistry::View::k64};
+
+  std::string Read(HKEY h, const char* name) {
+    uint8_t buf[64];
+    uint32_t size = sizeof buf;
+    if (reg_.RegQueryValueExA(h, name, nullptr, buf, &size) != 0) return "<none>";
+    return std::string(reinterpret_cast<char*>(buf), size);
+  }
+};
+
+TEST_F(WineRegistryApi, SmallBufferGivesMoreDataWithTheNeededSizeAndWritesNothing) {
+  HKEY h = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo", h), 0);
+  uint8_t buf[4] = {'#', '#', '#', '#'};
+  uint32_t type = 0, size = 3;
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "S", &type, buf, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(buf[0], '#');
+  size = 2;
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "B", &type, buf, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 3u);
+  EXPECT_EQ(buf[0], '#');
+}
+
+TEST_F(WineRegistryApi, UnterminatedStringGetsANulOnlyWhenThereIsRoom) {
+  HKEY h = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo", h), 0);
+  uint8_t buf[4] = {'#', '#', '#', '#'};
+  uint32_t size = 4;
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "U", nullptr, buf, &size), 0);
+  EXPECT_EQ(size, 2u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 4), std::string("ab\0#", 4));
+  // A terminated string is copied as it is, and nothing is written after it.
+  uint8_t wide[6] = {'#', '#', '#', '#', '#', '#'};
+  size = 6;
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "S", nullptr, wide, &size), 0);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(wide), 6), std::string("abc\0##", 6));
+  EXPECT_EQ(Read(h, "Greek"), std::string("?\0", 2));  // no 1252 byte for omega
+  uint32_t type = 9;
+  size = 9;
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "Missing", &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(type, 0u);
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "S", nullptr, buf, nullptr), 87);
+}
+
+TEST_F(WineRegistryApi, HandlesAreTrackedAndRelativeOpensWork) {
+  HKEY demo = 0, sub = 0, same = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\demo\\", demo), 0);
+  ASSERT_EQ(reg_.RegOpenKeyA(demo, "Sub", sub), 0);
+  EXPECT_NE(demo, sub);
+  EXPECT_EQ(Read(sub, "s"), std::string("sub\0", 4));
+  EXPECT_EQ(reg_.RegOpenKeyA(demo, std::nullopt, same), 0);
+  EXPECT_EQ(same, demo);
+  EXPECT_EQ(reg_.RegOpenKeyA(demo, "\\Sub", same), ERROR_BAD_PATHNAME);
+  EXPECT_EQ(reg_.RegOpenKeyA(demo, "Sub/", same), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg_.OpenKeyCount(), 2u);
+  EXPECT_EQ(reg_.RegCloseKey(sub), 0);
+  EXPECT_EQ(reg_.RegCloseKey(sub), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg_.RegQueryValueExA(sub, "S", nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg_.RegOpenKeyA(sub, "x", same), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg_.RegCloseKey(0), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(reg_.RegCloseKey(HKEY_LOCAL_MACHINE), 0);
+  // A closed handle's value is handed out again.
+  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo\\Sub", same), 0);
+  EXPECT_EQ(same, sub);
+  EXPECT_EQ(reg_.RegCloseKey(same), 0);
+  EXPECT_EQ(reg_.RegCloseKey(demo), 0);
+  EXPECT_EQ(reg_.OpenKeyCount(), 0u);
+}
+
+TEST_F(WineRegistryApi, LinksAreFollowedAndLoopsEndAsMissing) {
+  HKEY h = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Linked\\Sub", h), 0);
+  EXPECT_EQ(Read(h, "S"), std::string("sub\0", 4));
+  EXPECT_EQ(reg_.RegCloseKey(h), 0);
+  EXPECT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Loop", h), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(WineRegistryApi, ClassesRootAndUsersMapOntoTheTwoFiles) {
+  HKEY h = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_CLASSES_ROOT, ".TXT", h), 0);
+  EXPECT_EQ(Read(h, ""), std::string("txtfile\0", 8));
+  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_USERS, "S-1-5-21-0-0-0-1000\\Environment", h), 0);
+  EXPECT_EQ(Read(h, "temp"), std::string("C:\\temp\0", 8));
+  EXPECT_EQ(reg_.RegOpenKeyA(HKEY_USERS, "S-1-5-18\\Environment", h), ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_USERS, "S-1-5-21-0-0-0-1000", h), 0);
+  HKEY env = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(h, "Environment", env), 0);
+  EXPECT_EQ(Read(env, "TEMP"), std::string("C:\\temp\0", 8));
+}
+
+TEST(WineRegistryFiles, MissingPrefixIsAnEmptyRegistry) {
+  WineRegistry reg(WinePaths("/nonexistent/prefix"));
+  HKEY h = 1;
+  EXPECT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software", h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, std::nullopt, h), 0);
+  EXPECT_EQ(h, HKEY_LOCAL_MACHINE);
+  EXPECT_EQ(reg.RegQueryValueExA(h, std::nullopt, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  // HKEY_CLASSES_ROOT stands for a key the empty file lacks, and is a key all the same.
+  EXPECT_EQ(reg.RegQueryValueExA(HKEY_CLASSES_ROOT, "", nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace kw
