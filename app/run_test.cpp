@@ -1,0 +1,320 @@
+#include "app/run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "app/client_pass.h"
+#include "platform/fakes/fake_clock.h"
+#include "platform/fakes/fake_database.h"
+#include "platform/fakes/fake_filesystem.h"
+#include "platform/fakes/fake_profile.h"
+#include "platform/fakes/fake_registry.h"
+#include "platform/fakes/fake_window.h"
+#include "tools/sample/def_writer.h"
+#include "tools/sample/public_pro_writer.h"
+
+namespace kw {
+namespace {
+
+const std::string kPublicDb = "D:\\Daten\\Public\\Public.mdb";
+
+class RunTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Nolt\\Orbica-Kontor 5\\Settings",
+                       "NoltDataDir", " D:\\Daten ");
+    auto& plz = db.AddTable(kPublicDb, "PLZSTM");
+    Plz(plz, "CH", "8001", "Zürich", "01");
+    Plz(plz, "CH", "3011", "Bern", "031");
+    Plz(plz, "A", "1010", "Wien", "01");
+    Plz(plz, "CH", "8610", "Uster", "010");
+    Plz(plz, "CH", "8050", "Zürich", "044");
+    Plz(plz, "CH", "8302", "Kloten", "01");
+  }
+
+  static void Plz(FakeDatabaseEngine::Table& t, const char* land, const char* plz, const char* ort,
+                  const char* telvor) {
+    FakeDatabaseEngine::AddRow(t, {{"LAND", land}, {"PLZ", plz}, {"ORT", ort}, {"TELVOR", telvor}});
+  }
+
+  // A client with an address table of the given rows (LAND, TELVOR, FAXVOR).
+  FakeDatabaseEngine::Table& Client(const std::string& name, const std::string& dir,
+                                    const std::string& version,
+                                    const std::vector<sample::SampleColumn>& columns =
+                                        sample::AddressColumns()) {
+    clients.push_back({name, dir});
+    const std::string base = "D:\\Daten\\" + dir + "\\";
+    files.Add(base + "NoltData.mdb");
+    files.Add(base + "NoltData.def", sample::SampleAddressDefinitionFile(columns));
+    profiles.Add(base + "NoltData.ini", "[AdoMand]\r\nVersion=" + version + "\r\n");
+    return db.AddTable(base + "NoltData.mdb", "ADRSTM");
+  }
+  static void Adr(FakeDatabaseEngine::Table& t, const char* land, const char* tel, FieldValue fax,
+                  const char* plz = "8001", const char* ort = "Zürich") {
+    FakeDatabaseEngine::AddRow(
+        t, {{"LAND", land}, {"TELVOR", tel}, {"FAXVOR", fax}, {"PLZ", plz}, {"ORT", ort}});
+  }
+
+  RunOutcome Run() {
+    files.Add("D:\\Daten\\Public\\public.pro", sample::EncodePublicPro(clients));
+    state = std::make_unique<RunState>();
+    return Form_Load(p, *state);
+  }
+
+  std::vector<std::string> Column(const std::string& file, const std::string& table,
+                                  const std::string& column) {
+    std::vector<std::string> out;
+    for (const auto& r : db.files[file].tables[table].rows)
+      out.push_back(r ? r->at(column).value_or("<null>") : "<deleted>");
+    return out;
+  }
+  int Count(const std::string& op) const {
+    return static_cast<int>(std::count(db.log.begin(), db.log.end(), op));
+  }
+  bool Saw(const std::string& event) const {
+    return std::find(window.events.begin(), window.events.end(), event) != window.events.end();
+  }
+
+  FakeDatabaseEngine db;
+  FakeRegistry registry;
+  FakeProfileFiles profiles;
+  FakeClock clock;
+  FakeFileSystem files{clock};
+  FakeWindow window;
+  Platform p{db, registry, profiles, files, clock, window};
+  std::vector<MandantRecord> clients;
+  std::unique_ptr<RunState> state;
+};
+
+TEST_F(RunTest, ConvertsSwissRowsWithTheOldCodeAndShowsEachStage) {
+  auto& adr = Client("Muster AG", "Mand01", "6.4");
+  Adr(adr, "CH", "01", "01", "8002", "Zürich");
+  Adr(adr, "CH", "031", "01", "3011", "Bern");
+  Adr(adr, "A", "01", std::nullopt);
+
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+
+  EXPECT_EQ(Column(kPublicDb, "PLZSTM", "TELVOR"),
+            (std::vector<std::string>{"044", "031", "01", "010", "044", "044"}));
+  const std::string mand = "D:\\Daten\\Mand01\\NoltData.mdb";
+  EXPECT_EQ(Column(mand, "ADRSTM", "TELVOR"), (std::vector<std::string>{"044", "031", "01"}));
+  EXPECT_EQ(Column(mand, "ADRSTM", "FAXVOR"), (std::vector<std::string>{"044", "044", "<null>"}));
+
+  ASSERT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(window.boxes[0].style, MB_YESNO_QUESTION);
+  EXPECT_EQ(window.boxes[0].text,
+            "Dieses Programm ersetzt im Postleitzahlenstamm und in allen\r\n"
+            "Mandanten, welche auf Version 6.4 (und höher) umgestellt sind, die "
+            "Telefonvorwahlen.\r\nWenn Land = 'CH' ist und die Telefonvorwahl ='01' ist, wird "
+            "die Vorwahl '044' eingesetzt.\r\n\r\nMöchten Sie starten");
+
+  const std::vector<std::string> expected = {
+      "Label1=", "Label2=", "Pointer=0", "Box(36)=" + window.boxes[0].text, "Pointer=11",
+      "Label1=Allgemeine Datenbank", "Label2=Postleitzahlenstamm", "Label3=Bitte warten ...",
+      "Label3=8001 Zürich", "Label3=8302 Kloten",
+      "Label1=Allgemeine Datenbank", "Label2=Lese Mandanten ein", "Label3=Bitte warten ...",
+      "Label1=Muster AG", "Label2=Überprüfe Feld: Telefon Vorwahl", "Label3=Bitte warten ...",
+      "Label3=8002 Zürich",
+      "Label1=Muster AG", "Label2=Überprüfe Feld: Fax Vorwahl", "Label3=Bitte warten ...",
+      "Label3=8002 Zürich", "Label3=3011 Bern", "Pointer=0"};
+  EXPECT_EQ(window.events, expected);
+  EXPECT_TRUE(window.shown);
+  EXPECT_TRUE(window.ended);
+  EXPECT_EQ(window.left, (15360 - 4665) / 2);
+  EXPECT_EQ(window.top, (11520 - 2595) / 2);
+  EXPECT_EQ(Count("Close database"), 1);
+  EXPECT_FALSE(db.files[mand].open);
+  // The settings were read before the question, from the Windows directory.
+  ASSERT_NE(profiles.Find("NoltData.ini"), nullptr);
+  EXPECT_EQ(*profiles.Find("NoltData.ini"),
+            "[AdoMand]\r\nProvider=Microsoft.Jet.OLEDB.4.0;\r\nDBName=NoltData\r\n"
+            "DBExtension=.mdb\r\n");
+}
+
+TEST_F(RunTest, SecondRunChangesNothing) {
+  Adr(Client("Muster AG", "Mand01", "7"), "CH", "01", "01");
+  ASSERT_EQ(Run(), RunOutcome::Completed);
+  const int updates = Count("Update");
+  EXPECT_EQ(updates, 4);
+  ASSERT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(Count("Update"), updates);
+}
+
+TEST_F(RunTest, DecliningEndsAtOnceWithoutOpeningAnyDatabase) {
+  window.answers = {IDNO};
+  EXPECT_EQ(Run(), RunOutcome::Declined);
+  EXPECT_EQ(db.openDatabases, 0);
+  EXPECT_EQ(Count("Close database"), 0);
+  EXPECT_EQ(window.boxes.size(), 1u);
+  EXPECT_TRUE(window.ended);
+  EXPECT_EQ(Column(kPublicDb, "PLZSTM", "TELVOR")[0], "01");
+}
+
+TEST_F(RunTest, MissingDataDirectoryIsReportedBeforeTheQuestion) {
+  registry = FakeRegistry();
+  EXPECT_EQ(Run(), RunOutcome::Failed);
+  ASSERT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(window.boxes[0].style, MB_ICONCRITICAL);
+  EXPECT_EQ(window.boxes[0].text,
+            "[Orbica-Kontor]\rAllgemeineDaten= LW:\\Pfad\r\rEintrag ist im WIN.INI nicht "
+            "vorhanden !");
+  EXPECT_EQ(db.openDatabases, 0);
+  EXPECT_TRUE(window.ended);
+}
+
+TEST_F(RunTest, GeneralHandlerShowsTheErrorAndRepeatsTheFailedStep) {
+  db.faults.push_back({"Update", 1, 1, "Could not update; currently locked."});
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(window.boxes[1].text, "Could not update; currently locked.");
+  EXPECT_EQ(window.boxes[1].style, MB_ICONCRITICAL);
+  EXPECT_EQ(Column(kPublicDb, "PLZSTM", "TELVOR"),
+            (std::vector<std::string>{"044", "031", "01", "010", "044", "044"}));
+}
+
+TEST_F(RunTest, StepFailingThreeTimesEndsTheRunWithNothingFurtherChanged) {
+  Adr(Client("Muster AG", "Mand01", "6.4"), "CH", "01", "01");
+  db.files.erase(kPublicDb);
+  EXPECT_EQ(Run(), RunOutcome::Failed);
+  ASSERT_EQ(window.boxes.size(), 4u);
+  for (int i = 1; i <= 3; ++i)
+    EXPECT_EQ(window.boxes[i].text, "Could not find file 'D:\\Daten\\Public\\Public.mdb'.");
+  EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "01");
+  EXPECT_TRUE(window.ended);
+}
+
+TEST_F(RunTest, OlderClientsAreReportedAndUnnamedOrMissingOnesPassedOver) {
+  Adr(Client("  Alt & Co ", "Mand01", "6.39"), "CH", "01", "01");
+  Adr(Client("   ", "Mand02", "6.4"), "CH", "01", "01");
+  Adr(Client("Ohne Datenbank", "Mand03", "6.4"), "CH", "01", "01");
+  files.Find("D:\\Daten\\Mand03\\NoltData.mdb")->hidden = true;
+  Adr(Client("Neu", "Mand04", "6.4"), "CH", "01", "01");
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(window.boxes[1].style, MB_OK);
+  EXPECT_EQ(window.boxes[1].text,
+            "Der Mandant: Alt & Co\r\n ist nicht im Format der Version 6.4\r\nEs erfolgt keine "
+            "Umstellung der Vorwahlnummern");
+  for (const char* dir : {"Mand01", "Mand02", "Mand03"})
+    EXPECT_EQ(Column("D:\\Daten\\" + std::string(dir) + "\\NoltData.mdb", "ADRSTM", "TELVOR")[0],
+              "01")
+        << dir;
+  EXPECT_EQ(Column("D:\\Daten\\Mand04\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "044");
+  EXPECT_EQ(state->modul.MandantDir, "D:\\Daten\\Mand04\\");
+}
+
+TEST_F(RunTest, ClientWithoutVersionKeyGetsTheDefaultWrittenAndIsNotConverted) {
+  Adr(Client("Ohne Version", "Mand01", "6.4"), "CH", "01", "01");
+  profiles.Add("D:\\Daten\\Mand01\\NoltData.ini", "[AdoMand]\r\nDBName=NoltData\r\n");
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(*profiles.Find("D:\\Daten\\Mand01\\NoltData.ini"),
+            "[AdoMand]\r\nDBName=NoltData\r\nVersion=0.0\r\n");
+}
+
+TEST_F(RunTest, ClientHandlerSkipsABrokenClientAndLaterClientsAreConverted) {
+  auto& first = Client("Erster", "Mand01", "6.4");
+  Adr(first, "CH", "01", "01");
+  Adr(first, "CH", "01", "01");
+  Adr(Client("Zweiter", "Mand02", "6.4"), "CH", "01", "01");
+  // The general pass makes two updates; the client's second row fails.
+  db.faults.push_back({"Update", 3, 1, "Record is deleted."});
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(window.boxes.size(), 1u);  // no message for the broken client
+  // The first row stays saved; the fax column was never reached.
+  EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "TELVOR"),
+            (std::vector<std::string>{"044", "01"}));
+  EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "FAXVOR"),
+            (std::vector<std::string>{"01", "01"}));
+  EXPECT_EQ(Column("D:\\Daten\\Mand02\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "044");
+}
+
+TEST_F(RunTest, AClientIsNeverConvertedWithAnEarlierClientsDefinition) {
+  Adr(Client("Erster", "Mand01", "6.4"), "CH", "01", "01");
+  auto& second = Client("Zweiter", "Mand02", "6.4");
+  FakeDatabaseEngine::AddRow(second, {{"LAND", "CH"}, {"TELVOR", "01"}, {"FAXVOR", "01"},
+                                      {"PLZ", "8001"}, {"ORT", "Zürich"}});
+  files.Find("D:\\Daten\\Mand02\\NoltData.def")->hidden = true;
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(window.boxes[1].text,
+            "(TbDefRead) Can't open file !\r\n'D:\\Daten\\Mand02\\NoltData.def'");
+  EXPECT_EQ(Column("D:\\Daten\\Mand02\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "01");
+  EXPECT_FALSE(Saw("Label1=Zweiter"));
+}
+
+TEST_F(RunTest, DefinitionWithoutMarkedColumnsChangesNothing) {
+  std::vector<sample::SampleColumn> cols = sample::AddressColumns();
+  for (auto& c : cols)
+    if (c.flags.size() > 1 && c.flags[1] == 'V') c.flags[1] = 'v';
+  Adr(Client("Klein-v", "Mand01", "6.4", cols), "CH", "01", "01");
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_FALSE(Saw("Label1=Klein-v"));
+  EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "01");
+}
+
+TEST_F(RunTest, UnknownColumnNameSkipsTheClient) {
+  std::vector<sample::SampleColumn> cols = sample::AddressColumns();
+  cols.push_back({"NATELVOR", "Natel Vorwahl", "NV"});
+  auto& adr = Client("Natel", "Mand01", "6.4", cols);
+  Adr(adr, "CH", "01", "01");
+  Adr(Client("Danach", "Mand02", "6.4"), "CH", "01", "01");
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "044");
+  EXPECT_EQ(Column("D:\\Daten\\Mand02\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "044");
+}
+
+TEST_F(RunTest, RowWithoutPostalCodeOrTownIsShownEmptyAndStillSaved) {
+  auto& plz = db.files[kPublicDb].tables["PLZSTM"];
+  FakeDatabaseEngine::AddRow(plz, {{"LAND", "CH"}, {"PLZ", std::nullopt}, {"ORT", "Nirgends"},
+                                   {"TELVOR", "01"}});
+  FakeDatabaseEngine::AddRow(plz, {{"LAND", "CH"}, {"PLZ", "8000"}, {"ORT", std::nullopt},
+                                   {"TELVOR", "01"}});
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_TRUE(Saw("Label3= Nirgends"));
+  EXPECT_TRUE(Saw("Label3=8000 "));
+  EXPECT_EQ(Column(kPublicDb, "PLZSTM", "TELVOR").back(), "044");
+  EXPECT_EQ(window.boxes.size(), 1u);
+}
+
+TEST_F(RunTest, ClosingTheWindowMidRunKeepsSavedRowsAndClosesTheDatabase) {
+  window.closeAfterRounds = 3;  // after the hourglass, during the second row
+  EXPECT_EQ(Run(), RunOutcome::Cancelled);
+  EXPECT_EQ(Column(kPublicDb, "PLZSTM", "TELVOR"),
+            (std::vector<std::string>{"044", "031", "01", "010", "044", "01"}));
+  EXPECT_EQ(Count("Close database"), 1);
+  EXPECT_TRUE(window.ended);
+}
+
+TEST(VersionNumber, ReadsTheLeadingNumberWithAPointAsSeparator) {
+  EXPECT_DOUBLE_EQ(VersionNumber("6.4"), 6.4);
+  EXPECT_DOUBLE_EQ(VersionNumber("6.40"), 6.4);
+  EXPECT_DOUBLE_EQ(VersionNumber("7"), 7);
+  EXPECT_DOUBLE_EQ(VersionNumber(" 6.4"), 6.4);
+  EXPECT_DOUBLE_EQ(VersionNumber("6 .\t4\n"), 6.4);
+  EXPECT_DOUBLE_EQ(VersionNumber("6,4"), 6);
+  EXPECT_DOUBLE_EQ(VersionNumber("6.4.1"), 6.4);
+  EXPECT_DOUBLE_EQ(VersionNumber("V6.4"), 0);
+  EXPECT_DOUBLE_EQ(VersionNumber(""), 0);
+  EXPECT_DOUBLE_EQ(VersionNumber("."), 0);
+  EXPECT_DOUBLE_EQ(VersionNumber("-7"), -7);
+  EXPECT_DOUBLE_EQ(VersionNumber("1e1x"), 10);
+  EXPECT_LT(VersionNumber("6.39"), kMinVersion);
+  EXPECT_GE(VersionNumber("6.4"), kMinVersion);
+}
+
+TEST(IsAreaCodeColumn, OnlyAnUpperCaseVAsSecondCharacterMarksAColumn) {
+  EXPECT_TRUE(IsAreaCodeColumn("TV"));
+  EXPECT_TRUE(IsAreaCodeColumn("xVyz"));
+  EXPECT_TRUE(IsAreaCodeColumn("ÄV"));
+  EXPECT_FALSE(IsAreaCodeColumn("Tv"));
+  EXPECT_FALSE(IsAreaCodeColumn("V"));
+  EXPECT_FALSE(IsAreaCodeColumn("VX"));
+  EXPECT_FALSE(IsAreaCodeColumn(""));
+  EXPECT_FALSE(IsAreaCodeColumn(" "));
+}
+
+}  // namespace
+}  // namespace kw
