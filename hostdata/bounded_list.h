@@ -79,10 +79,23 @@ class BoundedList {
     body_ = std::move(next);
   }
 
-  T& operator()(int64_t i) { return body_->items[Offset(i)]; }
-  const T& operator()(int64_t i) const { return body_->items[Offset(i)]; }
-  T& operator()(int64_t i, int64_t j) { return body_->items[Offset(i, j)]; }
-  const T& operator()(int64_t i, int64_t j) const { return body_->items[Offset(i, j)]; }
+  // The offset is found (or the index error thrown) before the body is touched.
+  T& operator()(int64_t i) {
+    const size_t k = Offset(i);
+    return body_->items[k];
+  }
+  const T& operator()(int64_t i) const {
+    const size_t k = Offset(i);
+    return body_->items[k];
+  }
+  T& operator()(int64_t i, int64_t j) {
+    const size_t k = Offset(i, j);
+    return body_->items[k];
+  }
+  const T& operator()(int64_t i, int64_t j) const {
+    const size_t k = Offset(i, j);
+    return body_->items[k];
+  }
 
   // Every element in storage order (with two dimensions the first index
   // varies fastest); empty for an absent list.

@@ -10,6 +10,9 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <new>
 
 #include "hostdata/tbdef_test_support.h"
@@ -457,6 +460,21 @@ TEST_F(TbDefReadTest, HostileListsAndTexts) {
     EXPECT_LT(largestAllocation.load(), size_t{1} << 20) << what;
     EXPECT_TRUE(AllClosed()) << what;
   }
+}
+
+// Inputs that once made the fuzz target fail.
+TEST(TbDefReadFuzzFindings, Replay) {
+  const std::filesystem::path dir = std::filesystem::path(KW_TEST_DATA) / "fuzz" / "tbdef";
+  int replayed = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_TRUE(tbdef_test::ReplayTbDefInput(reinterpret_cast<const uint8_t*>(bytes.data()),
+                                             bytes.size()))
+        << entry.path();
+    ++replayed;
+  }
+  EXPECT_GT(replayed, 0);
 }
 
 }  // namespace
