@@ -70,11 +70,12 @@ class BoundedList {
     }
     std::unique_ptr<Body> next = Make(1, {{lower, count}, {0, 0}});
     if (body_) {
-      const int64_t from = std::max<int64_t>(lower, body_->d[0].lower);
-      const int64_t to = std::min<int64_t>(int64_t{lower} + count, int64_t{body_->d[0].lower} + body_->d[0].count);
+      const Bounds& old = body_->d[0];
+      const int64_t from = std::max(lower, old.lower);
+      const int64_t to = std::min(int64_t{lower} + count, int64_t{old.lower} + old.count);
       for (int64_t i = from; i < to; ++i)
         next->items[static_cast<size_t>(i - lower)] =
-            std::move(body_->items[static_cast<size_t>(i - body_->d[0].lower)]);
+            std::move(body_->items[static_cast<size_t>(i - old.lower)]);
     }
     body_ = std::move(next);
   }

@@ -14,25 +14,28 @@
 
 namespace kw::tbdef_test {
 
+[[noreturn]] inline void NotExpected(const char* seam) {
+  throw RunError(std::string(seam) + " not expected here");
+}
+
 class NoDatabase : public DatabaseEngine {
  public:
   std::unique_ptr<Database> OpenDatabase(std::string_view, bool, bool) override {
-    throw RunError("database engine not expected here");
+    NotExpected("database engine");
   }
-  void CommitPending() override { throw RunError("database engine not expected here"); }
+  void CommitPending() override { NotExpected("database engine"); }
 };
 
 class NoRegistry : public RegistryStore {
  public:
-  long RegOpenKeyA(HKEY, const std::optional<std::string>&, HKEY&) override { return Fail(); }
+  long RegOpenKeyA(HKEY, const std::optional<std::string>&, HKEY&) override {
+    NotExpected("registry");
+  }
   long RegQueryValueExA(HKEY, const std::optional<std::string>&, uint32_t*, uint8_t*,
                         uint32_t*) override {
-    return Fail();
+    NotExpected("registry");
   }
-  long RegCloseKey(HKEY) override { return Fail(); }
-
- private:
-  static long Fail() { throw RunError("registry not expected here"); }
+  long RegCloseKey(HKEY) override { NotExpected("registry"); }
 };
 
 class NoProfiles : public ProfileFiles {
@@ -41,11 +44,11 @@ class NoProfiles : public ProfileFiles {
                                     const std::optional<std::string>&,
                                     const std::optional<std::string>&, char*, uint32_t,
                                     const std::string&) override {
-    throw RunError("profile files not expected here");
+    NotExpected("profile files");
   }
   bool WritePrivateProfileStringA(const std::string&, const std::optional<std::string>&,
                                   const std::optional<std::string>&, const std::string&) override {
-    throw RunError("profile files not expected here");
+    NotExpected("profile files");
   }
 };
 

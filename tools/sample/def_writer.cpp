@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <stdexcept>
 
 #include "tools/sample/sample_files.h"
 
@@ -76,7 +77,10 @@ void PutTbSuppB(std::string& out, const TbSuppB& b) { PutRecord(out, b); }
 
 std::string DefFileBytes(const DefFileContent& f, std::vector<DefTablePlace>* places) {
   int32_t entries = f.DirectoryEntries;
-  for (const DefTable& t : f.tables) entries = std::max<int32_t>(entries, t.TableNo);
+  for (const DefTable& t : f.tables) {
+    if (t.TableNo < 1) throw std::invalid_argument("table numbers start at 1");
+    entries = std::max<int32_t>(entries, t.TableNo);
+  }
   std::string out(static_cast<size_t>(100 + 40 * entries), '\0');
   SetInt32At(out, 4, f.TableMax);
 
