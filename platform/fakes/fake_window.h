@@ -22,9 +22,9 @@ class FakeWindow : public WindowSystem {
   }
   TwipsSize ScreenSize() override { return {15360, 11520}; }
   TwipsSize WindowSize() override { return {4665, 2595}; }
-  void Move(int newLeft, int newTop) override {
-    left = newLeft;
-    top = newTop;
+  void Move(int leftTwips, int topTwips) override {
+    left = leftTwips;
+    top = topTwips;
   }
   void Show() override { shown = true; }
   void SetMousePointer(int p) override {
