@@ -27,9 +27,12 @@ const MandantRecord* Entry(const ClientList& list, int i) {
 // that fails, or a file without a definition of the table, must not leave an
 // earlier client's columns in place.
 bool ReadAddressDefinition(Platform& p, RunState& s) {
-  TbDefState& d = s.defs;
-  if (d.TbDefs.Contains(kAddressTable)) TbDefClear(d, kAddressTable);
-  return TbDefRead(p, s.modul, s.files, d, kAddressTable, false, true);
+  TbDefClear(s.defs, kAddressTable);
+  return TbDefRead(p, s.modul, s.files, s.defs, kAddressTable, false, true);
+}
+
+bool HasEntry(const TbDefState& d, int16_t table) {
+  return !d.TbDefs.Absent() && d.TbDefs.Lower() <= table && table <= d.TbDefs.Upper();
 }
 
 void ConvertClient(Platform& p, RunState& s, StepRunner& r, const MandantRecord& m) {
@@ -50,18 +53,18 @@ void ConvertClient(Platform& p, RunState& s, StepRunner& r, const MandantRecord&
   }
   const bool read = r.Run([&] { return ReadAddressDefinition(p, s); });
   const int16_t count = r.Run([&]() -> int16_t {
-    if (!read || !s.defs.TbDefs.Contains(kAddressTable)) return 0;
-    return s.defs.TbDefs.At(kAddressTable).ColCount;
+    if (!read || !HasEntry(s.defs, kAddressTable)) return 0;
+    return s.defs.TbDefs(kAddressTable).ColCount;
   });
   for (int16_t j = 1; j >= 1 && j <= count; ++j) {
     const std::string column = r.Run([&]() -> std::string {
-      const TbDef& def = s.defs.TbDefs.At(kAddressTable);
-      return IsAreaCodeColumn(def.ColFlags.At(j)) ? def.ColName.At(j) : std::string();
+      const TbDef& def = s.defs.TbDefs(kAddressTable);
+      return IsAreaCodeColumn(def.ColFlags(j)) ? def.ColName(j) : std::string();
     });
     if (column.empty()) continue;
     r.Run([&] { p.window.SetLabel(1, m.Name); });
     r.Run([&] {
-      p.window.SetLabel(2, "Überprüfe Feld: " + s.defs.TbDefs.At(kAddressTable).ColCaption.At(j));
+      p.window.SetLabel(2, "Überprüfe Feld: " + s.defs.TbDefs(kAddressTable).ColCaption(j));
     });
     r.Run([&] { p.window.SetLabel(3, "Bitte warten ..."); });
     r.Events();
