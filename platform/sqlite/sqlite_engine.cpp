@@ -1,0 +1,757 @@
+#include "platform/sqlite/sqlite_engine.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <climits>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+#include "platform/run_error.h"
+
+namespace kw {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr char kInvalidObject[] = "Object invalid or no longer set.";
+constexpr char kNoCurrentRecord[] = "No current record.";
+constexpr char kUpdateWithoutEdit[] = "Update or CancelUpdate without AddNew or Edit.";
+constexpr char kRecordDeleted[] = "Record is deleted.";
+
+std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+
+std::string QuoteId(std::string_view id) {
+  std::string out = "\"";
+  for (char c : id) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  return out + '"';
+}
+
+// Names compare as SQLite compares them: ASCII letters without regard to case.
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'A' && x <= 'Z') x = static_cast<unsigned char>(x + 32);
+    if (y >= 'A' && y <= 'Z') y = static_cast<unsigned char>(y + 32);
+    if (x != y) return false;
+  }
+  return true;
+}
+
+std::string CouldNotFind(std::string_view file) {
+  return "Could not find file " + Quoted(file) + ".";
+}
+std::string Unrecognized(std::string_view file) {
+  return "Unrecognized database format " + Quoted(file) + ".";
+}
+std::string InUse(std::string_view file) {
+  return "Could not use " + Quoted(file) + "; file already in use.";
+}
+std::string CannotOpen(std::string_view file) {
+  return "The database engine cannot open the file " + Quoted(file) +
+         ". It is already opened exclusively by another user, or you need permission to view "
+         "its data.";
+}
+std::string NeedsRepair(std::string_view file) {
+  return "The database " + Quoted(file) + " needs to be repaired or isn't a database file.";
+}
+
+class Stmt {
+ public:
+  Stmt() = default;
+  ~Stmt() { sqlite3_finalize(s_); }
+  Stmt(Stmt&& o) noexcept : s_(std::exchange(o.s_, nullptr)) {}
+  Stmt& operator=(Stmt&& o) noexcept {
+    if (this != &o) {
+      sqlite3_finalize(s_);
+      s_ = std::exchange(o.s_, nullptr);
+    }
+    return *this;
+  }
+  sqlite3_stmt* get() const { return s_; }
+  sqlite3_stmt** out() { return &s_; }
+  void Reset() {
+    sqlite3_finalize(s_);
+    s_ = nullptr;
+  }
+
+ private:
+  sqlite3_stmt* s_ = nullptr;
+};
+
+// --- The single-table selection form ------------------------------------
+
+bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+bool IsIdChar(char ch) {
+  const auto c = static_cast<unsigned char>(ch);
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+         c == '_' || c == '$' || c >= 0x80;
+}
+
+// Skips blanks and SQL comments.
+size_t SkipBlanks(std::string_view s, size_t i) {
+  for (;;) {
+    while (i < s.size() && IsBlank(s[i])) ++i;
+    if (s.substr(i, 2) == "--") {
+      i = s.find('\n', i);
+      if (i == std::string_view::npos) return s.size();
+    } else if (s.substr(i, 2) == "/*") {
+      i = s.find("*/", i + 2);
+      if (i == std::string_view::npos) return s.size();
+      i += 2;
+    } else {
+      return i;
+    }
+  }
+}
+
+size_t WordEnd(std::string_view s, size_t i) {
+  while (i < s.size() && IsIdChar(s[i])) ++i;
+  return i;
+}
+
+// Reads the keyword kw at i; returns the offset after it, or npos.
+size_t Keyword(std::string_view s, size_t i, std::string_view kw) {
+  const size_t end = WordEnd(s, i);
+  return EqualNoCase(s.substr(i, end - i), kw) ? end : std::string_view::npos;
+}
+
+// Reads a name, bare, "quoted", `quoted` or [bracketed]; returns the offset
+// after it, or npos.
+size_t ReadName(std::string_view s, size_t i, std::string& name) {
+  name.clear();
+  if (i >= s.size()) return std::string_view::npos;
+  const char open = s[i];
+  if (open == '"' || open == '`') {
+    for (size_t j = i + 1; j < s.size(); ++j) {
+      if (s[j] != open) {
+        name += s[j];
+      } else if (j + 1 < s.size() && s[j + 1] == open) {
+        name += open;
+        ++j;
+      } else {
+        return name.empty() ? std::string_view::npos : j + 1;
+      }
+    }
+    return std::string_view::npos;
+  }
+  if (open == '[') {
+    const size_t close = s.find(']', i);
+    if (close == std::string_view::npos || close == i + 1) return std::string_view::npos;
+    name = s.substr(i + 1, close - i - 1);
+    return close + 1;
+  }
+  if (open >= '0' && open <= '9') return std::string_view::npos;
+  const size_t end = WordEnd(s, i);
+  if (end == i) return std::string_view::npos;
+  name = s.substr(i, end - i);
+  return end;
+}
+
+struct SelectionForm {
+  size_t star = 0;  // offset of the '*'
+  std::string table;
+};
+
+// Recognises "SELECT * FROM <table> [WHERE ...]"; the condition and the end
+// of the statement are left to SQLite.
+bool ParseSelection(std::string_view s, SelectionForm& form) {
+  constexpr size_t npos = std::string_view::npos;
+  size_t i = Keyword(s, SkipBlanks(s, 0), "SELECT");
+  if (i == npos) return false;
+  i = SkipBlanks(s, i);
+  if (i >= s.size() || s[i] != '*') return false;
+  form.star = i;
+  i = Keyword(s, SkipBlanks(s, i + 1), "FROM");
+  if (i == npos) return false;
+  i = ReadName(s, SkipBlanks(s, i), form.table);
+  if (i == npos) return false;
+  i = SkipBlanks(s, i);
+  return i == s.size() || s[i] == ';' || Keyword(s, i, "WHERE") != npos;
+}
+
+}  // namespace
+
+// --- Connection -----------------------------------------------------------
+
+// One open database file, shared by the Database and its record sets. It
+// owns the grouping of updates into write transactions.
+class SqliteConnection {
+ public:
+  SqliteConnection(sqlite3* db, std::string name, const SqliteEngineOptions& options)
+      : db_(db), name_(std::move(name)), options_(options) {}
+  ~SqliteConnection() {
+    TryCommit();
+    begin_.Reset();
+    commit_.Reset();
+    sqlite3_close_v2(db_);
+  }
+  SqliteConnection(const SqliteConnection&) = delete;
+  SqliteConnection& operator=(const SqliteConnection&) = delete;
+
+  sqlite3* db() const { return db_; }
+  const std::string& Name() const { return name_; }
+
+  // Sets the connection up and checks that the file is a database.
+  void Configure() {
+    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_, options_.busyTimeoutMs);
+    const std::string cache = "PRAGMA cache_size=-" + std::to_string(options_.cacheKiB);
+    sqlite3_exec(db_, cache.c_str(), nullptr, nullptr, nullptr);
+    Stmt check;
+    int rc = sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_schema", -1, check.out(), nullptr);
+    if (rc == SQLITE_OK) rc = sqlite3_step(check.get());
+    if (rc != SQLITE_ROW) {
+      switch (rc & 0xff) {
+        case SQLITE_BUSY:
+        case SQLITE_LOCKED:
+          throw RunError(InUse(name_));
+        case SQLITE_NOTADB:
+          throw RunError(Unrecognized(name_));
+        case SQLITE_CORRUPT:
+          throw RunError(NeedsRepair(name_));
+        default:
+          throw RunError(CannotOpen(name_) + " (" + sqlite3_errmsg(db_) + ")");
+      }
+    }
+    if (sqlite3_prepare_v2(db_, "BEGIN IMMEDIATE", -1, begin_.out(), nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(db_, "COMMIT", -1, commit_.out(), nullptr) != SQLITE_OK) {
+      throw RunError(CannotOpen(name_) + " (" + sqlite3_errmsg(db_) + ")");
+    }
+  }
+
+  // The words for a failed SQLite call concerning table; read at once after the call.
+  std::string Describe(int rc, std::string_view table, bool writing) const {
+    const std::string where = " Table " + Quoted(table) + " in " + Quoted(name_) + ".";
+    switch (rc & 0xff) {
+      case SQLITE_BUSY:
+      case SQLITE_LOCKED:
+        return std::string(writing ? "Could not update" : "Could not read") +
+               "; currently locked by another user." + where;
+      case SQLITE_READONLY:
+        return "Cannot update. Database or object is read-only." + where;
+      case SQLITE_NOTADB:
+        return Unrecognized(name_);
+      case SQLITE_CORRUPT:
+        return NeedsRepair(name_);
+      default:
+        return std::string(sqlite3_errmsg(db_)) + "." + where;
+    }
+  }
+
+  // Opens a write transaction for the next update unless one is open,
+  // after leaving other writers their turn since the last commit.
+  void BeginGroup(std::string_view table) {
+    if (!sqlite3_get_autocommit(db_)) return;
+    if (options_.writerGapMs > 0 && committedOnce_) {
+      const auto until = lastCommit_ + std::chrono::milliseconds(options_.writerGapMs);
+      if (Clock::now() < until) std::this_thread::sleep_until(until);
+    }
+    const int rc = sqlite3_step(begin_.get());
+    const std::string error = rc == SQLITE_DONE ? "" : Describe(rc, table, true);
+    sqlite3_reset(begin_.get());
+    if (!error.empty()) throw RunError(error);
+    groupOpen_ = true;
+    groupRows_ = 0;
+    groupStart_ = Clock::now();
+  }
+
+  // Counts a saved row; commits the group once it has been open long enough.
+  void RowSaved() {
+    ++groupRows_;
+    if (Clock::now() - groupStart_ >= std::chrono::milliseconds(options_.commitIntervalMs)) {
+      const std::string error = TryCommit();
+      if (!error.empty()) throw RunError(error);
+    }
+  }
+
+  // Commits the open group, if any. Returns the error, or empty.
+  std::string TryCommit() {
+    if (!db_ || sqlite3_get_autocommit(db_)) {
+      groupOpen_ = false;
+      return {};
+    }
+    const int rc = sqlite3_step(commit_.get());
+    std::string error;
+    if (rc != SQLITE_DONE) {
+      error = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
+                  ? "Could not save; currently locked by another user. File " + Quoted(name_) + "."
+                  : "Could not save the changes to " + Quoted(name_) + ": " +
+                        sqlite3_errmsg(db_) + ".";
+    }
+    sqlite3_reset(commit_.get());
+    if (error.empty()) {
+      groupOpen_ = false;
+      committedOnce_ = true;
+      lastCommit_ = Clock::now();
+    }
+    return error;
+  }
+
+  // Commits what is pending, then throws description. When SQLite has
+  // already rolled the group back (after an I/O error), the loss is told.
+  [[noreturn]] void Fail(std::string description) {
+    if (groupOpen_ && sqlite3_get_autocommit(db_)) {
+      groupOpen_ = false;
+      description += " The changes to the last " + std::to_string(groupRows_) +
+                     " updated rows of " + Quoted(name_) + " were lost.";
+    } else {
+      const std::string error = TryCommit();
+      if (!error.empty()) description += " " + error;
+    }
+    throw RunError(description);
+  }
+
+ private:
+  sqlite3* db_;
+  std::string name_;
+  SqliteEngineOptions options_;
+  Stmt begin_;
+  Stmt commit_;
+  bool groupOpen_ = false;
+  long groupRows_ = 0;
+  Clock::time_point groupStart_;
+  bool committedOnce_ = false;
+  Clock::time_point lastCommit_;
+};
+
+namespace {
+
+// --- Record set -------------------------------------------------------------
+
+struct Cell {
+  std::string text;
+  bool null = true;
+};
+
+class SqliteRecordset : public Recordset {
+ public:
+  SqliteRecordset(std::shared_ptr<SqliteConnection> conn, std::string table, std::string rowid,
+                  std::vector<std::string> names, std::vector<sqlite3_int64> keys)
+      : conn_(std::move(conn)),
+        table_(std::move(table)),
+        rowid_(std::move(rowid)),
+        names_(std::move(names)),
+        keys_(std::move(keys)) {
+    row_.resize(names_.size());
+    edit_.resize(names_.size());
+    wanted_.assign(names_.size(), 0);
+    changed_.assign(names_.size(), 0);
+  }
+
+  ~SqliteRecordset() override {
+    if (conn_) Release();
+  }
+
+  bool Eof() override {
+    Connection();
+    return pos_ >= keys_.size();
+  }
+
+  void Edit() override {
+    SqliteConnection& c = Connection();
+    if (pos_ >= keys_.size()) c.Fail(kNoCurrentRecord);
+    editing_ = false;
+    ClearChanges();
+    Fetch();
+    editing_ = true;
+  }
+
+  FieldValue GetValue(std::string_view field) override {
+    SqliteConnection& c = Connection();
+    const size_t i = Column(field);
+    if (pos_ >= keys_.size()) c.Fail(kNoCurrentRecord);
+    const Cell* cell = &row_[i];
+    if (editing_ && changed_[i]) {
+      cell = &edit_[i];
+    } else {
+      if (!wanted_[i]) Want(i);
+      if (!fetched_) Fetch();
+    }
+    if (cell->null) return std::nullopt;
+    return cell->text;
+  }
+
+  void SetValue(std::string_view field, const FieldValue& value) override {
+    SqliteConnection& c = Connection();
+    const size_t i = Column(field);
+    if (!editing_) c.Fail(kUpdateWithoutEdit);
+    edit_[i].null = !value.has_value();
+    if (value) edit_[i].text.assign(*value);
+    if (!changed_[i]) {
+      changed_[i] = 1;
+      changedList_.insert(std::upper_bound(changedList_.begin(), changedList_.end(), i), i);
+    }
+  }
+
+  void Update() override {
+    SqliteConnection& c = Connection();
+    if (!editing_) c.Fail(kUpdateWithoutEdit);
+    if (!changedList_.empty()) {
+      sqlite3_stmt* s = UpdateStatement();
+      c.BeginGroup(table_);
+      int p = 1;
+      for (size_t i : changedList_) {
+        const Cell& cell = edit_[i];
+        if (cell.null) {
+          sqlite3_bind_null(s, p++);
+        } else if (cell.text.size() > INT_MAX) {
+          c.Fail("Value too long for field " + Quoted(names_[i]) + " of table " + Quoted(table_) +
+                 ".");
+        } else {
+          sqlite3_bind_text(s, p++, cell.text.data(), static_cast<int>(cell.text.size()),
+                            SQLITE_STATIC);
+        }
+      }
+      sqlite3_bind_int64(s, p, keys_[pos_]);
+      const int rc = sqlite3_step(s);
+      const std::string error = rc == SQLITE_DONE ? "" : c.Describe(rc, table_, true);
+      sqlite3_reset(s);
+      if (!error.empty()) c.Fail(error);
+      if (sqlite3_changes(c.db()) == 0) c.Fail(RecordDeleted());
+      c.RowSaved();
+    }
+    editing_ = false;
+    fetched_ = false;
+    ClearChanges();
+  }
+
+  void MoveNext() override {
+    SqliteConnection& c = Connection();
+    if (pos_ >= keys_.size()) c.Fail(kNoCurrentRecord);
+    ++pos_;
+    editing_ = false;
+    fetched_ = false;
+    ClearChanges();
+  }
+
+  void Close() override {
+    if (!conn_) throw RunError(kInvalidObject);
+    const std::string error = Release();
+    if (!error.empty()) throw RunError(error);
+  }
+
+ private:
+  SqliteConnection& Connection() {
+    if (!conn_) throw RunError(kInvalidObject);
+    return *conn_;
+  }
+
+  std::string RecordDeleted() const {
+    return std::string(kRecordDeleted) + " Table " + Quoted(table_) + " in " +
+           Quoted(conn_->Name()) + ".";
+  }
+
+  // Finalizes the statements and lets go of the connection, committing first.
+  std::string Release() {
+    std::string error = conn_->TryCommit();
+    fetch_.Reset();
+    updates_.clear();
+    conn_.reset();
+    return error;
+  }
+
+  // The index of a column; names seen before are found by exact comparison.
+  size_t Column(std::string_view field) {
+    for (const auto& [name, index] : lookups_) {
+      if (name == field) return index;
+    }
+    for (size_t i = 0; i < names_.size(); ++i) {
+      if (!EqualNoCase(names_[i], field)) continue;
+      if (lookups_.size() < 2 * names_.size()) lookups_.emplace_back(field, i);
+      return i;
+    }
+    conn_->Fail("Field " + Quoted(field) + " not found in table " + Quoted(table_) + ".");
+  }
+
+  void ClearChanges() {
+    for (size_t i : changedList_) changed_[i] = 0;
+    changedList_.clear();
+  }
+
+  // Adds a column to those read for every row; the reading statement is made anew.
+  void Want(size_t column) {
+    wanted_[column] = 1;
+    wantedList_.push_back(column);
+    fetch_.Reset();
+    fetched_ = false;
+  }
+
+  // Reads the wanted columns of the current row as it is now; fails when
+  // the row is gone.
+  void Fetch() {
+    if (!fetch_.get()) {
+      std::string sql = "SELECT ";
+      for (size_t i : wantedList_) sql += QuoteId(names_[i]) + ", ";
+      sql += rowid_ + " FROM " + QuoteId(table_) + " WHERE " + rowid_ + "=?1";
+      const int rc = sqlite3_prepare_v2(conn_->db(), sql.c_str(), -1, fetch_.out(), nullptr);
+      if (rc != SQLITE_OK) conn_->Fail(conn_->Describe(rc, table_, false));
+    }
+    sqlite3_stmt* s = fetch_.get();
+    sqlite3_bind_int64(s, 1, keys_[pos_]);
+    const int rc = sqlite3_step(s);
+    std::string error;
+    if (rc == SQLITE_ROW) {
+      for (size_t k = 0; k < wantedList_.size(); ++k) {
+        const int col = static_cast<int>(k);
+        Cell& cell = row_[wantedList_[k]];
+        cell.null = sqlite3_column_type(s, col) == SQLITE_NULL;
+        if (cell.null) continue;
+        const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
+        if (!text) {
+          error = conn_->Describe(sqlite3_errcode(conn_->db()), table_, false);
+          break;
+        }
+        cell.text.assign(text, static_cast<size_t>(sqlite3_column_bytes(s, col)));
+      }
+    } else if (rc == SQLITE_DONE) {
+      error = RecordDeleted();
+    } else {
+      error = conn_->Describe(rc, table_, false);
+    }
+    sqlite3_reset(s);
+    if (!error.empty()) conn_->Fail(error);
+    fetched_ = true;
+  }
+
+  // The UPDATE of the changed columns, prepared once per set of columns.
+  sqlite3_stmt* UpdateStatement() {
+    for (const auto& u : updates_) {
+      if (u.first == changedList_) return u.second.get();
+    }
+    std::string sql = "UPDATE " + QuoteId(table_) + " SET ";
+    int p = 1;
+    for (size_t i : changedList_) {
+      if (p > 1) sql += ", ";
+      sql += QuoteId(names_[i]) + "=?" + std::to_string(p++);
+    }
+    sql += " WHERE " + rowid_ + "=?" + std::to_string(p);
+    Stmt stmt;
+    const int rc = sqlite3_prepare_v2(conn_->db(), sql.c_str(), -1, stmt.out(), nullptr);
+    if (rc != SQLITE_OK) conn_->Fail(conn_->Describe(rc, table_, true));
+    updates_.emplace_back(changedList_, std::move(stmt));
+    return updates_.back().second.get();
+  }
+
+  // Declared first, so that the statements are finalized before it goes.
+  std::shared_ptr<SqliteConnection> conn_;
+  std::string table_;
+  std::string rowid_;
+  std::vector<std::string> names_;
+  std::vector<std::pair<std::string, size_t>> lookups_;
+  std::vector<sqlite3_int64> keys_;
+  size_t pos_ = 0;
+  Stmt fetch_;                     // reads the wanted columns of one row
+  std::vector<char> wanted_;       // columns asked for so far
+  std::vector<size_t> wantedList_;
+  std::vector<Cell> row_;          // the current row, wanted columns only
+  bool fetched_ = false;
+  bool editing_ = false;
+  std::vector<Cell> edit_;
+  std::vector<char> changed_;
+  std::vector<size_t> changedList_;  // ascending
+  std::vector<std::pair<std::vector<size_t>, Stmt>> updates_;
+};
+
+// --- Database ---------------------------------------------------------------
+
+class SqliteDatabase : public Database {
+ public:
+  explicit SqliteDatabase(std::shared_ptr<SqliteConnection> conn) : conn_(std::move(conn)) {}
+  ~SqliteDatabase() override {
+    if (conn_) conn_->TryCommit();
+  }
+
+  std::unique_ptr<Recordset> OpenRecordset(std::string_view source, int type) override {
+    if (!conn_) throw RunError(kInvalidObject);
+    SqliteConnection& c = *conn_;
+    if (type != 2) {
+      c.Fail("Invalid argument: record set type " + std::to_string(type) +
+             " is not supported; only 2 (dynaset).");
+    }
+    SelectionForm form;
+    if (!ParseSelection(source, form)) {
+      c.Fail("Unsupported selection " + Quoted(source) +
+             "; expected SELECT * FROM <table> [WHERE <condition>].");
+    }
+    CheckTable(form.table);
+
+    // The selection as given: one read-only statement, its names known.
+    Stmt given;
+    const char* tail = nullptr;
+    if (source.size() > INT_MAX) c.Fail("Selection too long.");
+    int rc = sqlite3_prepare_v2(c.db(), source.data(), static_cast<int>(source.size()),
+                                given.out(), &tail);
+    if (rc != SQLITE_OK) c.Fail(SelectionError(rc, source, form.table));
+    const size_t end = static_cast<size_t>(tail - source.data());
+    if (SkipBlanks(source, end) != source.size()) {
+      c.Fail("Characters found after end of SQL statement. (" + Quoted(source) + ")");
+    }
+    if (!given.get() || !sqlite3_stmt_readonly(given.get())) {
+      c.Fail("Unsupported selection " + Quoted(source) + "; it must only read.");
+    }
+    const std::string rowid = RowidName(given.get(), form.table);
+
+    // The key set: the same statement with the row id in place of '*'.
+    std::string keySql(source.substr(0, form.star));
+    keySql += rowid;
+    keySql += source.substr(form.star + 1, end - form.star - 1);
+    Stmt keyStmt;
+    rc = sqlite3_prepare_v2(c.db(), keySql.c_str(), -1, keyStmt.out(), nullptr);
+    if (rc != SQLITE_OK) c.Fail(SelectionError(rc, source, form.table));
+    std::vector<sqlite3_int64> keys;
+    while ((rc = sqlite3_step(keyStmt.get())) == SQLITE_ROW) {
+      keys.push_back(sqlite3_column_int64(keyStmt.get(), 0));
+    }
+    if (rc != SQLITE_DONE) {
+      const std::string error = c.Describe(rc, form.table, false);
+      keyStmt.Reset();
+      c.Fail(error);
+    }
+    keyStmt.Reset();
+    keys.shrink_to_fit();
+
+    std::vector<std::string> names;
+    for (int i = 0; i < sqlite3_column_count(given.get()); ++i) {
+      names.emplace_back(sqlite3_column_name(given.get(), i));
+    }
+    return std::make_unique<SqliteRecordset>(conn_, form.table, rowid, std::move(names),
+                                             std::move(keys));
+  }
+
+  void Close() override {
+    if (!conn_) throw RunError(kInvalidObject);
+    const std::string error = conn_->TryCommit();
+    conn_.reset();
+    if (!error.empty()) throw RunError(error);
+  }
+
+ private:
+  // Only ordinary tables with row ids can be walked by row id.
+  void CheckTable(const std::string& table) {
+    SqliteConnection& c = *conn_;
+    Stmt s;
+    int rc = sqlite3_prepare_v2(c.db(), "SELECT type, wr FROM pragma_table_list(?1)", -1,
+                                s.out(), nullptr);
+    if (rc == SQLITE_OK) {
+      sqlite3_bind_text(s.get(), 1, table.data(), static_cast<int>(table.size()),
+                        SQLITE_TRANSIENT);
+      rc = sqlite3_step(s.get());
+    }
+    if (rc == SQLITE_DONE) {
+      c.Fail("The database engine cannot find the input table or query " + Quoted(table) +
+             ". Make sure it exists and that its name is spelled correctly.");
+    }
+    if (rc != SQLITE_ROW) {
+      const std::string error = c.Describe(rc, table, false);
+      s.Reset();
+      c.Fail(error);
+    }
+    const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
+    const bool withoutRowid = sqlite3_column_int(s.get(), 1) != 0;
+    const bool ordinary = type && std::string_view(type) == "table";
+    s.Reset();
+    if (!ordinary) {
+      c.Fail("Cannot update " + Quoted(table) + ": it is not an ordinary table.");
+    }
+    if (withoutRowid) {
+      c.Fail("Cannot open table " + Quoted(table) +
+             " as a dynaset: it is a WITHOUT ROWID table.");
+    }
+  }
+
+  // The first of SQLite's names for the row id that no column hides.
+  std::string RowidName(sqlite3_stmt* s, const std::string& table) {
+    for (const char* name : {"rowid", "_rowid_", "oid"}) {
+      bool hidden = false;
+      for (int i = 0; i < sqlite3_column_count(s); ++i) {
+        if (EqualNoCase(sqlite3_column_name(s, i), name)) hidden = true;
+      }
+      if (!hidden) return name;
+    }
+    conn_->Fail("Cannot open table " + Quoted(table) +
+                " as a dynaset: its columns hide the row id.");
+  }
+
+  std::string SelectionError(int rc, std::string_view source, const std::string& table) {
+    const std::string message = sqlite3_errmsg(conn_->db());
+    const std::string noColumn = "no such column: ";
+    if (message.rfind(noColumn, 0) == 0) {
+      return "Field " + Quoted(message.substr(noColumn.size())) + " not found in table " +
+             Quoted(table) + ".";
+    }
+    if ((rc & 0xff) == SQLITE_ERROR) {
+      return "Syntax error in query " + Quoted(source) + ": " + message + ".";
+    }
+    return conn_->Describe(rc, table, false);
+  }
+
+  std::shared_ptr<SqliteConnection> conn_;
+};
+
+}  // namespace
+
+// --- Engine -----------------------------------------------------------------
+
+SqliteEngine::SqliteEngine(const WinePaths& paths, SqliteEngineOptions options)
+    : paths_(paths), options_(options) {
+  // Memory statistics take a global mutex on every allocation, and nothing
+  // here reads them. Only possible before SQLite's first use; later it is a no-op.
+  static std::once_flag once;
+  std::call_once(once, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
+}
+
+SqliteEngine::~SqliteEngine() {
+  for (auto& weak : connections_) {
+    if (auto conn = weak.lock()) conn->TryCommit();
+  }
+}
+
+std::unique_ptr<Database> SqliteEngine::OpenDatabase(std::string_view name, bool exclusive,
+                                                     bool readOnly) {
+  const std::string given(name);
+  if (exclusive) {
+    throw RunError("Cannot open " + Quoted(given) +
+                   " exclusively: this engine opens databases shared only.");
+  }
+  const std::string host = paths_.ToHost(name);
+  struct stat st;
+  if (host.empty() || stat(host.c_str(), &st) != 0) throw RunError(CouldNotFind(given));
+  if (!S_ISREG(st.st_mode)) throw RunError(CannotOpen(given));
+  // SQLite would take an empty file for an empty database and write to it.
+  if (st.st_size == 0) throw RunError(Unrecognized(given));
+
+  sqlite3* db = nullptr;
+  const int flags =
+      (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  const int rc = sqlite3_open_v2(host.c_str(), &db, flags, nullptr);
+  auto conn = std::make_shared<SqliteConnection>(db, given, options_);
+  if (rc != SQLITE_OK) throw RunError(CannotOpen(given));
+  conn->Configure();
+
+  std::erase_if(connections_, [](const auto& weak) { return weak.expired(); });
+  connections_.push_back(conn);
+  return std::make_unique<SqliteDatabase>(std::move(conn));
+}
+
+void SqliteEngine::CommitPending() {
+  std::string errors;
+  for (auto& weak : connections_) {
+    auto conn = weak.lock();
+    if (!conn) continue;
+    const std::string error = conn->TryCommit();
+    if (!error.empty()) errors += (errors.empty() ? "" : " ") + error;
+  }
+  if (!errors.empty()) throw RunError(errors);
+}
+
+}  // namespace kw

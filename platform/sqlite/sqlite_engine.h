@@ -1,0 +1,60 @@
+#pragma once
+// The database engine over SQLite files. The product's databases are SQLite
+// files under their usual names (.mdb); this engine gives them the meaning
+// DAO gives its operations:
+// - a database is opened shared and read-write and never created;
+// - a dynaset over "SELECT * FROM <table> [WHERE <condition>]" selects its
+//   rows once, at open, as a list of row ids; MoveNext visits exactly those;
+// - Update writes only the changed columns of the current row.
+//
+// For speed, updates are grouped into short write transactions. A group is
+// committed once it has been open for `commitIntervalMs` (checked at every
+// Update), before any error leaves the engine, on CommitPending, and when a
+// record set, a database or the engine closes or is released. Between groups
+// the write lock is left free for `writerGapMs`, so that other writers get in.
+//
+// The objects of one engine are meant for one thread at a time.
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/database.h"
+#include "platform/wine/wine_paths.h"
+
+namespace kw {
+
+struct SqliteEngineOptions {
+  // How long a statement waits for another connection's lock before failing.
+  int busyTimeoutMs = 3000;
+  // Longest time a group of updates keeps its write transaction open.
+  int commitIntervalMs = 50;
+  // Pause before the next group after a commit, in which other writers get the lock.
+  int writerGapMs = 2;
+  // Page cache of one connection; large enough that a group never spills.
+  int cacheKiB = 16 * 1024;
+};
+
+class SqliteConnection;
+
+class SqliteEngine : public DatabaseEngine {
+ public:
+  explicit SqliteEngine(const WinePaths& paths, SqliteEngineOptions options = {});
+  // Commits what is pending on every connection still open.
+  ~SqliteEngine() override;
+  SqliteEngine(const SqliteEngine&) = delete;
+  SqliteEngine& operator=(const SqliteEngine&) = delete;
+
+  // exclusive: other connections can neither read nor write while it is open.
+  std::unique_ptr<Database> OpenDatabase(std::string_view name, bool exclusive,
+                                         bool readOnly) override;
+  // Throws RunError, naming the file, when pending changes cannot be committed.
+  void CommitPending() override;
+
+ private:
+  WinePaths paths_;
+  SqliteEngineOptions options_;
+  std::vector<std::weak_ptr<SqliteConnection>> connections_;
+};
+
+}  // namespace kw

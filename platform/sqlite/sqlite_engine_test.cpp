@@ -1,0 +1,552 @@
+#include "platform/sqlite/sqlite_engine.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <stdexcept>
+#include <thread>
+
+#include "platform/run_error.h"
+
+namespace kw {
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+constexpr char kPass[] = "SELECT * FROM PLZSTM WHERE PLZSTM.LAND = 'CH' AND PLZSTM.TELVOR = '01'";
+constexpr char kFile[] = "D:\\Daten\\Public\\Public.mdb";
+
+// Another program's connection to the same file.
+class Peer {
+ public:
+  explicit Peer(const std::string& path, int busyMs = 0) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                        nullptr) != SQLITE_OK) {
+      throw std::runtime_error("cannot open " + path);
+    }
+    sqlite3_busy_timeout(db_, busyMs);
+  }
+  ~Peer() { sqlite3_close_v2(db_); }
+  Peer(const Peer&) = delete;
+  Peer& operator=(const Peer&) = delete;
+
+  int TryExec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  }
+  void Exec(const std::string& sql) {
+    if (TryExec(sql) != SQLITE_OK) throw std::runtime_error(sql + ": " + sqlite3_errmsg(db_));
+  }
+  // The first column of the first row, "NULL" for null, "" for none.
+  std::string One(const std::string& sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) {
+      throw std::runtime_error(sql + ": " + sqlite3_errmsg(db_));
+    }
+    std::string out;
+    if (sqlite3_step(s) == SQLITE_ROW) {
+      const auto* t = sqlite3_column_text(s, 0);
+      out = t ? reinterpret_cast<const char*>(t) : "NULL";
+    }
+    sqlite3_finalize(s);
+    return out;
+  }
+  sqlite3* db() { return db_; }
+
+ private:
+  sqlite3* db_ = nullptr;
+};
+
+// A Wine-like prefix whose drive D: is a temporary folder holding
+// Daten\Public\Public.mdb with the postal-code table.
+class SqliteEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char tmpl[] = "/tmp/kw_sqlite_test.XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr);
+    root_ = tmpl;
+    fs::create_directories(root_ + "/prefix/dosdevices");
+    fs::create_directories(root_ + "/d/Daten/Public");
+    fs::create_directory_symlink(root_ + "/d", root_ + "/prefix/dosdevices/d:");
+    path_ = root_ + "/d/Daten/Public/Public.mdb";
+    Peer p(path_);
+    p.Exec(
+        "CREATE TABLE PLZSTM (LAND TEXT, PLZ TEXT, ORT TEXT, TELVOR TEXT, NOTE);"
+        "INSERT INTO PLZSTM VALUES"
+        " ('CH', '8001', 'Zürich', '01', NULL),"      // 1: changes
+        " ('CH', '8400', 'Winterthur', '052', NULL),"  // 2
+        " ('CH', '8050', 'Oerlikon', '01', NULL),"     // 3: changes
+        " ('DE', '10115', 'Berlin', '01', NULL),"      // 4: other country
+        " ('CH', '8600', 'Dübendorf', '010', NULL),"   // 5: other code
+        " ('CH', '8953', 'Dietikon', '01', NULL),"     // 6: changes
+        " ('CH', '8700', 'Küsnacht', '044', NULL),"    // 7
+        " ('CH', NULL, NULL, '01', 42)");              // 8: changes
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  SqliteEngineOptions Options() {
+    SqliteEngineOptions o;
+    o.busyTimeoutMs = 300;
+    return o;
+  }
+  WinePaths Paths() { return WinePaths(root_ + "/prefix"); }
+
+  // The replacement pass as the run makes it; returns the progress texts.
+  std::vector<std::string> Pass(Database& db, const std::string& selection = kPass,
+                                const std::string& column = "TELVOR") {
+    std::vector<std::string> shown;
+    auto rs = db.OpenRecordset(selection, 2);
+    while (!rs->Eof()) {
+      rs->Edit();
+      rs->SetValue(column, std::string("044"));
+      shown.push_back(rs->GetValue("PLZ").value_or("?") + " " + rs->GetValue("ORT").value_or("?"));
+      rs->Update();
+      rs->MoveNext();
+    }
+    rs->Close();
+    return shown;
+  }
+
+  std::string Telvor(int rowid) {
+    Peer p(path_);
+    return p.One("SELECT TELVOR FROM PLZSTM WHERE rowid=" + std::to_string(rowid));
+  }
+  std::string Codes() {
+    Peer p(path_);
+    return p.One("SELECT group_concat(coalesce(TELVOR,'-'), ',') FROM PLZSTM");
+  }
+  std::string ErrorOf(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const RunError& e) {
+      return e.Description();
+    }
+    return "(no error)";
+  }
+
+  std::string root_;
+  std::string path_;
+};
+
+// --- Opening ---------------------------------------------------------------
+
+TEST_F(SqliteEngineTest, OpenFailuresNameTheFileAsGivenAndCreateNothing) {
+  SqliteEngine engine(Paths(), Options());
+  EXPECT_EQ(ErrorOf([&] { engine.OpenDatabase("D:\\Daten\\Public\\Nope.mdb", false, false); }),
+            "Could not find file 'D:\\Daten\\Public\\Nope.mdb'.");
+  EXPECT_FALSE(fs::exists(root_ + "/d/Daten/Public/Nope.mdb"));
+  EXPECT_EQ(ErrorOf([&] { engine.OpenDatabase("Q:\\x.mdb", false, false); }),
+            "Could not find file 'Q:\\x.mdb'.");
+
+  std::ofstream(root_ + "/d/Daten/Text.mdb") << "Standard Jet DB, or so it says";
+  EXPECT_EQ(ErrorOf([&] { engine.OpenDatabase("D:\\Daten\\Text.mdb", false, false); }),
+            "Unrecognized database format 'D:\\Daten\\Text.mdb'.");
+
+  std::ofstream(root_ + "/d/Daten/Empty.mdb").close();
+  EXPECT_EQ(ErrorOf([&] { engine.OpenDatabase("D:\\Daten\\Empty.mdb", false, false); }),
+            "Unrecognized database format 'D:\\Daten\\Empty.mdb'.");
+  EXPECT_EQ(fs::file_size(root_ + "/d/Daten/Empty.mdb"), 0u);
+
+  EXPECT_THAT(ErrorOf([&] { engine.OpenDatabase("D:\\Daten", false, false); }),
+              HasSubstr("cannot open the file 'D:\\Daten'"));
+  EXPECT_THAT(ErrorOf([&] { engine.OpenDatabase(kFile, true, false); }),
+              HasSubstr("'D:\\Daten\\Public\\Public.mdb'"));
+}
+
+TEST_F(SqliteEngineTest, NamesAreMatchedWithoutRegardToCase) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase("d:\\DATEN\\public\\PUBLIC.MDB", false, false);
+  auto rs = db->OpenRecordset("select * from plzstm where Plzstm.land = 'CH'", 2);
+  ASSERT_FALSE(rs->Eof());
+  EXPECT_EQ(rs->GetValue("ort"), "Zürich");
+  EXPECT_EQ(rs->GetValue("Ort"), "Zürich");
+}
+
+TEST_F(SqliteEngineTest, FileHeldExclusivelyIsInUseWithinTheBusyTimeout) {
+  Peer holder(path_);
+  holder.Exec("BEGIN EXCLUSIVE");
+  SqliteEngine engine(Paths(), Options());
+  const auto start = Clock::now();
+  EXPECT_EQ(ErrorOf([&] { engine.OpenDatabase(kFile, false, false); }),
+            "Could not use 'D:\\Daten\\Public\\Public.mdb'; file already in use.");
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  holder.Exec("COMMIT");
+  EXPECT_NO_THROW(engine.OpenDatabase(kFile, false, false));
+}
+
+// --- The pass --------------------------------------------------------------
+
+TEST_F(SqliteEngineTest, PassChangesExactlyTheSwissRowsWithCode01) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  EXPECT_THAT(Pass(*db), ::testing::ElementsAre("8001 Zürich", "8050 Oerlikon",
+                                                "8953 Dietikon", "? ?"));
+  db->Close();
+  EXPECT_EQ(Codes(), "044,052,044,01,010,044,044,044");
+  // A second run finds nothing: the record set is at its end at once.
+  db = engine.OpenDatabase(kFile, false, false);
+  EXPECT_TRUE(Pass(*db).empty());
+  EXPECT_EQ(Codes(), "044,052,044,01,010,044,044,044");
+}
+
+TEST_F(SqliteEngineTest, SelectionIsFixedAtOpenAndEachRowVisitedOnce) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  {
+    Peer other(path_);
+    other.Exec("UPDATE PLZSTM SET TELVOR='031' WHERE rowid=3");  // no longer matches
+    other.Exec("INSERT INTO PLZSTM VALUES ('CH', '8002', 'Enge', '01', NULL)");  // matches now
+  }
+  std::vector<std::string> seen;
+  while (!rs->Eof()) {
+    rs->Edit();
+    rs->SetValue("TELVOR", std::string("044"));
+    rs->Update();
+    seen.push_back(*rs->GetValue("TELVOR") + "/" + rs->GetValue("PLZ").value_or("-"));
+    rs->MoveNext();
+  }
+  rs->Close();
+  EXPECT_THAT(seen, ::testing::ElementsAre("044/8001", "044/8050", "044/8953", "044/-"));
+  Peer p(path_);
+  EXPECT_EQ(p.One("SELECT TELVOR FROM PLZSTM WHERE PLZ='8002'"), "01");
+}
+
+TEST_F(SqliteEngineTest, UpdateWritesOnlyTheChangedColumns) {
+  SqliteEngineOptions o = Options();
+  o.commitIntervalMs = 0;  // every row its own transaction, so the peer can write between
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  Peer other(path_, 2000);
+  rs->Edit();
+  EXPECT_EQ(rs->GetValue("ORT"), "Zürich");
+  other.Exec("UPDATE PLZSTM SET ORT='Zürich 1', NOTE='peer' WHERE rowid=1");
+  rs->SetValue("TELVOR", std::string("044"));
+  rs->Update();
+  // The record set shows the row as saved, the peer's columns included.
+  EXPECT_EQ(rs->GetValue("ORT"), "Zürich 1");
+  rs->Close();
+  EXPECT_EQ(other.One("SELECT LAND||PLZ||ORT||TELVOR||NOTE FROM PLZSTM WHERE rowid=1"),
+            "CH8001Zürich 1044peer");
+}
+
+TEST_F(SqliteEngineTest, ValuesAreTextOrNull) {
+  Peer(path_).Exec(
+      "UPDATE PLZSTM SET NOTE=1.5 WHERE rowid=1; UPDATE PLZSTM SET NOTE='' WHERE rowid=3");
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  EXPECT_EQ(rs->GetValue("NOTE"), "1.5");
+  rs->MoveNext();
+  EXPECT_EQ(rs->GetValue("NOTE"), "");
+  rs->MoveNext();
+  EXPECT_EQ(rs->GetValue("NOTE"), std::nullopt);
+  rs->MoveNext();
+  EXPECT_EQ(rs->GetValue("NOTE"), "42");
+  EXPECT_EQ(rs->GetValue("PLZ"), std::nullopt);
+  // Null goes back as null, and a value set is what is read while editing.
+  rs->Edit();
+  rs->SetValue("NOTE", std::nullopt);
+  rs->SetValue("PLZ", std::string("8000"));
+  EXPECT_EQ(rs->GetValue("NOTE"), std::nullopt);
+  EXPECT_EQ(rs->GetValue("PLZ"), "8000");
+  rs->Update();
+  rs->Close();
+  Peer p(path_);
+  EXPECT_EQ(p.One("SELECT coalesce(NOTE,'null')||PLZ FROM PLZSTM WHERE rowid=8"), "null8000");
+}
+
+// --- Misuse and bad selections -------------------------------------------
+
+TEST_F(SqliteEngineTest, OnlyOneReadingStatementOfTheSingleTableFormIsAccepted) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM PLZSTM; DELETE FROM PLZSTM", 2); }),
+              HasSubstr("Characters found after end of SQL statement."));
+  EXPECT_THAT(ErrorOf([&] {
+                db->OpenRecordset("SELECT * FROM PLZSTM WHERE LAND='CH';DROP TABLE PLZSTM;", 2);
+              }),
+              HasSubstr("Characters found after end of SQL statement."));
+  Peer p(path_);
+  EXPECT_EQ(p.One("SELECT count(*) FROM PLZSTM"), "8");
+
+  for (const char* bad : {"", "SELECT", "SELECT * FROM", "DELETE FROM PLZSTM",
+                          "SELECT PLZ FROM PLZSTM", "SELECT * FROM PLZSTM, PLZSTM",
+                          "SELECT * FROM PLZSTM ORDER BY PLZ", "SELECT * FROM \"PLZSTM",
+                          "SELECT * FROM [PLZSTM", "SELECT * FROM main.PLZSTM",
+                          "WITH x AS (SELECT 1) SELECT * FROM PLZSTM"}) {
+    EXPECT_THAT(ErrorOf([&] { db->OpenRecordset(bad, 2); }), HasSubstr("Unsupported selection"))
+        << bad;
+  }
+  EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM PLZSTM WHERE", 2); }),
+              HasSubstr("Syntax error"));
+  EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM PLZSTM", 4); }),
+              HasSubstr("only 2 (dynaset)"));
+  EXPECT_EQ(p.One("SELECT count(*) FROM PLZSTM"), "8");
+
+  // Blanks, comments and quoted names are fine.
+  auto rs = db->OpenRecordset(
+      "  select * from [PLZSTM] /* c */ where \"PLZSTM\".LAND = 'DE'; -- the end\n ", 2);
+  EXPECT_EQ(rs->GetValue("ORT"), "Berlin");
+}
+
+TEST_F(SqliteEngineTest, ErrorsNameTheTableAndTheColumn) {
+  Peer(path_).Exec(
+      "CREATE TABLE NOROWID (K TEXT PRIMARY KEY, LAND TEXT) WITHOUT ROWID;"
+      "CREATE VIEW PLZVIEW AS SELECT * FROM PLZSTM");
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM ADRSTM", 2); }),
+              HasSubstr("cannot find the input table or query 'ADRSTM'"));
+  EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM NOROWID", 2); }),
+              HasSubstr("'NOROWID'"));
+  EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM PLZVIEW", 2); }),
+              HasSubstr("'PLZVIEW'"));
+  EXPECT_THAT(ErrorOf([&] {
+                db->OpenRecordset("SELECT * FROM PLZSTM WHERE PLZSTM.TELX = '01'", 2);
+              }),
+              HasSubstr("'PLZSTM.TELX'"));
+  auto rs = db->OpenRecordset(kPass, 2);
+  EXPECT_EQ(ErrorOf([&] { rs->GetValue("TELX"); }), "Field 'TELX' not found in table 'PLZSTM'.");
+  EXPECT_THAT(ErrorOf([&] { rs->Update(); }), HasSubstr("without AddNew or Edit"));
+  EXPECT_THAT(ErrorOf([&] { rs->SetValue("TELVOR", std::string("044")); }),
+              HasSubstr("without AddNew or Edit"));
+  for (int i = 0; i < 4; ++i) rs->MoveNext();
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_THAT(ErrorOf([&] { rs->Edit(); }), HasSubstr("No current record"));
+  EXPECT_THAT(ErrorOf([&] { rs->MoveNext(); }), HasSubstr("No current record"));
+  rs->Close();
+  EXPECT_THAT(ErrorOf([&] { rs->Close(); }), HasSubstr("no longer set"));
+  EXPECT_THAT(ErrorOf([&] { rs->Eof(); }), HasSubstr("no longer set"));
+}
+
+TEST_F(SqliteEngineTest, ReadOnlyDatabaseRefusesUpdates) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, true);
+  auto rs = db->OpenRecordset(kPass, 2);
+  rs->Edit();
+  rs->SetValue("TELVOR", std::string("044"));
+  EXPECT_THAT(ErrorOf([&] { rs->Update(); }), HasSubstr("read-only"));
+  EXPECT_EQ(Telvor(1), "01");
+}
+
+// --- Saving ----------------------------------------------------------------
+
+TEST_F(SqliteEngineTest, RowsSavedBeforeAnErrorStaySavedAndVisible) {
+  SqliteEngineOptions o = Options();
+  o.commitIntervalMs = 60000;  // only the error may commit
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  Peer(path_).Exec("DELETE FROM PLZSTM WHERE rowid=6");
+  std::string error;
+  int saved = 0;
+  try {
+    while (!rs->Eof()) {
+      rs->Edit();
+      rs->SetValue("TELVOR", std::string("044"));
+      rs->Update();
+      ++saved;
+      rs->MoveNext();
+    }
+  } catch (const RunError& e) {
+    error = e.Description();
+  }
+  EXPECT_EQ(saved, 2);
+  EXPECT_EQ(error, "Record is deleted. Table 'PLZSTM' in 'D:\\Daten\\Public\\Public.mdb'.");
+  // Seen by another connection while everything is still open.
+  EXPECT_EQ(Telvor(1), "044");
+  EXPECT_EQ(Telvor(3), "044");
+  EXPECT_EQ(Telvor(8), "01");
+}
+
+TEST_F(SqliteEngineTest, GroupedRowsAreCommittedOnRequestCloseAndRelease) {
+  SqliteEngineOptions o = Options();
+  o.commitIntervalMs = 60000;
+  auto engine = std::make_unique<SqliteEngine>(Paths(), o);
+  auto db = engine->OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  auto saveOne = [&] {
+    rs->Edit();
+    rs->SetValue("TELVOR", std::string("044"));
+    rs->Update();
+    rs->MoveNext();
+  };
+  saveOne();
+  EXPECT_EQ(Telvor(1), "01");  // held back for speed
+  engine->CommitPending();
+  EXPECT_EQ(Telvor(1), "044");
+
+  saveOne();
+  db.reset();  // releasing the database commits; the record set goes on
+  EXPECT_EQ(Telvor(3), "044");
+  saveOne();
+  engine.reset();  // so does releasing the engine
+  EXPECT_EQ(Telvor(6), "044");
+  saveOne();
+  rs.reset();  // and releasing the record set
+  EXPECT_EQ(Codes(), "044,052,044,01,010,044,044,044");
+}
+
+TEST_F(SqliteEngineTest, ClosingTwiceFailsAndRecordSetOutlivesItsDatabase) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  db->Close();
+  EXPECT_EQ(ErrorOf([&] { db->Close(); }), "Object invalid or no longer set.");
+  EXPECT_THAT(ErrorOf([&] { db->OpenRecordset(kPass, 2); }), HasSubstr("no longer set"));
+  rs->Edit();
+  rs->SetValue("TELVOR", std::string("044"));
+  rs->Update();
+  rs->Close();
+  EXPECT_EQ(Telvor(1), "044");
+}
+
+TEST_F(SqliteEngineTest, JournalModeOfTheFileIsKept) {
+  Peer(path_).Exec("PRAGMA journal_mode=WAL");
+  {
+    SqliteEngine engine(Paths(), Options());
+    auto db = engine.OpenDatabase(kFile, false, false);
+    Pass(*db);
+  }
+  Peer p(path_);
+  EXPECT_EQ(p.One("PRAGMA journal_mode"), "wal");
+  EXPECT_EQ(p.One("SELECT group_concat(TELVOR, ',') FROM PLZSTM"),
+            "044,052,044,01,010,044,044,044");
+}
+
+// --- Sharing the file ------------------------------------------------------
+
+TEST_F(SqliteEngineTest, LockedRowsFailWithinTheBusyTimeoutAfterSavingEarlierOnes) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  rs->Edit();
+  rs->SetValue("TELVOR", std::string("044"));
+  rs->Update();
+  rs->MoveNext();
+  engine.CommitPending();
+  Peer holder(path_);
+  holder.Exec("BEGIN IMMEDIATE; UPDATE PLZSTM SET NOTE='held' WHERE rowid=2");
+  rs->Edit();
+  rs->SetValue("TELVOR", std::string("044"));
+  const auto start = Clock::now();
+  EXPECT_EQ(ErrorOf([&] { rs->Update(); }),
+            "Could not update; currently locked by another user. Table 'PLZSTM' in "
+            "'D:\\Daten\\Public\\Public.mdb'.");
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  holder.Exec("COMMIT");
+  // Still editing: the same update goes through once the lock is gone.
+  rs->Update();
+  rs->Close();
+  EXPECT_EQ(Telvor(1), "044");
+  EXPECT_EQ(Telvor(3), "044");
+}
+
+// A busy handler that retries every millisecond, as an eager peer does.
+int RetryEveryMillisecond(void* limitMs, int count) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return count < *static_cast<int*>(limitMs);
+}
+
+TEST_F(SqliteEngineTest, OtherWritersGetInWhileALongPassIsUnderWay) {
+  {
+    Peer p(path_);
+    p.Exec("BEGIN");
+    for (int i = 0; i < 400; ++i) p.Exec("INSERT INTO PLZSTM VALUES ('CH', '8000', 'Z', '01', 0)");
+    p.Exec("COMMIT");
+  }
+  std::atomic<bool> passDone{false};
+  std::string passError;
+  std::thread pass([&] {
+    try {
+      SqliteEngine engine(Paths(), Options());
+      auto db = engine.OpenDatabase(kFile, false, false);
+      auto rs = db->OpenRecordset(kPass, 2);
+      while (!rs->Eof()) {
+        rs->Edit();
+        rs->SetValue("TELVOR", std::string("044"));
+        std::this_thread::sleep_for(std::chrono::milliseconds(4));  // the window's events
+        rs->Update();
+        rs->MoveNext();
+      }
+      rs->Close();
+    } catch (const RunError& e) {
+      passError = e.Description();
+    }
+    passDone = true;
+  });
+  // The pass takes at least 1.6 seconds; each write here must get through long before.
+  Peer peer(path_);
+  int limitMs = 1500;
+  sqlite3_busy_handler(peer.db(), RetryEveryMillisecond, &limitMs);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  int written = 0;
+  for (int i = 0; i < 5 && !passDone; ++i) {
+    const int rc = peer.TryExec("UPDATE PLZSTM SET NOTE='peer' WHERE rowid=2");
+    EXPECT_EQ(rc, SQLITE_OK) << sqlite3_errmsg(peer.db());
+    if (rc == SQLITE_OK && !passDone) ++written;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  pass.join();
+  EXPECT_EQ(passError, "");
+  EXPECT_GE(written, 3);
+  EXPECT_EQ(peer.One("SELECT count(*) FROM PLZSTM WHERE TELVOR='01' AND LAND='CH'"), "0");
+  EXPECT_EQ(peer.One("SELECT NOTE FROM PLZSTM WHERE rowid=2"), "peer");
+}
+
+TEST_F(SqliteEngineTest, AFastPassLeavesOtherWritersTheirTurnBetweenGroups) {
+  Peer(path_).Exec(
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 150000) "
+      "INSERT INTO PLZSTM SELECT 'CH', '8000', 'Z', '01', i FROM n");
+  std::atomic<bool> passDone{false};
+  std::atomic<bool> peerDone{false};
+  std::string passError;
+  std::thread pass([&] {
+    try {
+      SqliteEngineOptions o = Options();
+      o.writerGapMs = 10;  // wide enough for a peer slowed down by a busy machine
+      SqliteEngine engine(Paths(), o);
+      auto db = engine.OpenDatabase(kFile, false, false);
+      auto rs = db->OpenRecordset(kPass, 2);
+      // Goes round again until the peer is through, so that the pass is
+      // under way all the time the peer writes.
+      while (!peerDone) {
+        rs->Edit();
+        rs->SetValue("TELVOR", std::string(rs->GetValue("TELVOR") == "01" ? "044" : "01"));
+        rs->Update();
+        rs->MoveNext();
+        if (rs->Eof()) rs = db->OpenRecordset("SELECT * FROM PLZSTM WHERE NOTE > 0", 2);
+      }
+      rs->Close();
+    } catch (const RunError& e) {
+      passError = e.Description();
+    }
+    passDone = true;
+  });
+  Peer peer(path_);
+  int limitMs = 2000;
+  sqlite3_busy_handler(peer.db(), RetryEveryMillisecond, &limitMs);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (int i = 0; i < 3 && !passDone; ++i) {
+    EXPECT_EQ(peer.TryExec("UPDATE PLZSTM SET NOTE='peer' WHERE rowid=2"), SQLITE_OK)
+        << sqlite3_errmsg(peer.db());
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  peerDone = true;
+  pass.join();
+  EXPECT_EQ(passError, "");
+  EXPECT_EQ(peer.One("SELECT NOTE FROM PLZSTM WHERE rowid=2"), "peer");
+}
+
+}  // namespace
+}  // namespace kw
