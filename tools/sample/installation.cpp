@@ -129,7 +129,7 @@ const T& Pick(const T (&a)[N], std::mt19937& rng) {
 // About a third of all rows are Swiss rows with "01"; the rest mixes other
 // Swiss codes, values that only look alike, and other countries.
 const Place& PickPlace(std::mt19937& rng) {
-  const unsigned r = rng() % 6;
+  const auto r = rng() % 6;
   if (r < 2) return Pick(kZurich, rng);
   if (r < 5) return Pick(kSwiss, rng);
   return Pick(kForeign, rng);
