@@ -78,7 +78,7 @@ class Stmt {
   }
   sqlite3_stmt* get() const { return s_; }
   sqlite3_stmt** out() { return &s_; }
-  void Reset() {
+  void Finalize() {
     sqlite3_finalize(s_);
     s_ = nullptr;
   }
@@ -191,8 +191,8 @@ class SqliteConnection {
       : db_(db), name_(std::move(name)), options_(options) {}
   ~SqliteConnection() {
     TryCommit();
-    begin_.Reset();
-    commit_.Reset();
+    begin_.Finalize();
+    commit_.Finalize();
     sqlite3_close_v2(db_);
   }
   SqliteConnection(const SqliteConnection&) = delete;
@@ -274,11 +274,19 @@ class SqliteConnection {
     }
   }
 
-  // Commits the open group, if any. Returns the error, or empty.
+  // Commits the open group, if any. Returns the error, or empty. SQLite
+  // itself rolls a transaction back after some failures (disk full, I/O
+  // error); such a loss is told as an error too.
   std::string TryCommit() {
-    if (!db_ || sqlite3_get_autocommit(db_)) {
+    if (!db_) return {};
+    if (sqlite3_get_autocommit(db_)) {
+      std::string error;
+      if (groupOpen_ && groupRows_ > 0) {
+        error = "The changes to the last " + std::to_string(groupRows_) + " updated rows of " +
+                Quoted(name_) + " were lost.";
+      }
       groupOpen_ = false;
-      return {};
+      return error;
     }
     const int rc = sqlite3_step(commit_.get());
     std::string error;
@@ -297,17 +305,10 @@ class SqliteConnection {
     return error;
   }
 
-  // Commits what is pending, then throws description. When SQLite has
-  // already rolled the group back (after an I/O error), the loss is told.
+  // Commits what is pending, then throws description.
   [[noreturn]] void Fail(std::string description) {
-    if (groupOpen_ && sqlite3_get_autocommit(db_)) {
-      groupOpen_ = false;
-      description += " The changes to the last " + std::to_string(groupRows_) +
-                     " updated rows of " + Quoted(name_) + " were lost.";
-    } else {
-      const std::string error = TryCommit();
-      if (!error.empty()) description += " " + error;
-    }
+    const std::string error = TryCommit();
+    if (!error.empty()) description += " " + error;
     throw RunError(description);
   }
 
@@ -454,7 +455,7 @@ class SqliteRecordset : public Recordset {
   // Finalizes the statements and lets go of the connection, committing first.
   std::string Release() {
     std::string error = conn_->TryCommit();
-    fetch_.Reset();
+    fetch_.Finalize();
     updates_.clear();
     conn_.reset();
     return error;
@@ -482,7 +483,7 @@ class SqliteRecordset : public Recordset {
   void Want(size_t column) {
     wanted_[column] = 1;
     wantedList_.push_back(column);
-    fetch_.Reset();
+    fetch_.Finalize();
     fetched_ = false;
   }
 
@@ -614,10 +615,10 @@ class SqliteDatabase : public Database {
     }
     if (rc != SQLITE_DONE) {
       const std::string error = c.Describe(rc, form.table, false);
-      keyStmt.Reset();
+      keyStmt.Finalize();
       c.Fail(error);
     }
-    keyStmt.Reset();
+    keyStmt.Finalize();
     keys.shrink_to_fit();
 
     std::vector<std::string> names;
@@ -653,13 +654,13 @@ class SqliteDatabase : public Database {
     }
     if (rc != SQLITE_ROW) {
       const std::string error = c.Describe(rc, table, false);
-      s.Reset();
+      s.Finalize();
       c.Fail(error);
     }
     const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
     const bool withoutRowid = sqlite3_column_int(s.get(), 1) != 0;
     const bool ordinary = type && std::string_view(type) == "table";
-    s.Reset();
+    s.Finalize();
     if (!ordinary) {
       c.Fail("Cannot update " + Quoted(table) + ": it is not an ordinary table.");
     }
