@@ -155,6 +155,25 @@ TEST_F(SqliteEngineTest, OpenFailuresNameTheFileAsGivenAndCreateNothing) {
             "Unrecognized database format 'D:\\Daten\\Empty.mdb'.");
   EXPECT_EQ(fs::file_size(root_ + "/d/Daten/Empty.mdb"), 0u);
 
+  // A file cut short after its first page.
+  fs::copy_file(path_, root_ + "/d/Daten/Cut.mdb");
+  {
+    Peer big(root_ + "/d/Daten/Cut.mdb");
+    big.Exec("CREATE TABLE BIG (X TEXT); INSERT INTO BIG SELECT hex(randomblob(500)) FROM "
+             "(SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4) a, "
+             "(SELECT 1 UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4) b");
+  }
+  fs::resize_file(root_ + "/d/Daten/Cut.mdb", 5000);
+  EXPECT_THAT(ErrorOf([&] {
+                auto db = engine.OpenDatabase("D:\\Daten\\Cut.mdb", false, false);
+                auto rs = db->OpenRecordset("SELECT * FROM BIG", 2);
+                while (!rs->Eof()) {
+                  rs->GetValue("X");
+                  rs->MoveNext();
+                }
+              }),
+              HasSubstr("'D:\\Daten\\Cut.mdb'"));
+
   EXPECT_THAT(ErrorOf([&] { engine.OpenDatabase("D:\\Daten", false, false); }),
               HasSubstr("cannot open the file 'D:\\Daten'"));
   EXPECT_THAT(ErrorOf([&] { engine.OpenDatabase(kFile, true, false); }),
@@ -276,6 +295,9 @@ TEST_F(SqliteEngineTest, OnlyOneReadingStatementOfTheSingleTableFormIsAccepted) 
                 db->OpenRecordset("SELECT * FROM PLZSTM WHERE LAND='CH';DROP TABLE PLZSTM;", 2);
               }),
               HasSubstr("Characters found after end of SQL statement."));
+  const std::string withNul("SELECT * FROM PLZSTM WHERE LAND='CH'\0; DELETE FROM PLZSTM", 57);
+  EXPECT_THAT(ErrorOf([&] { db->OpenRecordset(withNul, 2); }),
+              HasSubstr("Characters found after end of SQL statement."));
   Peer p(path_);
   EXPECT_EQ(p.One("SELECT count(*) FROM PLZSTM"), "8");
 
@@ -297,6 +319,22 @@ TEST_F(SqliteEngineTest, OnlyOneReadingStatementOfTheSingleTableFormIsAccepted) 
   auto rs = db->OpenRecordset(
       "  select * from [PLZSTM] /* c */ where \"PLZSTM\".LAND = 'DE'; -- the end\n ", 2);
   EXPECT_EQ(rs->GetValue("ORT"), "Berlin");
+}
+
+TEST_F(SqliteEngineTest, OddTableAndColumnNamesWork) {
+  Peer(path_).Exec(
+      "CREATE TABLE \"Plz \"\"Stamm\"\"\" (ID INTEGER PRIMARY KEY, rowid TEXT, \"TEL VOR\" TEXT,"
+      " LAND TEXT, PLZ TEXT, ORT TEXT);"
+      "INSERT INTO \"Plz \"\"Stamm\"\"\" VALUES (7, 'r', '01', 'CH', '8001', 'Zürich'),"
+      " (9, 's', '01', 'DE', '1', 'x')");
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  EXPECT_THAT(Pass(*db, "SELECT * FROM \"Plz \"\"Stamm\"\"\" WHERE LAND = 'CH' AND [TEL VOR] = '01'",
+                   "tel vor"),
+              ::testing::ElementsAre("8001 Zürich"));
+  Peer p(path_);
+  EXPECT_EQ(p.One("SELECT group_concat(ID || rowid || \"TEL VOR\", ',') FROM \"Plz \"\"Stamm\"\"\""),
+            "7r044,9s01");
 }
 
 TEST_F(SqliteEngineTest, ErrorsNameTheTableAndTheColumn) {
