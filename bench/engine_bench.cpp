@@ -1,11 +1,14 @@
 // Times the area-code pass through the SQLite engine against the floor: the
 // same change as one UPDATE in one transaction.
 //
-//   engine_bench [rows]      (default 1000000; a third of them Swiss with "01")
+//   engine_bench [rows [both|engine|floor [rounds]]]
 //
-// Builds a postal-code table in a temporary Wine-like prefix, copies it, runs
-// the pass through the engine on one copy exactly as the run does it, and the
-// single UPDATE on the other, then checks both copies ended up alike.
+// rows: 1000000 unless given, a third of them Swiss with "01"; rounds: 3.
+// Builds a postal-code table in a temporary Wine-like prefix; each round
+// copies it, runs the pass through the engine on one copy exactly as the run
+// does it and the single UPDATE on the other, and checks both results. The
+// best round of each side is shown; "engine" or "floor" runs one side only,
+// for a profiler.
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -31,7 +34,9 @@ void Check(int rc, sqlite3* db, const char* what) {
   }
 }
 
-void Exec(sqlite3* db, const char* sql) { Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql); }
+void Exec(sqlite3* db, const char* sql) {
+  Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql);
+}
 
 void Create(const std::string& path, long rows) {
   sqlite3* db = nullptr;
@@ -41,11 +46,11 @@ void Create(const std::string& path, long rows) {
        "TELVOR TEXT, KANTON TEXT, GEMEINDE TEXT, ZUSATZ TEXT, BFSNR TEXT);"
        "BEGIN");
   sqlite3_stmt* ins = nullptr;
-  Check(sqlite3_prepare_v2(db, "INSERT INTO PLZSTM VALUES (NULL,?1,?2,?3,?4,?5,?6,?7,?8)", -1,
-                           &ins, nullptr),
+  Check(sqlite3_prepare_v2(db, "INSERT INTO PLZSTM VALUES (NULL,?1,?2,?3,?4,?5,?6,?7,?8)", -1, &ins,
+                           nullptr),
         db, "prepare insert");
-  static const char* const kTowns[] = {"Zürich", "Winterthur", "Uster", "Dübendorf",
-                                       "Wetzikon ZH", "Bülach", "Horgen", "Küsnacht ZH"};
+  static const char* const kTowns[] = {"Zürich",      "Winterthur", "Uster",  "Dübendorf",
+                                       "Wetzikon ZH", "Bülach",     "Horgen", "Küsnacht ZH"};
   static const char* const kOtherCodes[] = {"031", "010", "044", "061", "1", "052"};
   for (long i = 0; i < rows; ++i) {
     const bool swiss = i % 3 != 2;
@@ -90,8 +95,7 @@ long Count(const std::string& path, const char* sql) {
   const auto start = Clock::now();
   sqlite3* db = nullptr;
   Check(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
-  Exec(db,
-       "BEGIN; UPDATE PLZSTM SET TELVOR='044' WHERE LAND='CH' AND TELVOR='01'; COMMIT");
+  Exec(db, "BEGIN; UPDATE PLZSTM SET TELVOR='044' WHERE LAND='CH' AND TELVOR='01'; COMMIT");
   sqlite3_close(db);
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -213,7 +217,8 @@ int main(int argc, char** argv) {
   }
   if (only != "floor") {
     engineBest.Print("engine pass:");
-    std::printf("rows changed:   %ld, %.0f rows/s\n", done, static_cast<double>(done) / engineBest.wall);
+    std::printf("rows changed:   %ld, %.0f rows/s\n", done,
+                static_cast<double>(done) / engineBest.wall);
     std::printf("peak memory:    %ld KiB after the engine pass\n", peak);
   }
   if (only != "engine") {

@@ -93,8 +93,8 @@ bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 bool IsIdChar(char ch) {
   const auto c = static_cast<unsigned char>(ch);
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '$' || c >= 0x80;
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || c >= 0x80;
 }
 
 // Skips blanks and SQL comments.
@@ -208,7 +208,8 @@ class SqliteConnection {
     const std::string cache = "PRAGMA cache_size=-" + std::to_string(options_.cacheKiB);
     sqlite3_exec(db_, cache.c_str(), nullptr, nullptr, nullptr);
     Stmt check;
-    int rc = sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_schema", -1, check.out(), nullptr);
+    int rc =
+        sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_schema", -1, check.out(), nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_step(check.get());
     if (rc != SQLITE_ROW) {
       switch (rc & 0xff) {
@@ -291,10 +292,10 @@ class SqliteConnection {
     const int rc = sqlite3_step(commit_.get());
     std::string error;
     if (rc != SQLITE_DONE) {
-      error = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
-                  ? "Could not save; currently locked by another user. File " + Quoted(name_) + "."
-                  : "Could not save the changes to " + Quoted(name_) + ": " +
-                        sqlite3_errmsg(db_) + ".";
+      error =
+          (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
+              ? "Could not save; currently locked by another user. File " + Quoted(name_) + "."
+              : "Could not save the changes to " + Quoted(name_) + ": " + sqlite3_errmsg(db_) + ".";
     }
     sqlite3_reset(commit_.get());
     if (error.empty()) {
@@ -551,10 +552,10 @@ class SqliteRecordset : public Recordset {
   std::vector<std::pair<std::string, size_t>> lookups_;
   std::vector<sqlite3_int64> keys_;
   size_t pos_ = 0;
-  Stmt fetch_;                     // reads the wanted columns of one row
-  std::vector<char> wanted_;       // columns asked for so far
+  Stmt fetch_;                // reads the wanted columns of one row
+  std::vector<char> wanted_;  // columns asked for so far
   std::vector<size_t> wantedList_;
-  std::vector<Cell> row_;          // the current row, wanted columns only
+  std::vector<Cell> row_;  // the current row, wanted columns only
   bool fetched_ = false;
   bool editing_ = false;
   std::vector<Cell> edit_;
@@ -580,7 +581,7 @@ class SqliteDatabase : public Database {
              " is not supported; only 2 (dynaset).");
     }
     SelectionForm form;
-    if (!ParseSelection(source, form)) {
+    if (source.size() > INT_MAX || !ParseSelection(source, form)) {
       c.Fail("Unsupported selection " + Quoted(source) +
              "; expected SELECT * FROM <table> [WHERE <condition>].");
     }
@@ -589,9 +590,8 @@ class SqliteDatabase : public Database {
     // The selection as given: one read-only statement, its names known.
     Stmt given;
     const char* tail = nullptr;
-    if (source.size() > INT_MAX) c.Fail("Selection too long.");
-    int rc = sqlite3_prepare_v2(c.db(), source.data(), static_cast<int>(source.size()),
-                                given.out(), &tail);
+    int rc = sqlite3_prepare_v2(c.db(), source.data(), static_cast<int>(source.size()), given.out(),
+                                &tail);
     if (rc != SQLITE_OK) c.Fail(SelectionError(rc, source, form.table));
     const size_t end = static_cast<size_t>(tail - source.data());
     if (SkipBlanks(source, end) != source.size()) {
@@ -641,11 +641,10 @@ class SqliteDatabase : public Database {
   void CheckTable(const std::string& table) {
     SqliteConnection& c = *conn_;
     Stmt s;
-    int rc = sqlite3_prepare_v2(c.db(), "SELECT type, wr FROM pragma_table_list(?1)", -1,
-                                s.out(), nullptr);
+    int rc = sqlite3_prepare_v2(c.db(), "SELECT type, wr FROM pragma_table_list(?1)", -1, s.out(),
+                                nullptr);
     if (rc == SQLITE_OK) {
-      sqlite3_bind_text(s.get(), 1, table.data(), static_cast<int>(table.size()),
-                        SQLITE_TRANSIENT);
+      sqlite3_bind_text(s.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
       rc = sqlite3_step(s.get());
     }
     if (rc == SQLITE_DONE) {
@@ -665,8 +664,7 @@ class SqliteDatabase : public Database {
       c.Fail("Cannot update " + Quoted(table) + ": it is not an ordinary table.");
     }
     if (withoutRowid) {
-      c.Fail("Cannot open table " + Quoted(table) +
-             " as a dynaset: it is a WITHOUT ROWID table.");
+      c.Fail("Cannot open table " + Quoted(table) + " as a dynaset: it is a WITHOUT ROWID table.");
     }
   }
 
@@ -732,8 +730,7 @@ std::unique_ptr<Database> SqliteEngine::OpenDatabase(std::string_view name, bool
   if (st.st_size == 0) throw RunError(Unrecognized(given));
 
   sqlite3* db = nullptr;
-  const int flags =
-      (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(host.c_str(), &db, flags, nullptr);
   auto conn = std::make_shared<SqliteConnection>(db, given, options_);
   if (rc != SQLITE_OK) throw RunError(CannotOpen(given));

@@ -29,8 +29,8 @@ constexpr char kFile[] = "D:\\Daten\\Public\\Public.mdb";
 class Peer {
  public:
   explicit Peer(const std::string& path, int busyMs = 0) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
-                        nullptr) != SQLITE_OK) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK) {
       throw std::runtime_error("cannot open " + path);
     }
     sqlite3_busy_timeout(db_, busyMs);
@@ -81,7 +81,7 @@ class SqliteEngineTest : public ::testing::Test {
     p.Exec(
         "CREATE TABLE PLZSTM (LAND TEXT, PLZ TEXT, ORT TEXT, TELVOR TEXT, NOTE);"
         "INSERT INTO PLZSTM VALUES"
-        " ('CH', '8001', 'Zürich', '01', NULL),"      // 1: changes
+        " ('CH', '8001', 'Zürich', '01', NULL),"       // 1: changes
         " ('CH', '8400', 'Winterthur', '052', NULL),"  // 2
         " ('CH', '8050', 'Oerlikon', '01', NULL),"     // 3: changes
         " ('DE', '10115', 'Berlin', '01', NULL),"      // 4: other country
@@ -157,9 +157,10 @@ TEST_F(SqliteEngineTest, OpenFailuresNameTheFileAsGivenAndCreateNothing) {
 
   // A file cut short: its pages are missing when the rows are read.
   fs::copy_file(path_, root_ + "/d/Daten/Cut.mdb");
-  Peer(root_ + "/d/Daten/Cut.mdb").Exec(
-      "CREATE TABLE BIG (X); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
-      "WHERE i < 16) INSERT INTO BIG SELECT randomblob(1000) FROM n");
+  Peer(root_ + "/d/Daten/Cut.mdb")
+      .Exec(
+          "CREATE TABLE BIG (X); WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+          "WHERE i < 16) INSERT INTO BIG SELECT randomblob(1000) FROM n");
   fs::resize_file(root_ + "/d/Daten/Cut.mdb", 5000);
   EXPECT_THAT(ErrorOf([&] {
                 auto rs = engine.OpenDatabase("D:\\Daten\\Cut.mdb", false, false)
@@ -191,15 +192,15 @@ TEST_F(SqliteEngineTest, FileHeldExclusivelyIsInUseWithinTheBusyTimeout) {
 TEST_F(SqliteEngineTest, PassChangesExactlyTheSwissRowsWithCode01) {
   SqliteEngine engine(Paths(), Options());
   auto db = engine.OpenDatabase(kFile, false, false);
-  EXPECT_THAT(Pass(*db), ::testing::ElementsAre("8001 Zürich", "8050 Oerlikon",
-                                                "8953 Dietikon", "? ?"));
+  EXPECT_THAT(Pass(*db),
+              ::testing::ElementsAre("8001 Zürich", "8050 Oerlikon", "8953 Dietikon", "? ?"));
   db->Close();
   EXPECT_EQ(Codes(), "044,052,044,01,010,044,044,044");
   // A second run finds nothing: the record set is at its end at once.
   // File, table and column names are matched without regard to case.
   db = engine.OpenDatabase("d:\\DATEN\\public\\PUBLIC.MDB", false, false);
-  EXPECT_TRUE(Pass(*db, "select * from plzstm where Plzstm.land = 'CH' and telvor = '01'",
-                   "telvor").empty());
+  EXPECT_TRUE(Pass(*db, "select * from plzstm where Plzstm.land = 'CH' and telvor = '01'", "telvor")
+                  .empty());
   EXPECT_EQ(Codes(), "044,052,044,01,010,044,044,044");
 }
 
@@ -288,11 +289,11 @@ TEST_F(SqliteEngineTest, OnlyOneReadingStatementOfTheSingleTableFormIsAccepted) 
   Peer p(path_);
   EXPECT_EQ(p.One("SELECT count(*) FROM PLZSTM"), "8");
 
-  for (const char* bad : {"", "SELECT", "SELECT * FROM", "DELETE FROM PLZSTM",
-                          "SELECT PLZ FROM PLZSTM", "SELECT * FROM PLZSTM, PLZSTM",
-                          "SELECT * FROM PLZSTM ORDER BY PLZ", "SELECT * FROM \"PLZSTM",
-                          "SELECT * FROM [PLZSTM", "SELECT * FROM main.PLZSTM",
-                          "WITH x AS (SELECT 1) SELECT * FROM PLZSTM"}) {
+  for (const char* bad :
+       {"", "SELECT", "SELECT * FROM", "DELETE FROM PLZSTM", "SELECT PLZ FROM PLZSTM",
+        "SELECT * FROM PLZSTM, PLZSTM", "SELECT * FROM PLZSTM ORDER BY PLZ",
+        "SELECT * FROM \"PLZSTM", "SELECT * FROM [PLZSTM", "SELECT * FROM main.PLZSTM",
+        "WITH x AS (SELECT 1) SELECT * FROM PLZSTM"}) {
     EXPECT_THAT(ErrorOf([&] { db->OpenRecordset(bad, 2); }), HasSubstr("Unsupported selection"))
         << bad;
   }
@@ -316,12 +317,14 @@ TEST_F(SqliteEngineTest, OddTableAndColumnNamesWork) {
       " (9, 's', '01', 'DE', '1', 'x')");
   SqliteEngine engine(Paths(), Options());
   auto db = engine.OpenDatabase(kFile, false, false);
-  EXPECT_THAT(Pass(*db, "SELECT * FROM \"Plz \"\"Stamm\"\"\" WHERE LAND = 'CH' AND [TEL VOR] = '01'",
-                   "tel vor"),
-              ::testing::ElementsAre("8001 Zürich"));
+  EXPECT_THAT(
+      Pass(*db, "SELECT * FROM \"Plz \"\"Stamm\"\"\" WHERE LAND = 'CH' AND [TEL VOR] = '01'",
+           "tel vor"),
+      ::testing::ElementsAre("8001 Zürich"));
   Peer p(path_);
-  EXPECT_EQ(p.One("SELECT group_concat(ID || rowid || \"TEL VOR\", ',') FROM \"Plz \"\"Stamm\"\"\""),
-            "7r044,9s01");
+  EXPECT_EQ(
+      p.One("SELECT group_concat(ID || rowid || \"TEL VOR\", ',') FROM \"Plz \"\"Stamm\"\"\""),
+      "7r044,9s01");
 }
 
 TEST_F(SqliteEngineTest, ErrorsNameTheTableAndTheColumn) {
@@ -336,10 +339,9 @@ TEST_F(SqliteEngineTest, ErrorsNameTheTableAndTheColumn) {
               HasSubstr("'NOROWID'"));
   EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM PLZVIEW", 2); }),
               HasSubstr("'PLZVIEW'"));
-  EXPECT_THAT(ErrorOf([&] {
-                db->OpenRecordset("SELECT * FROM PLZSTM WHERE PLZSTM.TELX = '01'", 2);
-              }),
-              HasSubstr("'PLZSTM.TELX'"));
+  EXPECT_THAT(
+      ErrorOf([&] { db->OpenRecordset("SELECT * FROM PLZSTM WHERE PLZSTM.TELX = '01'", 2); }),
+      HasSubstr("'PLZSTM.TELX'"));
   auto rs = db->OpenRecordset(kPass, 2);
   EXPECT_EQ(ErrorOf([&] { rs->GetValue("TELX"); }), "Field 'TELX' not found in table 'PLZSTM'.");
   EXPECT_THAT(ErrorOf([&] { rs->Update(); }), HasSubstr("without AddNew or Edit"));
