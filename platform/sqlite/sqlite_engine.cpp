@@ -179,6 +179,62 @@ bool ParseSelection(std::string_view s, SelectionForm& form) {
   return i == s.size() || s[i] == ';' || Keyword(s, i, "WHERE") != npos;
 }
 
+// The selection comes from text the program puts together from the
+// product's files, so it may do no more than the single-table form needs:
+// one SELECT, reading the one table, with plain functions. This keeps a
+// damaged or hostile name from reading elsewhere, recursing without end or
+// building huge values.
+class SelectionGuard {
+ public:
+  SelectionGuard(sqlite3* db, const std::string& table) : db_(db), table_(table) {
+    sqlite3_set_authorizer(db_, Authorize, this);
+  }
+  ~SelectionGuard() { sqlite3_set_authorizer(db_, nullptr, nullptr); }
+  SelectionGuard(const SelectionGuard&) = delete;
+  SelectionGuard& operator=(const SelectionGuard&) = delete;
+
+  // Prepares one statement under the guard.
+  int Prepare(std::string_view sql, Stmt& stmt, const char** tail) {
+    selects_ = 0;
+    return sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), stmt.out(), tail);
+  }
+  // Whether the guard refused something.
+  bool Refused() const { return refused_; }
+
+ private:
+  static int Authorize(void* self, int action, const char* a, const char* b, const char* db,
+                       const char*) {
+    auto* guard = static_cast<SelectionGuard*>(self);
+    const bool allowed = Allowed(*guard, action, a, b, db);
+    if (!allowed) guard->refused_ = true;
+    return allowed ? SQLITE_OK : SQLITE_DENY;
+  }
+
+  static bool Allowed(SelectionGuard& guard, int action, const char* a, const char* b,
+                      const char* db) {
+    switch (action) {
+      case SQLITE_SELECT:
+        return ++guard.selects_ == 1;
+      case SQLITE_READ:
+        return a && db && EqualNoCase(a, guard.table_) && std::string_view(db) == "main";
+      case SQLITE_FUNCTION:
+        for (const char* plain :
+             {"like", "glob", "lower", "upper", "trim", "ltrim", "rtrim", "length", "substr",
+              "substring", "instr", "coalesce", "ifnull", "nullif", "abs", "typeof"}) {
+          if (b && EqualNoCase(b, plain)) return true;
+        }
+        return false;
+      default:
+        return false;
+    }
+  }
+
+  sqlite3* db_;
+  const std::string& table_;
+  int selects_ = 0;
+  bool refused_ = false;
+};
+
 }  // namespace
 
 // --- Connection -----------------------------------------------------------
@@ -589,10 +645,16 @@ class SqliteDatabase : public Database {
 
     // The selection as given: one read-only statement, its names known.
     Stmt given;
+    Stmt keyStmt;
     const char* tail = nullptr;
-    int rc = sqlite3_prepare_v2(c.db(), source.data(), static_cast<int>(source.size()), given.out(),
-                                &tail);
-    if (rc != SQLITE_OK) c.Fail(SelectionError(rc, source, form.table));
+    int rc = SQLITE_OK;
+    std::string error;
+    {
+      SelectionGuard guard(c.db(), form.table);
+      rc = guard.Prepare(source, given, &tail);
+      if (rc != SQLITE_OK) error = SelectionError(rc, source, form.table, guard.Refused());
+    }
+    if (!error.empty()) c.Fail(error);
     const size_t end = static_cast<size_t>(tail - source.data());
     if (SkipBlanks(source, end) != source.size()) {
       c.Fail("Characters found after end of SQL statement. (" + Quoted(source) + ")");
@@ -606,15 +668,18 @@ class SqliteDatabase : public Database {
     std::string keySql(source.substr(0, form.star));
     keySql += rowid;
     keySql += source.substr(form.star + 1, end - form.star - 1);
-    Stmt keyStmt;
-    rc = sqlite3_prepare_v2(c.db(), keySql.c_str(), -1, keyStmt.out(), nullptr);
-    if (rc != SQLITE_OK) c.Fail(SelectionError(rc, source, form.table));
+    {
+      SelectionGuard guard(c.db(), form.table);
+      rc = guard.Prepare(keySql, keyStmt, nullptr);
+      if (rc != SQLITE_OK) error = SelectionError(rc, source, form.table, guard.Refused());
+    }
+    if (!error.empty()) c.Fail(error);
     std::vector<sqlite3_int64> keys;
     while ((rc = sqlite3_step(keyStmt.get())) == SQLITE_ROW) {
       keys.push_back(sqlite3_column_int64(keyStmt.get(), 0));
     }
     if (rc != SQLITE_DONE) {
-      const std::string error = c.Describe(rc, form.table, false);
+      error = c.Describe(rc, form.table, false);
       keyStmt.Finalize();
       c.Fail(error);
     }
@@ -681,12 +746,17 @@ class SqliteDatabase : public Database {
                 " as a dynaset: its columns hide the row id.");
   }
 
-  std::string SelectionError(int rc, std::string_view source, const std::string& table) {
+  std::string SelectionError(int rc, std::string_view source, const std::string& table,
+                             bool refused) {
     const std::string message = sqlite3_errmsg(conn_->db());
     const std::string noColumn = "no such column: ";
     if (message.rfind(noColumn, 0) == 0) {
       return "Field " + Quoted(message.substr(noColumn.size())) + " not found in table " +
              Quoted(table) + ".";
+    }
+    if (refused) {
+      return "Unsupported selection " + Quoted(source) + "; its condition may only compare " +
+             "the columns of table " + Quoted(table) + ".";
     }
     if ((rc & 0xff) == SQLITE_ERROR) {
       return "Syntax error in query " + Quoted(source) + ": " + message + ".";

@@ -297,6 +297,18 @@ TEST_F(SqliteEngineTest, OnlyOneReadingStatementOfTheSingleTableFormIsAccepted) 
     EXPECT_THAT(ErrorOf([&] { db->OpenRecordset(bad, 2); }), HasSubstr("Unsupported selection"))
         << bad;
   }
+  // The condition reads this table's columns, nothing else, and cannot run away.
+  for (const char* bad :
+       {"SELECT * FROM PLZSTM WHERE EXISTS (WITH RECURSIVE r(i) AS (SELECT 1 UNION ALL "
+        "SELECT i + 1 FROM r) SELECT 1 FROM r WHERE i < 0)",
+        "SELECT * FROM PLZSTM WHERE LAND IN (SELECT LAND FROM PLZSTM)",
+        "SELECT * FROM PLZSTM WHERE length(zeroblob(900000000)) > 0",
+        "SELECT * FROM PLZSTM WHERE LAND = (SELECT name FROM sqlite_schema)"}) {
+    EXPECT_THAT(ErrorOf([&] { db->OpenRecordset(bad, 2); }),
+                HasSubstr("may only compare the columns of table 'PLZSTM'"))
+        << bad;
+  }
+  EXPECT_FALSE(db->OpenRecordset("SELECT * FROM PLZSTM WHERE upper(LAND) LIKE 'C%'", 2)->Eof());
   EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM PLZSTM WHERE", 2); }),
               HasSubstr("Syntax error"));
   EXPECT_THAT(ErrorOf([&] { db->OpenRecordset("SELECT * FROM PLZSTM", 4); }),
