@@ -1,11 +1,14 @@
 // Times the area-code pass through the SQLite engine against the floor: the
 // same change as one UPDATE in one transaction.
 //
-//   engine_bench [rows]      (default 1000000; a third of them Swiss with "01")
+//   engine_bench [rows [both|engine|floor [rounds]]]
 //
-// Builds a postal-code table in a temporary Wine-like prefix, copies it, runs
-// the pass through the engine on one copy exactly as the run does it, and the
-// single UPDATE on the other, then checks both copies ended up alike.
+// rows: 1000000 unless given, a third of them Swiss with "01"; rounds: 3.
+// Builds a postal-code table in a temporary Wine-like prefix; each round
+// copies it, runs the pass through the engine on one copy exactly as the run
+// does it and the single UPDATE on the other, and checks both results. The
+// best round of each side is shown; "engine" or "floor" runs one side only,
+// for a profiler.
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -31,7 +34,9 @@ void Check(int rc, sqlite3* db, const char* what) {
   }
 }
 
-void Exec(sqlite3* db, const char* sql) { Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql); }
+void Exec(sqlite3* db, const char* sql) {
+  Check(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), db, sql);
+}
 
 void Create(const std::string& path, long rows) {
   sqlite3* db = nullptr;
@@ -41,11 +46,11 @@ void Create(const std::string& path, long rows) {
        "TELVOR TEXT, KANTON TEXT, GEMEINDE TEXT, ZUSATZ TEXT, BFSNR TEXT);"
        "BEGIN");
   sqlite3_stmt* ins = nullptr;
-  Check(sqlite3_prepare_v2(db, "INSERT INTO PLZSTM VALUES (NULL,?1,?2,?3,?4,?5,?6,?7,?8)", -1,
-                           &ins, nullptr),
+  Check(sqlite3_prepare_v2(db, "INSERT INTO PLZSTM VALUES (NULL,?1,?2,?3,?4,?5,?6,?7,?8)", -1, &ins,
+                           nullptr),
         db, "prepare insert");
-  static const char* const kTowns[] = {"Zürich", "Winterthur", "Uster", "Dübendorf",
-                                       "Wetzikon ZH", "Bülach", "Horgen", "Küsnacht ZH"};
+  static const char* const kTowns[] = {"Zürich",      "Winterthur", "Uster",  "Dübendorf",
+                                       "Wetzikon ZH", "Bülach",     "Horgen", "Küsnacht ZH"};
   static const char* const kOtherCodes[] = {"031", "010", "044", "061", "1", "052"};
   for (long i = 0; i < rows; ++i) {
     const bool swiss = i % 3 != 2;
@@ -90,8 +95,7 @@ long Count(const std::string& path, const char* sql) {
   const auto start = Clock::now();
   sqlite3* db = nullptr;
   Check(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open");
-  Exec(db,
-       "BEGIN; UPDATE PLZSTM SET TELVOR='044' WHERE LAND='CH' AND TELVOR='01'; COMMIT");
+  Exec(db, "BEGIN; UPDATE PLZSTM SET TELVOR='044' WHERE LAND='CH' AND TELVOR='01'; COMMIT");
   sqlite3_close(db);
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
@@ -118,6 +122,37 @@ long Count(const std::string& path, const char* sql) {
   db->Close();
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
+
+double Seconds(const timeval& t) {
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) * 1e-6;
+}
+
+// Processor seconds so far: in the program, and in the kernel on its behalf.
+struct Cpu {
+  double user = 0;
+  double system = 0;
+  static Cpu Now() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return {Seconds(ru.ru_utime), Seconds(ru.ru_stime)};
+  }
+};
+
+// Wall and processor seconds of one side, the round with the best wall time.
+struct Times {
+  double wall = 1e9;
+  Cpu cpu;
+  void Add(double w, const Cpu& before) {
+    if (w >= wall) return;
+    const Cpu after = Cpu::Now();
+    wall = w;
+    cpu = {after.user - before.user, after.system - before.system};
+  }
+  void Print(const char* what) const {
+    std::printf("%-15s %.3f s  (processor: %.3f s user, %.3f s system)\n", what, wall, cpu.user,
+                cpu.system);
+  }
+};
 
 long PeakKiB() {
   rusage ru{};
@@ -154,7 +189,7 @@ int main(int argc, char** argv) {
               static_cast<double>(fs::file_size(baseFile)) / (1 << 20), PeakKiB());
 
   // Best of a few rounds: the machine may be shared.
-  double engineBest = 1e9, floorBest = 1e9;
+  Times engineBest, floorBest;
   long done = 0, peak = 0;
   bool alike = true;
   const char* changed = "SELECT count(*) FROM PLZSTM WHERE LAND='CH' AND TELVOR='044'";
@@ -163,7 +198,8 @@ int main(int argc, char** argv) {
     if (only != "floor") {
       fs::copy_file(baseFile, engineFile, fs::copy_options::overwrite_existing);
       try {
-        engineBest = std::min(engineBest, Engine(prefix, done));
+        const Cpu before = Cpu::Now();
+        engineBest.Add(Engine(prefix, done), before);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "engine pass failed: %s\n", e.what());
         return 1;
@@ -174,17 +210,23 @@ int main(int argc, char** argv) {
     }
     if (only != "engine") {
       fs::copy_file(baseFile, floorFile, fs::copy_options::overwrite_existing);
-      floorBest = std::min(floorBest, Floor(floorFile));
+      const Cpu before = Cpu::Now();
+      floorBest.Add(Floor(floorFile), before);
       alike = alike && Count(floorFile, left) == 0;
     }
   }
   if (only != "floor") {
-    std::printf("engine pass:    %.3f s  (%ld rows, %.0f rows/s)\n", engineBest, done,
-                static_cast<double>(done) / engineBest);
+    engineBest.Print("engine pass:");
+    std::printf("rows changed:   %ld, %.0f rows/s\n", done,
+                static_cast<double>(done) / engineBest.wall);
     std::printf("peak memory:    %ld KiB after the engine pass\n", peak);
   }
-  if (only != "engine") std::printf("single UPDATE:  %.3f s\n", floorBest);
-  if (only == "both") std::printf("ratio:          %.2f\n", engineBest / floorBest);
+  if (only != "engine") {
+    floorBest.Print("single UPDATE:");
+  }
+  if (only == "both") {
+    std::printf("ratio:          %.2f\n", engineBest.wall / floorBest.wall);
+  }
   std::printf("results right:  %s\n", alike ? "yes" : "NO");
   fs::remove_all(prefix);
   return alike ? 0 : 1;

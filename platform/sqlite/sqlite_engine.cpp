@@ -78,7 +78,7 @@ class Stmt {
   }
   sqlite3_stmt* get() const { return s_; }
   sqlite3_stmt** out() { return &s_; }
-  void Reset() {
+  void Finalize() {
     sqlite3_finalize(s_);
     s_ = nullptr;
   }
@@ -93,8 +93,8 @@ bool IsBlank(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 bool IsIdChar(char ch) {
   const auto c = static_cast<unsigned char>(ch);
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-         c == '_' || c == '$' || c >= 0x80;
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
+         c == '$' || c >= 0x80;
 }
 
 // Skips blanks and SQL comments.
@@ -179,6 +179,62 @@ bool ParseSelection(std::string_view s, SelectionForm& form) {
   return i == s.size() || s[i] == ';' || Keyword(s, i, "WHERE") != npos;
 }
 
+// The selection comes from text the program puts together from the
+// product's files, so it may do no more than the single-table form needs:
+// one SELECT, reading the one table, with plain functions. This keeps a
+// damaged or hostile name from reading elsewhere, recursing without end or
+// building huge values.
+class SelectionGuard {
+ public:
+  SelectionGuard(sqlite3* db, const std::string& table) : db_(db), table_(table) {
+    sqlite3_set_authorizer(db_, Authorize, this);
+  }
+  ~SelectionGuard() { sqlite3_set_authorizer(db_, nullptr, nullptr); }
+  SelectionGuard(const SelectionGuard&) = delete;
+  SelectionGuard& operator=(const SelectionGuard&) = delete;
+
+  // Prepares one statement under the guard.
+  int Prepare(std::string_view sql, Stmt& stmt, const char** tail) {
+    selects_ = 0;
+    return sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), stmt.out(), tail);
+  }
+  // Whether the guard refused something.
+  bool Refused() const { return refused_; }
+
+ private:
+  static int Authorize(void* self, int action, const char* a, const char* b, const char* db,
+                       const char*) {
+    auto* guard = static_cast<SelectionGuard*>(self);
+    const bool allowed = Allowed(*guard, action, a, b, db);
+    if (!allowed) guard->refused_ = true;
+    return allowed ? SQLITE_OK : SQLITE_DENY;
+  }
+
+  static bool Allowed(SelectionGuard& guard, int action, const char* a, const char* b,
+                      const char* db) {
+    switch (action) {
+      case SQLITE_SELECT:
+        return ++guard.selects_ == 1;
+      case SQLITE_READ:
+        return a && db && EqualNoCase(a, guard.table_) && std::string_view(db) == "main";
+      case SQLITE_FUNCTION:
+        for (const char* plain :
+             {"like", "glob", "lower", "upper", "trim", "ltrim", "rtrim", "length", "substr",
+              "substring", "instr", "coalesce", "ifnull", "nullif", "abs", "typeof"}) {
+          if (b && EqualNoCase(b, plain)) return true;
+        }
+        return false;
+      default:
+        return false;
+    }
+  }
+
+  sqlite3* db_;
+  const std::string& table_;
+  int selects_ = 0;
+  bool refused_ = false;
+};
+
 }  // namespace
 
 // --- Connection -----------------------------------------------------------
@@ -191,8 +247,8 @@ class SqliteConnection {
       : db_(db), name_(std::move(name)), options_(options) {}
   ~SqliteConnection() {
     TryCommit();
-    begin_.Reset();
-    commit_.Reset();
+    begin_.Finalize();
+    commit_.Finalize();
     sqlite3_close_v2(db_);
   }
   SqliteConnection(const SqliteConnection&) = delete;
@@ -208,7 +264,8 @@ class SqliteConnection {
     const std::string cache = "PRAGMA cache_size=-" + std::to_string(options_.cacheKiB);
     sqlite3_exec(db_, cache.c_str(), nullptr, nullptr, nullptr);
     Stmt check;
-    int rc = sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_schema", -1, check.out(), nullptr);
+    int rc =
+        sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_schema", -1, check.out(), nullptr);
     if (rc == SQLITE_OK) rc = sqlite3_step(check.get());
     if (rc != SQLITE_ROW) {
       switch (rc & 0xff) {
@@ -274,19 +331,27 @@ class SqliteConnection {
     }
   }
 
-  // Commits the open group, if any. Returns the error, or empty.
+  // Commits the open group, if any. Returns the error, or empty. SQLite
+  // itself rolls a transaction back after some failures (disk full, I/O
+  // error); such a loss is told as an error too.
   std::string TryCommit() {
-    if (!db_ || sqlite3_get_autocommit(db_)) {
+    if (!db_) return {};
+    if (sqlite3_get_autocommit(db_)) {
+      std::string error;
+      if (groupOpen_ && groupRows_ > 0) {
+        error = "The changes to the last " + std::to_string(groupRows_) + " updated rows of " +
+                Quoted(name_) + " were lost.";
+      }
       groupOpen_ = false;
-      return {};
+      return error;
     }
     const int rc = sqlite3_step(commit_.get());
     std::string error;
     if (rc != SQLITE_DONE) {
-      error = (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
-                  ? "Could not save; currently locked by another user. File " + Quoted(name_) + "."
-                  : "Could not save the changes to " + Quoted(name_) + ": " +
-                        sqlite3_errmsg(db_) + ".";
+      error =
+          (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
+              ? "Could not save; currently locked by another user. File " + Quoted(name_) + "."
+              : "Could not save the changes to " + Quoted(name_) + ": " + sqlite3_errmsg(db_) + ".";
     }
     sqlite3_reset(commit_.get());
     if (error.empty()) {
@@ -297,17 +362,10 @@ class SqliteConnection {
     return error;
   }
 
-  // Commits what is pending, then throws description. When SQLite has
-  // already rolled the group back (after an I/O error), the loss is told.
+  // Commits what is pending, then throws description.
   [[noreturn]] void Fail(std::string description) {
-    if (groupOpen_ && sqlite3_get_autocommit(db_)) {
-      groupOpen_ = false;
-      description += " The changes to the last " + std::to_string(groupRows_) +
-                     " updated rows of " + Quoted(name_) + " were lost.";
-    } else {
-      const std::string error = TryCommit();
-      if (!error.empty()) description += " " + error;
-    }
+    const std::string error = TryCommit();
+    if (!error.empty()) description += " " + error;
     throw RunError(description);
   }
 
@@ -454,7 +512,7 @@ class SqliteRecordset : public Recordset {
   // Finalizes the statements and lets go of the connection, committing first.
   std::string Release() {
     std::string error = conn_->TryCommit();
-    fetch_.Reset();
+    fetch_.Finalize();
     updates_.clear();
     conn_.reset();
     return error;
@@ -482,7 +540,7 @@ class SqliteRecordset : public Recordset {
   void Want(size_t column) {
     wanted_[column] = 1;
     wantedList_.push_back(column);
-    fetch_.Reset();
+    fetch_.Finalize();
     fetched_ = false;
   }
 
@@ -550,10 +608,10 @@ class SqliteRecordset : public Recordset {
   std::vector<std::pair<std::string, size_t>> lookups_;
   std::vector<sqlite3_int64> keys_;
   size_t pos_ = 0;
-  Stmt fetch_;                     // reads the wanted columns of one row
-  std::vector<char> wanted_;       // columns asked for so far
+  Stmt fetch_;                // reads the wanted columns of one row
+  std::vector<char> wanted_;  // columns asked for so far
   std::vector<size_t> wantedList_;
-  std::vector<Cell> row_;          // the current row, wanted columns only
+  std::vector<Cell> row_;  // the current row, wanted columns only
   bool fetched_ = false;
   bool editing_ = false;
   std::vector<Cell> edit_;
@@ -579,7 +637,7 @@ class SqliteDatabase : public Database {
              " is not supported; only 2 (dynaset).");
     }
     SelectionForm form;
-    if (!ParseSelection(source, form)) {
+    if (source.size() > INT_MAX || !ParseSelection(source, form)) {
       c.Fail("Unsupported selection " + Quoted(source) +
              "; expected SELECT * FROM <table> [WHERE <condition>].");
     }
@@ -587,11 +645,16 @@ class SqliteDatabase : public Database {
 
     // The selection as given: one read-only statement, its names known.
     Stmt given;
+    Stmt keyStmt;
     const char* tail = nullptr;
-    if (source.size() > INT_MAX) c.Fail("Selection too long.");
-    int rc = sqlite3_prepare_v2(c.db(), source.data(), static_cast<int>(source.size()),
-                                given.out(), &tail);
-    if (rc != SQLITE_OK) c.Fail(SelectionError(rc, source, form.table));
+    int rc = SQLITE_OK;
+    std::string error;
+    {
+      SelectionGuard guard(c.db(), form.table);
+      rc = guard.Prepare(source, given, &tail);
+      if (rc != SQLITE_OK) error = SelectionError(rc, source, form.table, guard.Refused());
+    }
+    if (!error.empty()) c.Fail(error);
     const size_t end = static_cast<size_t>(tail - source.data());
     if (SkipBlanks(source, end) != source.size()) {
       c.Fail("Characters found after end of SQL statement. (" + Quoted(source) + ")");
@@ -605,19 +668,22 @@ class SqliteDatabase : public Database {
     std::string keySql(source.substr(0, form.star));
     keySql += rowid;
     keySql += source.substr(form.star + 1, end - form.star - 1);
-    Stmt keyStmt;
-    rc = sqlite3_prepare_v2(c.db(), keySql.c_str(), -1, keyStmt.out(), nullptr);
-    if (rc != SQLITE_OK) c.Fail(SelectionError(rc, source, form.table));
+    {
+      SelectionGuard guard(c.db(), form.table);
+      rc = guard.Prepare(keySql, keyStmt, nullptr);
+      if (rc != SQLITE_OK) error = SelectionError(rc, source, form.table, guard.Refused());
+    }
+    if (!error.empty()) c.Fail(error);
     std::vector<sqlite3_int64> keys;
     while ((rc = sqlite3_step(keyStmt.get())) == SQLITE_ROW) {
       keys.push_back(sqlite3_column_int64(keyStmt.get(), 0));
     }
     if (rc != SQLITE_DONE) {
-      const std::string error = c.Describe(rc, form.table, false);
-      keyStmt.Reset();
+      error = c.Describe(rc, form.table, false);
+      keyStmt.Finalize();
       c.Fail(error);
     }
-    keyStmt.Reset();
+    keyStmt.Finalize();
     keys.shrink_to_fit();
 
     std::vector<std::string> names;
@@ -640,11 +706,10 @@ class SqliteDatabase : public Database {
   void CheckTable(const std::string& table) {
     SqliteConnection& c = *conn_;
     Stmt s;
-    int rc = sqlite3_prepare_v2(c.db(), "SELECT type, wr FROM pragma_table_list(?1)", -1,
-                                s.out(), nullptr);
+    int rc = sqlite3_prepare_v2(c.db(), "SELECT type, wr FROM pragma_table_list(?1)", -1, s.out(),
+                                nullptr);
     if (rc == SQLITE_OK) {
-      sqlite3_bind_text(s.get(), 1, table.data(), static_cast<int>(table.size()),
-                        SQLITE_TRANSIENT);
+      sqlite3_bind_text(s.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
       rc = sqlite3_step(s.get());
     }
     if (rc == SQLITE_DONE) {
@@ -653,19 +718,18 @@ class SqliteDatabase : public Database {
     }
     if (rc != SQLITE_ROW) {
       const std::string error = c.Describe(rc, table, false);
-      s.Reset();
+      s.Finalize();
       c.Fail(error);
     }
     const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0));
     const bool withoutRowid = sqlite3_column_int(s.get(), 1) != 0;
     const bool ordinary = type && std::string_view(type) == "table";
-    s.Reset();
+    s.Finalize();
     if (!ordinary) {
       c.Fail("Cannot update " + Quoted(table) + ": it is not an ordinary table.");
     }
     if (withoutRowid) {
-      c.Fail("Cannot open table " + Quoted(table) +
-             " as a dynaset: it is a WITHOUT ROWID table.");
+      c.Fail("Cannot open table " + Quoted(table) + " as a dynaset: it is a WITHOUT ROWID table.");
     }
   }
 
@@ -682,12 +746,17 @@ class SqliteDatabase : public Database {
                 " as a dynaset: its columns hide the row id.");
   }
 
-  std::string SelectionError(int rc, std::string_view source, const std::string& table) {
+  std::string SelectionError(int rc, std::string_view source, const std::string& table,
+                             bool refused) {
     const std::string message = sqlite3_errmsg(conn_->db());
     const std::string noColumn = "no such column: ";
     if (message.rfind(noColumn, 0) == 0) {
       return "Field " + Quoted(message.substr(noColumn.size())) + " not found in table " +
              Quoted(table) + ".";
+    }
+    if (refused) {
+      return "Unsupported selection " + Quoted(source) + "; its condition may only compare " +
+             "the columns of table " + Quoted(table) + ".";
     }
     if ((rc & 0xff) == SQLITE_ERROR) {
       return "Syntax error in query " + Quoted(source) + ": " + message + ".";
@@ -731,8 +800,7 @@ std::unique_ptr<Database> SqliteEngine::OpenDatabase(std::string_view name, bool
   if (st.st_size == 0) throw RunError(Unrecognized(given));
 
   sqlite3* db = nullptr;
-  const int flags =
-      (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(host.c_str(), &db, flags, nullptr);
   auto conn = std::make_shared<SqliteConnection>(db, given, options_);
   if (rc != SQLITE_OK) throw RunError(CannotOpen(given));

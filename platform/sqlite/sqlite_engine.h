@@ -4,7 +4,9 @@
 // DAO gives its operations:
 // - a database is opened shared and read-write and never created;
 // - a dynaset over "SELECT * FROM <table> [WHERE <condition>]" selects its
-//   rows once, at open, as a list of row ids; MoveNext visits exactly those;
+//   rows once, at open, as a list of row ids; MoveNext visits exactly those.
+//   The selection is one statement that reads that table only, with plain
+//   functions and no subqueries; anything more is refused before it runs;
 // - Update writes only the changed columns of the current row.
 //
 // For speed, updates are grouped into short write transactions. A group is
@@ -12,6 +14,7 @@
 // Update), before any error leaves the engine, on CommitPending, and when a
 // record set, a database or the engine closes or is released. Between groups
 // the write lock is left free for `writerGapMs`, so that other writers get in.
+// The file's own settings (journal mode and the like) are left as they are.
 //
 // The objects of one engine are meant for one thread at a time.
 #include <memory>
