@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <random>
 #include <stdexcept>
@@ -256,9 +257,10 @@ std::vector<ClientSpec> DefaultClients(int count, int64_t rowsPerClient) {
   std::vector<ClientSpec> out;
   for (int i = 1; i <= count; ++i) {
     ClientSpec c;
-    const std::string nr = (i < 10 ? "0" : "") + std::to_string(i);
-    c.name = "Mandant " + nr;
-    c.directory = "Mand" + nr;
+    char nr[16];
+    std::snprintf(nr, sizeof nr, "%02d", i);
+    c.name = std::string("Mandant ") + nr;
+    c.directory = std::string("Mand") + nr;
     c.rows = rowsPerClient;
     c.version = i % 3 == 0 ? "6.5" : "6.4";
     out.push_back(c);

@@ -1,0 +1,235 @@
+// Times whole kwandor_upd runs against the floor: the same changes made by
+// one UPDATE per table and column, each in one transaction, through sqlite3.
+//
+//   run_bench [--rows N[,N...]] [--clients N] [--rows-per-client N] [--rounds N]
+//
+// Defaults: postal-code tables of 10 000, 100 000 and 1 000 000 rows (about
+// a third Swiss with "01"), 20 clients of 50 000 addresses with two marked
+// columns, 5 rounds. Each round works on fresh copies of one generated
+// installation: the program with the console front end (output not a
+// terminal, answers from a pipe) on one, the floor on the other; both results
+// are compared. Medians are printed, with rows per second and the program's
+// peak resident memory.
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tools/sample/installation.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+struct Options {
+  std::vector<long> rows = {10000, 100000, 1000000};
+  int clients = 20;
+  long rowsPerClient = 50000;
+  int rounds = 5;
+};
+
+void Die(const std::string& what) {
+  std::fprintf(stderr, "run_bench: %s\n", what.c_str());
+  std::exit(1);
+}
+
+void Exec(sqlite3* db, const std::string& sql) {
+  char* err = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK)
+    Die(sql + ": " + (err ? err : "?"));
+}
+
+long Count(const std::string& file, const std::string& sql) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+    Die("cannot open " + file);
+  sqlite3_stmt* st = nullptr;
+  long n = -1;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK &&
+      sqlite3_step(st) == SQLITE_ROW)
+    n = sqlite3_column_int64(st, 0);
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return n;
+}
+
+// The databases a run changes, with the columns changed in each.
+struct Target {
+  std::string file;
+  std::string table;
+  std::vector<std::string> columns;
+};
+
+std::vector<Target> Targets(const std::string& prefix, const std::vector<kw::sample::ClientSpec>& cs) {
+  std::vector<Target> out = {
+      {kw::sample::HostPath(prefix, "D:\\Daten\\Public\\Public.mdb"), "PLZSTM", {"TELVOR"}}};
+  for (const auto& c : cs) {
+    const bool named = c.name.find_first_not_of(' ') != std::string::npos;
+    if (!named || !c.withDatabase || !c.withDefinition) continue;
+    if (std::strtod(c.version.c_str(), nullptr) < 6.4) continue;
+    out.push_back({kw::sample::HostPath(prefix, "D:\\Daten\\" + c.directory + "\\NoltData.mdb"),
+                   "ADRSTM",
+                   {"TELVOR", "FAXVOR"}});
+  }
+  return out;
+}
+
+long Remaining(const std::vector<Target>& ts) {
+  long n = 0;
+  for (const auto& t : ts)
+    for (const auto& c : t.columns)
+      n += Count(t.file, "SELECT count(*) FROM " + t.table + " WHERE LAND='CH' AND " + c + "='01'");
+  return n;
+}
+
+// One UPDATE per table and column, each database in one transaction.
+double Floor(const std::vector<Target>& ts) {
+  const auto start = Clock::now();
+  for (const auto& t : ts) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(t.file.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+      Die("cannot open " + t.file);
+    Exec(db, "BEGIN IMMEDIATE");
+    for (const auto& c : t.columns)
+      Exec(db, "UPDATE " + t.table + " SET " + c + " = '044' WHERE LAND = 'CH' AND " + c + " = '01'");
+    Exec(db, "COMMIT");
+    sqlite3_close(db);
+  }
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+struct RunResult {
+  double seconds = 0;
+  double cpu = 0;
+  long maxRssKiB = 0;
+};
+
+// The program on the prefix, with the console front end; every question is
+// answered with Yes (and every OK box goes on).
+RunResult Program(const std::string& binary, const std::string& prefix) {
+  int in[2];
+  if (pipe(in) != 0) Die("pipe");
+  const auto start = Clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) Die("fork");
+  if (pid == 0) {
+    dup2(in[0], 0);
+    close(in[0]);
+    close(in[1]);
+    const int null = open("/dev/null", O_WRONLY);
+    dup2(null, 1);
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    setenv("WINEPREFIX", prefix.c_str(), 1);
+    execl(binary.c_str(), binary.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  const std::string answers(64, '\n');
+  const std::string yes = "j\n" + answers;
+  if (write(in[1], yes.data(), yes.size()) < 0) Die("write");
+  close(in[1]);
+  int status = 0;
+  rusage ru{};
+  if (wait4(pid, &status, 0, &ru) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    Die("the program failed");
+  RunResult r;
+  r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  r.cpu = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+          static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  r.maxRssKiB = ru.ru_maxrss;
+  return r;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v[v.size() / 2];
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i + 1 < argc; i += 2) {
+    const std::string a = argv[i];
+    const char* v = argv[i + 1];
+    if (a == "--rows") {
+      o.rows.clear();
+      for (const char* p = v; *p;) {
+        char* end = nullptr;
+        o.rows.push_back(std::strtol(p, &end, 10));
+        p = *end == ',' ? end + 1 : end;
+        if (end == p && *p) Die("bad --rows");
+      }
+    } else if (a == "--clients") {
+      o.clients = std::atoi(v);
+    } else if (a == "--rows-per-client") {
+      o.rowsPerClient = std::atol(v);
+    } else if (a == "--rounds") {
+      o.rounds = std::max(1, std::atoi(v));
+    } else {
+      Die("unknown option " + a);
+    }
+  }
+  if (argc % 2 == 0) Die("options come in pairs");
+  return o;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const Options o = Parse(argc, argv);
+  const std::string binary = std::string(KW_BINARY_DIR) + "/kwandor_upd";
+  char tmpl[] = "/tmp/kw_run_bench_XXXXXX";
+  const fs::path root = mkdtemp(tmpl);
+  std::printf("%-10s %8s %9s %9s %7s %11s %9s %9s\n", "PLZSTM", "changed", "program", "floor",
+              "ratio", "rows/s", "cpu", "peak MiB");
+  double time100k = 0, time1m = 0;
+  for (long rows : o.rows) {
+    kw::sample::InstallationSpec spec;
+    spec.prefix = (root / "master").string();
+    spec.plzRows = rows;
+    spec.clients = kw::sample::DefaultClients(o.clients, o.rowsPerClient);
+    kw::sample::WriteInstallation(spec);
+    const long changed = Remaining(Targets(spec.prefix, spec.clients));
+    std::vector<double> prog, floor, cpu;
+    long rss = 0;
+    for (int round = 0; round < o.rounds; ++round) {
+      const fs::path a = root / "a", b = root / "b";
+      fs::remove_all(a);
+      fs::remove_all(b);
+      fs::copy(spec.prefix, a, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      fs::copy(spec.prefix, b, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      sync();
+      const RunResult r = Program(binary, a.string());
+      floor.push_back(Floor(Targets(b.string(), spec.clients)));
+      prog.push_back(r.seconds);
+      cpu.push_back(r.cpu);
+      rss = std::max(rss, r.maxRssKiB);
+      if (Remaining(Targets(a.string(), spec.clients)) != 0 ||
+          Remaining(Targets(b.string(), spec.clients)) != 0)
+        Die("rows were left unchanged");
+    }
+    const double p = Median(prog), f = Median(floor);
+    if (rows == 100000) time100k = p;
+    if (rows == 1000000) time1m = p;
+    std::printf("%-10ld %8ld %8.3fs %8.3fs %7.2f %11.0f %8.3fs %9.1f\n", rows, changed, p, f, p / f,
+                static_cast<double>(changed) / p, Median(cpu), static_cast<double>(rss) / 1024.0);
+    std::fflush(stdout);
+    fs::remove_all(spec.prefix);
+  }
+  if (time100k > 0 && time1m > 0)
+    std::printf("growth: 1 000 000 rows took %.2f times ten times the 100 000-row time\n",
+                time1m / (10 * time100k));
+  fs::remove_all(root);
+  return 0;
+}
