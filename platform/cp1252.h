@@ -1,6 +1,7 @@
 #pragma once
 // Windows-1252, the 8-bit code page of the host product's files. Internal
 // text is UTF-8.
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -11,5 +12,8 @@ namespace kw {
 std::string Cp1252ToUtf8(std::string_view bytes);
 // Characters without a Windows-1252 byte become '?'; invalid UTF-8 bytes too.
 std::string Utf8ToCp1252(std::string_view text);
+
+// Appends one Unicode code point in UTF-8.
+void AppendUtf8(std::string& out, uint32_t codePoint);
 
 }  // namespace kw
