@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "platform/fakes/fake_clock.h"
 #include "platform/fakes/fake_database.h"
 #include "platform/fakes/fake_filesystem.h"

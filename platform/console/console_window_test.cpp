@@ -1,0 +1,99 @@
+#include "platform/console/console_window.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+namespace kw {
+namespace {
+
+// A console over an input text and a captured output.
+class Console {
+ public:
+  explicit Console(const std::string& input, bool outTty = false) {
+    in_ = std::tmpfile();
+    out_ = std::tmpfile();
+    std::fputs(input.c_str(), in_);
+    std::rewind(in_);
+    window = std::make_unique<ConsoleWindow>(in_, out_, false, outTty);
+  }
+  ~Console() {
+    std::fclose(in_);
+    std::fclose(out_);
+  }
+  std::string Output() {
+    std::fflush(out_);
+    std::rewind(out_);
+    std::string s;
+    int c;
+    while ((c = std::fgetc(out_)) != EOF) s += static_cast<char>(c);
+    return s;
+  }
+  std::unique_ptr<ConsoleWindow> window;
+
+ private:
+  std::FILE* in_;
+  std::FILE* out_;
+};
+
+TEST(ConsoleWindow, YesNoBoxReadsOneLineAndKnowsGermanAndEnglishYes) {
+  Console c("j\nJa bitte\ny\nYes\nn\n\nnein\n");
+  for (int expected : {IDYES, IDYES, IDYES, IDYES, IDNO, IDNO, IDNO, IDNO /* end of input */})
+    EXPECT_EQ(c.window->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), expected);
+}
+
+TEST(ConsoleWindow, BoxesPrintTheirTextThenAPromptWithButtonsAndIcon) {
+  Console c("\n");
+  EXPECT_EQ(c.window->MessageBox("Zeile 1\r\nZeile 2", MB_YESNO_QUESTION), IDNO);
+  EXPECT_EQ(c.window->MessageBox("Fehler im Schritt", MB_ICONCRITICAL), IDOK);  // end of input
+  EXPECT_EQ(c.window->MessageBox("A\rB", MB_OK), IDOK);
+  EXPECT_EQ(c.Output(),
+            "Zeile 1\nZeile 2\nFrage [Ja/Nein] \n"
+            "Fehler im Schritt\nFehler [OK] \n"
+            "A\nB\n[OK] \n");
+}
+
+TEST(ConsoleWindow, LabelsOneAndTwoArePrintedWhenTheyChange) {
+  Console c("");
+  c.window->SetLabel(1, "");
+  c.window->SetLabel(1, "Allgemeine Datenbank");
+  c.window->SetLabel(2, "Postleitzahlenstamm");
+  c.window->SetLabel(1, "Allgemeine Datenbank");
+  c.window->SetLabel(2, "Lese Mandanten ein");
+  c.window->SetLabel(4, "Beschreibung");
+  EXPECT_EQ(c.Output(), "Allgemeine Datenbank\nPostleitzahlenstamm\nLese Mandanten ein\n");
+}
+
+TEST(ConsoleWindow, ProgressLineIsNotPrintedWhenOutputIsNoTerminal) {
+  Console c("");
+  for (int i = 0; i < 100; ++i) {
+    c.window->SetLabel(3, "8001 Zürich " + std::to_string(i));
+    EXPECT_TRUE(c.window->ProcessEvents());
+  }
+  c.window->EndProgram();
+  EXPECT_EQ(c.Output(), "");
+}
+
+TEST(ConsoleWindow, ProgressLineIsOverwrittenInPlaceAndThrottledOnATerminal) {
+  Console c("", true);
+  for (int i = 0; i < 1000; ++i) {
+    c.window->SetLabel(3, "Zeile " + std::to_string(i));
+    c.window->ProcessEvents();
+  }
+  c.window->SetLabel(1, "Mandant 01");
+  const std::string out = c.Output();
+  EXPECT_EQ(out.rfind("\rZeile 0\x1b[K", 0), 0u) << out;
+  // A thousand rows in well under a second make only a few redraws.
+  EXPECT_LT(std::count(out.begin(), out.end(), '\r'), 20);
+  // The status line is cleared before a label line is printed.
+  EXPECT_NE(out.find("\r\x1b[KMandant 01\n"), std::string::npos);
+}
+
+TEST(ConsoleLines, EveryKindOfLineEndBecomesANewline) {
+  EXPECT_EQ(ConsoleLines("a\r\nb\rc\nd\r\n\r\ne"), "a\nb\nc\nd\n\ne");
+}
+
+}  // namespace
+}  // namespace kw
