@@ -17,7 +17,7 @@
 #include "platform/qt/qt_window.h"
 #endif
 
-int main(int argc, char** argv) {
+int main(int argc, [[maybe_unused]] char** argv) {
   if (argc > 1) {
     std::fprintf(stderr, "kwandor_upd takes no arguments; WINEPREFIX names the installation.\n");
     return 2;

@@ -70,7 +70,9 @@ struct Stage {
 std::vector<Stage> Stages(const std::vector<LabelRecorder::Shown>& shown) {
   std::vector<Stage> out;
   for (const auto& s : shown) {
-    if (out.empty() || out.back().l1 != s.l1 || out.back().l2 != s.l2) out.push_back({s.l1, s.l2, {}});
+    if (out.empty() || out.back().l1 != s.l1 || out.back().l2 != s.l2) {
+      out.push_back({s.l1, s.l2, {}});
+    }
     out.back().progress.push_back(s.l3);
   }
   return out;
@@ -99,7 +101,9 @@ class Sql {
     const auto column = Column(sql);
     return column.empty() ? "<none>" : column[0];
   }
-  int Exec(const std::string& sql) { return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr); }
+  int Exec(const std::string& sql) {
+    return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr);
+  }
 
  private:
   sqlite3* db_ = nullptr;
