@@ -1,14 +1,11 @@
 #include "platform/console/console_window.h"
 
 #include <chrono>
-#include <csignal>
+
+#include "platform/interrupt.h"
 
 namespace kw {
 namespace {
-
-volatile std::sig_atomic_t gInterrupted = 0;
-
-void OnInterrupt(int) { gInterrupted = 1; }
 
 constexpr double kStatusInterval = 0.1;  // seconds between status redraws
 
@@ -34,17 +31,9 @@ std::string ConsoleLines(std::string_view text) {
 ConsoleWindow::ConsoleWindow(std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal)
     : in_(in), out_(out), inTty_(inIsTerminal), outTty_(outIsTerminal) {}
 
-void ConsoleWindow::InstallInterruptHandler() {
-  struct sigaction sa {};
-  sa.sa_handler = OnInterrupt;
-  sigemptyset(&sa.sa_mask);
-  // No SA_RESTART: a prompt waiting for input returns at once. SA_RESETHAND:
-  // a second Ctrl-C ends the process.
-  sa.sa_flags = SA_RESETHAND;
-  sigaction(SIGINT, &sa, nullptr);
-}
+void ConsoleWindow::InstallInterruptHandler() { kw::InstallInterruptHandler(); }
 
-bool ConsoleWindow::Interrupted() { return gInterrupted != 0; }
+bool ConsoleWindow::Interrupted() { return kw::Interrupted(); }
 
 void ConsoleWindow::SetLabel(int label, std::string_view text) {
   if (label < 1 || label > 4) return;

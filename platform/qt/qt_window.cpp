@@ -13,11 +13,15 @@
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QWidget>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+
+#include "platform/interrupt.h"
 
 namespace kw {
 namespace {
@@ -31,7 +35,10 @@ constexpr char kDescription[] =
 
 // A repaint more often than the screen refreshes shows nothing new; the run asks once per
 // changed row.
-constexpr qint64 kEventIntervalMs = 16;
+qint64 RefreshIntervalMs(const QScreen* screen) {
+  const double hz = screen != nullptr ? screen->refreshRate() : 60.0;
+  return static_cast<qint64>(1000.0 / std::clamp(hz, 20.0, 250.0));
+}
 
 // How long the display probe may take before the display counts as unreachable.
 constexpr int kProbeTimeoutMs = 10000;
@@ -194,7 +201,19 @@ class FormWidget : public QWidget {
 };
 
 QtWindow::QtWindow(std::unique_ptr<QApplication> ownedApp)
-    : app_(std::move(ownedApp)), form_(std::make_unique<FormWidget>()) {
+    : app_(std::move(ownedApp)),
+      form_(std::make_unique<FormWidget>()),
+      eventIntervalMs_(RefreshIntervalMs(QGuiApplication::primaryScreen())) {
+  if (InterruptFd() >= 0) {
+    interruptWatch_ = std::make_unique<QSocketNotifier>(InterruptFd(), QSocketNotifier::Read);
+    QObject::connect(interruptWatch_.get(), &QSocketNotifier::activated, [this] {
+      char drain[64];
+      while (read(InterruptFd(), drain, sizeof drain) > 0) {
+      }
+      RequestEnd();
+    });
+  }
+
   const QIcon icon{QPixmap(kIconXpm)};
   QApplication::setWindowIcon(icon);  // message boxes show it too
 
@@ -225,6 +244,7 @@ QtWindow::QtWindow(std::unique_ptr<QApplication> ownedApp)
 
 QtWindow::~QtWindow() {
   if (cursorOverridden_) QApplication::restoreOverrideCursor();
+  interruptWatch_.reset();
   form_.reset();
 }
 
@@ -235,9 +255,19 @@ void QtWindow::SetLabel(int label, std::string_view text) {
     pendingLabel3_.assign(text);
     label3Pending_ = true;
   } else if (label >= 1 && label <= 4) {
-    labels_[label]->setText(FromUtf8(text));
+    const QString value = FromUtf8(text);
+    if (labels_[label]->text() == value) return;
+    labels_[label]->setText(value);
+    stageChanged_ = true;
   }
 }
+
+void QtWindow::RequestEnd() {
+  form_->closeRequested = true;
+  if (openBox_ != nullptr) openBox_->close();
+}
+
+bool QtWindow::EndRequested() const { return form_->closeRequested; }
 
 void QtWindow::ShowPendingLabel() {
   if (!label3Pending_) return;
@@ -268,6 +298,7 @@ void QtWindow::Show() {
   ShowPendingLabel();
   form_->show();
   form_->raise();
+  eventIntervalMs_ = RefreshIntervalMs(form_->screen());
 }
 
 void QtWindow::SetMousePointer(int pointer) {
@@ -281,15 +312,19 @@ void QtWindow::SetMousePointer(int pointer) {
 }
 
 bool QtWindow::ProcessEvents() {
-  if (!sinceEvents_.isValid() || sinceEvents_.elapsed() >= kEventIntervalMs) {
+  if (stageChanged_ || !sinceEvents_.isValid() || sinceEvents_.elapsed() >= eventIntervalMs_) {
+    stageChanged_ = false;
     ShowPendingLabel();
     QCoreApplication::processEvents();
     sinceEvents_.start();
   }
-  return !form_->closeRequested;
+  return !EndRequested();
 }
 
 int QtWindow::MessageBox(std::string_view text, int style) {
+  const bool yesNo = (style & 0x0F) == 4;
+  // The user has asked to end: no more questions. The answer is the Esc answer.
+  if (EndRequested()) return yesNo ? IDNO : IDOK;
   ShowPendingLabel();
   QMessageBox box(form_->isVisible() ? form_.get() : nullptr);
   box.setWindowTitle(kBoxTitle);
@@ -302,13 +337,14 @@ int QtWindow::MessageBox(std::string_view text, int style) {
     case 64: box.setIcon(QMessageBox::Information); break;
     default: box.setIcon(QMessageBox::NoIcon); break;
   }
-  const bool yesNo = (style & 0x0F) == 4;
   const auto first = yesNo ? QMessageBox::Yes : QMessageBox::Ok;
   box.setStandardButtons(yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok);
   box.setDefaultButton(first);
   // Esc and the close box answer No, or OK where OK is the only button.
   box.setEscapeButton(yesNo ? QMessageBox::No : QMessageBox::Ok);
+  openBox_ = &box;
   box.exec();
+  openBox_ = nullptr;
   if (!yesNo) return IDOK;
   return box.standardButton(box.clickedButton()) == QMessageBox::Yes ? IDYES : IDNO;
 }

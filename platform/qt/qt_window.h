@@ -12,6 +12,8 @@
 
 class QApplication;
 class QLabel;
+class QMessageBox;
+class QSocketNotifier;
 class QWidget;
 
 namespace kw {
@@ -20,6 +22,11 @@ constexpr int kTwipsPerPixel = 15;
 
 class FormWidget;
 
+// The user ends the run by closing the window, or by Ctrl-C when the interrupt handler
+// (platform/interrupt.h) was installed before the window was made: ProcessEvents then
+// returns false, while the window stays on screen until EndProgram. Ctrl-C also closes an
+// open message box with its Esc answer; a box asked for once the end was requested is not
+// shown and gets that answer at once. A second Ctrl-C ends the process.
 class QtWindow : public WindowSystem {
  public:
   // Needs a QApplication; takes it over when `ownedApp` is given.
@@ -43,13 +50,21 @@ class QtWindow : public WindowSystem {
 
  private:
   void ShowPendingLabel();
+  void RequestEnd();
+  bool EndRequested() const;
 
   std::unique_ptr<QApplication> app_;  // destroyed last
   std::unique_ptr<FormWidget> form_;
+  std::unique_ptr<QSocketNotifier> interruptWatch_;
   QLabel* labels_[5] = {};  // 1 to 4, owned by the form
   std::string pendingLabel3_;  // the progress line changes once per row: shown in batches
   bool label3Pending_ = false;
+  // Rounds of events come at most once a screen refresh, except right after label 1 or 2
+  // changed: a new stage is shown before its work starts.
   QElapsedTimer sinceEvents_;
+  qint64 eventIntervalMs_;
+  bool stageChanged_ = false;
+  QMessageBox* openBox_ = nullptr;
   bool cursorOverridden_ = false;
 };
 

@@ -12,74 +12,18 @@
 #include <QTest>
 #include <QTimer>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <thread>
+
+#include "platform/interrupt.h"
+
+#include "platform/qt/qt_test_support.h"
 
 namespace kw {
 namespace {
 
-char gProgramName[] = "kw_qt_tests";
-QtMessageHandler gQtHandler = nullptr;
-
-// The offscreen platform says so each time it is asked for something it does not have.
-void QuietOffscreen(QtMsgType type, const QMessageLogContext& context, const QString& text) {
-  if (gQtHandler != nullptr && !text.startsWith("This plugin does not support")) {
-    gQtHandler(type, context, text);
-  }
-}
-
-// One offscreen application for the test process, made on first use, deleted at the end.
-class AppEnvironment : public ::testing::Environment {
- public:
-  static void Ensure() {
-    static int argc = 1;
-    static char* argv[] = {gProgramName, nullptr};
-    if (app_ != nullptr) return;
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    gQtHandler = qInstallMessageHandler(QuietOffscreen);
-    app_ = new QApplication(argc, argv);
-  }
-  void TearDown() override { delete app_; }
-
- private:
-  static inline QApplication* app_ = nullptr;
-};
-const auto* const gAppEnvironment = ::testing::AddGlobalTestEnvironment(new AppEnvironment);
-
-struct SeenBox {
-  QString title, text;
-  QMessageBox::Icon icon = QMessageBox::NoIcon;
-  QMessageBox::StandardButtons buttons;
-  QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
-  Qt::TextFormat format = Qt::AutoText;
-};
-using Answer = std::function<void(QMessageBox&)>;
-
-// Waits for the next message box, notes what it shows and answers it.
-void AnswerNextBox(SeenBox* seen, Answer answer) {
-  auto* timer = new QTimer;
-  timer->setInterval(5);
-  QObject::connect(timer, &QTimer::timeout, [=] {
-    for (QWidget* w : QApplication::topLevelWidgets()) {
-      auto* box = qobject_cast<QMessageBox*>(w);
-      if (box == nullptr || !box->isVisible()) continue;
-      timer->stop();
-      timer->deleteLater();
-      *seen = {box->windowTitle(), box->text(), box->icon(), box->standardButtons(),
-               box->standardButton(box->defaultButton()), box->textFormat()};
-      answer(*box);
-      return;
-    }
-  });
-  timer->start();
-}
-Answer Click(QMessageBox::StandardButton b) {
-  return [b](QMessageBox& box) { box.button(b)->click(); };
-}
-Answer Press(Qt::Key key) {
-  return [key](QMessageBox& box) { QTest::keyClick(&box, key); };
-}
-void CloseBox(QMessageBox& box) { box.close(); }
+using namespace qttest;
 
 class QtWindowTest : public ::testing::Test {
  protected:
@@ -90,7 +34,7 @@ class QtWindowTest : public ::testing::Test {
   QWidget& Form() { return window_->Form(); }
   QLabel& Label(int n) { return *Form().findChild<QLabel*>(QString("Label%1").arg(n)); }
   // Lets the throttled event processing run on the next call.
-  static void WaitPastThrottle() { std::this_thread::sleep_for(std::chrono::milliseconds(20)); }
+  static void WaitPastThrottle() { std::this_thread::sleep_for(std::chrono::milliseconds(55)); }
 
   std::unique_ptr<QtWindow> window_;
 };
@@ -181,6 +125,11 @@ TEST_F(QtWindowTest, ProgressLineAppearsWhenEventsAreProcessed) {
   window_->SetLabel(3, "Bitte warten ...");
   EXPECT_TRUE(window_->ProcessEvents());
   EXPECT_EQ(Label(3).text(), "Bitte warten ...");
+  // A new stage is shown at the next round, however soon it comes.
+  window_->SetLabel(1, "Mandant 01");
+  window_->SetLabel(3, "Bitte warten ... ");
+  EXPECT_TRUE(window_->ProcessEvents());
+  EXPECT_EQ(Label(3).text(), "Bitte warten ... ");
   for (int i = 0; i < 1000; ++i) {
     window_->SetLabel(3, std::to_string(8000 + i) + " Zürich");
     window_->ProcessEvents();
@@ -307,8 +256,62 @@ TEST_F(QtWindowTest, ClosingTheWindowEndsTheRunButLeavesItOnScreenUntilTheEnd) {
   EXPECT_FALSE(window_->ProcessEvents());
   EXPECT_TRUE(Form().isVisible());
   EXPECT_FALSE(window_->ProcessEvents());
+  // Nothing more is asked once the user wants to end; a box gets its Esc answer unseen.
+  SeenBox seen;
+  QPointer<QTimer> waiting = AnswerNextBox(&seen, Click(QMessageBox::Yes));
+  EXPECT_EQ(window_->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), IDNO);
+  EXPECT_EQ(window_->MessageBox("Datei nicht gefunden", MB_ICONCRITICAL), IDOK);
+  EXPECT_EQ(seen.title, "");
+  delete waiting;
   window_->EndProgram();
   EXPECT_FALSE(Form().isVisible());
+}
+
+// Ctrl-C reaches a window made after the interrupt handler was installed.
+class InterruptTest : public QtWindowTest {
+ protected:
+  InterruptTest() {
+    InstallInterruptHandler();
+    window_ = std::make_unique<QtWindow>();
+  }
+  ~InterruptTest() override { std::signal(SIGINT, SIG_DFL); }
+};
+
+TEST_F(InterruptTest, CtrlCEndsTheRunAsClosingTheWindowDoes) {
+  window_->Show();
+  EXPECT_TRUE(window_->ProcessEvents());
+  std::raise(SIGINT);
+  WaitPastThrottle();
+  EXPECT_FALSE(window_->ProcessEvents());
+  EXPECT_TRUE(Interrupted());
+  EXPECT_TRUE(Form().isVisible());
+  window_->EndProgram();
+  EXPECT_FALSE(Form().isVisible());
+}
+
+TEST_F(InterruptTest, CtrlCAnswersTheOpenBoxWithItsEscapeAnswer) {
+  window_->Show();
+  SeenBox seen;
+  // Yes would be the answer if Ctrl-C did not close the box first.
+  QPointer<QTimer> waiting = AnswerNextBox(&seen, [](QMessageBox& box) {
+    std::raise(SIGINT);
+    QTimer::singleShot(2000, &box, [&box] { box.button(QMessageBox::Yes)->click(); });
+  });
+  EXPECT_EQ(window_->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), IDNO);
+  EXPECT_EQ(seen.title, "Kwandor_Upd");
+  EXPECT_FALSE(window_->ProcessEvents());
+  delete waiting;
+}
+
+TEST_F(InterruptTest, ASecondCtrlCEndsTheProcessAtOnce) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        std::raise(SIGINT);
+        std::raise(SIGINT);
+        std::_Exit(0);
+      },
+      ::testing::KilledBySignal(SIGINT), "");
 }
 
 TEST_F(QtWindowTest, FactoryUsesTheRunningApplication) {
