@@ -1,6 +1,7 @@
 #pragma once
 // Window system seam: the few operations the run needs from the window
 // `Frm_Kwandor_Upd`, whatever shows it (a desktop window or the console).
+#include <string>
 #include <string_view>
 
 namespace kw {
@@ -20,6 +21,10 @@ struct TwipsSize {
   int width = 0;
   int height = 0;
 };
+
+// Message texts break lines with CR LF, some with a CR alone; shows both (and
+// a lone LF) as "\n".
+std::string NormalizeLineBreaks(std::string_view text);
 
 class WindowSystem {
  public:

@@ -15,19 +15,6 @@ double Now() {
 
 }  // namespace
 
-std::string ConsoleLines(std::string_view text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 ConsoleWindow::ConsoleWindow(std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal)
     : in_(in), out_(out), inTty_(inIsTerminal), outTty_(outIsTerminal) {}
 
@@ -48,7 +35,7 @@ void ConsoleWindow::SetLabel(int label, std::string_view text) {
   labels_[label].assign(text);
   if (label == 4) return;
   ClearStatus();
-  std::fprintf(out_, "%s\n", ConsoleLines(text).c_str());
+  std::fprintf(out_, "%s\n", NormalizeLineBreaks(text).c_str());
   std::fflush(out_);
 }
 
@@ -64,7 +51,7 @@ void ConsoleWindow::DrawStatus(bool force) {
   lastDraw_ = now;
   statusDirty_ = false;
   statusShown_ = true;
-  std::fprintf(out_, "\r%s\x1b[K", ConsoleLines(labels_[3]).c_str());
+  std::fprintf(out_, "\r%s\x1b[K", NormalizeLineBreaks(labels_[3]).c_str());
   std::fflush(out_);
 }
 
@@ -80,7 +67,7 @@ int ConsoleWindow::MessageBox(std::string_view text, int style) {
   const char* prompt = style == MB_YESNO_QUESTION ? "Frage [Ja/Nein] "
                        : style == MB_ICONCRITICAL ? "Fehler [OK] "
                                                   : "[OK] ";
-  std::fprintf(out_, "%s\n%s", ConsoleLines(text).c_str(), prompt);
+  std::fprintf(out_, "%s\n%s", NormalizeLineBreaks(text).c_str(), prompt);
   std::fflush(out_);
   std::string answer;
   int c;

@@ -43,7 +43,4 @@ class ConsoleWindow : public WindowSystem {
   double lastDraw_ = -1;
 };
 
-// Shows CR LF, and a CR or LF alone, as line breaks.
-std::string ConsoleLines(std::string_view text);
-
 }  // namespace kw

@@ -91,8 +91,8 @@ TEST(ConsoleWindow, ProgressLineIsOverwrittenInPlaceAndThrottledOnATerminal) {
   EXPECT_NE(out.find("\r\x1b[KMandant 01\n"), std::string::npos);
 }
 
-TEST(ConsoleLines, EveryKindOfLineEndBecomesANewline) {
-  EXPECT_EQ(ConsoleLines("a\r\nb\rc\nd\r\n\r\ne"), "a\nb\nc\nd\n\ne");
+TEST(NormalizeLineBreaks, EveryKindOfLineEndBecomesANewline) {
+  EXPECT_EQ(NormalizeLineBreaks("a\r\nb\rc\nd\r\n\r\ne"), "a\nb\nc\nd\n\ne");
 }
 
 }  // namespace

@@ -165,21 +165,6 @@ bool PlatformConnects(int argc, char** argv) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
-// "\r\n" and a lone "\r" become "\n": messages use both for their line breaks.
-std::string NormalizeLineBreaks(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r') {
-      out += '\n';
-      if (i + 1 < text.size() && text[i + 1] == '\n') ++i;
-    } else {
-      out += text[i];
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 // Closing by the user is remembered and refused: the run notices it at its next round of
