@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -86,6 +87,32 @@ class Stmt {
  private:
   sqlite3_stmt* s_ = nullptr;
 };
+
+// Ascending row ids, handed to SQL as a pointer.
+struct KeySpan {
+  const sqlite3_int64* begin;
+  const sqlite3_int64* end;
+  const sqlite3_int64* hint;  // where the search for the next row id starts
+};
+constexpr char kKeySpanType[] = "kw";  // short: SQLite compares it at every call
+
+// kw_row_in(span, rowid): whether rowid is one of the keys of the span.
+// Row ids asked for in ascending order are found without a search.
+void RowIn(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* span = static_cast<KeySpan*>(sqlite3_value_pointer(argv[0], kKeySpanType));
+  if (!span) {
+    sqlite3_result_int(ctx, 0);
+    return;
+  }
+  const sqlite3_int64 key = sqlite3_value_int64(argv[1]);
+  const sqlite3_int64* p = span->hint;
+  if ((p != span->end && *p < key) || (p != span->begin && p[-1] >= key)) {
+    p = std::lower_bound(span->begin, span->end, key);
+  }
+  const bool found = p != span->end && *p == key;
+  span->hint = found ? p + 1 : p;
+  sqlite3_result_int(ctx, found);
+}
 
 // --- The single-table selection form ------------------------------------
 
@@ -216,7 +243,10 @@ class SelectionGuard {
       case SQLITE_SELECT:
         return ++guard.selects_ == 1;
       case SQLITE_READ:
-        return a && db && EqualNoCase(a, guard.table_) && std::string_view(db) == "main";
+        // A statement that reads no column of the table (the key set of a
+        // selection without a condition) is told with no column and no database.
+        if (!db) return a && b && *b == '\0' && EqualNoCase(a, guard.table_);
+        return a && EqualNoCase(a, guard.table_) && std::string_view(db) == "main";
       case SQLITE_FUNCTION:
         for (const char* plain :
              {"like", "glob", "lower", "upper", "trim", "ltrim", "rtrim", "length", "substr",
@@ -238,6 +268,19 @@ class SelectionGuard {
 }  // namespace
 
 // --- Connection -----------------------------------------------------------
+
+// Rows whose Update was accepted inside the open write group but whose
+// UPDATE has not run yet. A record set keeps them; the connection runs them
+// before anything else runs on it.
+class QueuedWrites {
+ public:
+  // Runs the queued updates and forgets them. Returns the error, or empty;
+  // the words say how many rows were not saved.
+  virtual std::string FlushWrites() = 0;
+
+ protected:
+  ~QueuedWrites() = default;
+};
 
 // One open database file, shared by the Database and its record sets. It
 // owns the grouping of updates into write transactions.
@@ -281,7 +324,9 @@ class SqliteConnection {
       }
     }
     if (sqlite3_prepare_v2(db_, "BEGIN IMMEDIATE", -1, begin_.out(), nullptr) != SQLITE_OK ||
-        sqlite3_prepare_v2(db_, "COMMIT", -1, commit_.out(), nullptr) != SQLITE_OK) {
+        sqlite3_prepare_v2(db_, "COMMIT", -1, commit_.out(), nullptr) != SQLITE_OK ||
+        sqlite3_create_function_v2(db_, "kw_row_in", 2, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
+                                   RowIn, nullptr, nullptr, nullptr) != SQLITE_OK) {
       throw RunError(CannotOpen(name_) + " (" + sqlite3_errmsg(db_) + ")");
     }
   }
@@ -305,10 +350,25 @@ class SqliteConnection {
     }
   }
 
-  // Opens a write transaction for the next update unless one is open,
-  // after leaving other writers their turn since the last commit.
+  // The number of the write group now open, 0 when none is. Each group
+  // gets a new number.
+  uint64_t OpenGroup() const { return sqlite3_get_autocommit(db_) ? 0 : group_; }
+  // Changes whenever the connection's read statements may have been reset.
+  uint64_t ReadEpoch() const { return readEpoch_; }
+
+  // Makes sure a write group is open for a row about to be edited: commits
+  // the open one first if it has been open long enough, and before a new
+  // one leaves other writers their turn since the last commit.
   void BeginGroup(std::string_view table) {
-    if (!sqlite3_get_autocommit(db_)) return;
+    if (OpenGroup()) {
+      if (!GroupDue()) return;
+      const std::string error = TryCommit();
+      if (!error.empty()) throw RunError(error);
+      if (OpenGroup()) return;
+    }
+    // BEGIN IMMEDIATE succeeds on a file opened read-only; the updates would not.
+    if (sqlite3_db_readonly(db_, "main") == 1)
+      throw RunError(Describe(SQLITE_READONLY, table, true));
     if (options_.writerGapMs > 0 && committedOnce_) {
       const auto until = lastCommit_ + std::chrono::milliseconds(options_.writerGapMs);
       if (Clock::now() < until) std::this_thread::sleep_until(until);
@@ -317,49 +377,85 @@ class SqliteConnection {
     const std::string error = rc == SQLITE_DONE ? "" : Describe(rc, table, true);
     sqlite3_reset(begin_.get());
     if (!error.empty()) throw RunError(error);
+    ++group_;
+    ++readEpoch_;
     groupOpen_ = true;
     groupRows_ = 0;
     groupStart_ = Clock::now();
   }
 
-  // Counts a saved row; commits the group once it has been open long enough.
+  // Counts a row saved or queued; commits the group once it has been open long enough.
   void RowSaved() {
     ++groupRows_;
-    if (Clock::now() - groupStart_ >= std::chrono::milliseconds(options_.commitIntervalMs)) {
+    if (GroupDue()) {
       const std::string error = TryCommit();
       if (!error.empty()) throw RunError(error);
     }
   }
+  // Takes back rows counted as saved that a flush could not save.
+  void RowsNotSaved(long rows) { groupRows_ -= rows; }
 
-  // Commits the open group, if any. Returns the error, or empty. SQLite
-  // itself rolls a transaction back after some failures (disk full, I/O
-  // error); such a loss is told as an error too.
+  // The record set whose queued rows run before anything else on the connection.
+  QueuedWrites* Writer() const { return writer_; }
+  void SetWriter(QueuedWrites* w) { writer_ = w; }
+  void Forget(QueuedWrites* w) {
+    if (writer_ == w) writer_ = nullptr;
+  }
+  // Runs the queued rows, if any. Returns the error, or empty.
+  std::string Flush() {
+    QueuedWrites* w = std::exchange(writer_, nullptr);
+    return w ? w->FlushWrites() : std::string();
+  }
+  void FlushOrFail() {
+    std::string error = Flush();
+    if (!error.empty()) Fail(std::move(error));
+  }
+
+  // Runs the queued rows and commits the open group, if any. Returns the
+  // error, or empty. SQLite itself rolls a transaction back after some
+  // failures (disk full, I/O error); such a loss is told as an error too.
   std::string TryCommit() {
     if (!db_) return {};
+    const auto start = Clock::now();
+    std::string error = Flush();
+    const auto add = [&error](const std::string& more) {
+      error += (error.empty() ? "" : " ") + more;
+    };
     if (sqlite3_get_autocommit(db_)) {
-      std::string error;
       if (groupOpen_ && groupRows_ > 0) {
-        error = "The changes to the last " + std::to_string(groupRows_) + " updated rows of " +
-                Quoted(name_) + " were lost.";
+        add("The changes to the last " + std::to_string(groupRows_) + " updated rows of " +
+            Quoted(name_) + " were lost.");
       }
       groupOpen_ = false;
       return error;
     }
+    // A read statement left under way would keep its lock on the file past the commit.
+    ++readEpoch_;
+    for (sqlite3_stmt* s = sqlite3_next_stmt(db_, nullptr); s; s = sqlite3_next_stmt(db_, s)) {
+      if (sqlite3_stmt_busy(s)) sqlite3_reset(s);
+    }
     const int rc = sqlite3_step(commit_.get());
-    std::string error;
     if (rc != SQLITE_DONE) {
-      error =
-          (rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
+      add((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED
               ? "Could not save; currently locked by another user. File " + Quoted(name_) + "."
-              : "Could not save the changes to " + Quoted(name_) + ": " + sqlite3_errmsg(db_) + ".";
+              : "Could not save the changes to " + Quoted(name_) + ": " + sqlite3_errmsg(db_) +
+                    ".");
     }
     sqlite3_reset(commit_.get());
-    if (error.empty()) {
+    if (rc == SQLITE_DONE) {
       groupOpen_ = false;
       committedOnce_ = true;
       lastCommit_ = Clock::now();
+      commitTime_ = lastCommit_ - start;
     }
     return error;
+  }
+
+  // Whether the open group should be committed: it keeps other writers out
+  // until its commit is through, which takes about as long as the last one.
+  bool GroupDue() const {
+    return Clock::now() - groupStart_ + commitTime_ >=
+           std::chrono::milliseconds(options_.commitIntervalMs);
   }
 
   // Commits what is pending, then throws description.
@@ -375,11 +471,15 @@ class SqliteConnection {
   SqliteEngineOptions options_;
   Stmt begin_;
   Stmt commit_;
+  QueuedWrites* writer_ = nullptr;
+  uint64_t group_ = 0;
+  uint64_t readEpoch_ = 0;
   bool groupOpen_ = false;
   long groupRows_ = 0;
   Clock::time_point groupStart_;
   bool committedOnce_ = false;
   Clock::time_point lastCommit_;
+  Clock::duration commitTime_{};
 };
 
 namespace {
@@ -389,9 +489,19 @@ namespace {
 struct Cell {
   std::string text;
   bool null = true;
+  bool operator==(const Cell&) const = default;
 };
 
-class SqliteRecordset : public Recordset {
+// Rows updated alike are saved together by one statement, at most this many.
+constexpr size_t kBatchRows = 256;
+// That statement walks the row ids from the first queued row to the last,
+// no more than this many for each queued row.
+constexpr uint64_t kRowIdsPerRow = 16;
+// The reading statement steps over at most this many rows to reach the next
+// key before it seeks the key instead.
+constexpr int kMaxSteps = 16;
+
+class SqliteRecordset : public Recordset, private QueuedWrites {
  public:
   SqliteRecordset(std::shared_ptr<SqliteConnection> conn, std::string table, std::string rowid,
                   std::vector<std::string> names, std::vector<sqlite3_int64> keys)
@@ -415,12 +525,16 @@ class SqliteRecordset : public Recordset {
     return pos_ >= keys_.size();
   }
 
+  // The row is read inside the write group that will save it, so that no
+  // one else can change it between Edit and Update.
   void Edit() override {
     SqliteConnection& c = Connection();
     if (pos_ >= keys_.size()) c.Fail(kNoCurrentRecord);
     editing_ = false;
     ClearChanges();
+    c.BeginGroup(table_);
     Fetch();
+    editGroup_ = c.OpenGroup();
     editing_ = true;
   }
 
@@ -451,31 +565,32 @@ class SqliteRecordset : public Recordset {
     }
   }
 
+  // Inside the group of its Edit the row cannot have changed or gone, so its
+  // update is queued and runs with others of the same kind. Otherwise it runs
+  // at once.
   void Update() override {
     SqliteConnection& c = Connection();
     if (!editing_) c.Fail(kUpdateWithoutEdit);
     if (!changedList_.empty()) {
-      sqlite3_stmt* s = UpdateStatement();
-      c.BeginGroup(table_);
-      int p = 1;
       for (size_t i : changedList_) {
-        const Cell& cell = edit_[i];
-        if (cell.null) {
-          sqlite3_bind_null(s, p++);
-        } else if (cell.text.size() > INT_MAX) {
+        if (!edit_[i].null && edit_[i].text.size() > INT_MAX) {
           c.Fail("Value too long for field " + Quoted(names_[i]) + " of table " + Quoted(table_) +
                  ".");
-        } else {
-          sqlite3_bind_text(s, p++, cell.text.data(), static_cast<int>(cell.text.size()),
-                            SQLITE_STATIC);
         }
       }
-      sqlite3_bind_int64(s, p, keys_[pos_]);
-      const int rc = sqlite3_step(s);
-      const std::string error = rc == SQLITE_DONE ? "" : c.Describe(rc, table_, true);
-      sqlite3_reset(s);
-      if (!error.empty()) c.Fail(error);
-      if (sqlite3_changes(c.db()) == 0) c.Fail(RecordDeleted());
+      const size_t u = Statements();
+      if (editGroup_ != 0 && editGroup_ == c.OpenGroup()) {
+        Queue(u);
+      } else {
+        c.FlushOrFail();
+        c.BeginGroup(table_);
+        std::vector<Cell> values;
+        for (size_t i : changedList_) values.push_back(edit_[i]);
+        int rc = SQLITE_OK;
+        const std::string error = Save(u, values, &keys_[pos_], 1, rc);
+        if (!error.empty()) c.Fail(error);
+        if (sqlite3_changes(c.db()) == 0) c.Fail(RecordDeleted());
+      }
       c.RowSaved();
     }
     editing_ = false;
@@ -499,6 +614,13 @@ class SqliteRecordset : public Recordset {
   }
 
  private:
+  // The statement that saves one set of changed columns in the rows of a
+  // span of keys: the new values, the first and the last key, the span.
+  struct ColumnUpdate {
+    std::vector<size_t> columns;  // ascending
+    Stmt stmt;
+  };
+
   SqliteConnection& Connection() {
     if (!conn_) throw RunError(kInvalidObject);
     return *conn_;
@@ -512,7 +634,9 @@ class SqliteRecordset : public Recordset {
   // Finalizes the statements and lets go of the connection, committing first.
   std::string Release() {
     std::string error = conn_->TryCommit();
-    fetch_.Finalize();
+    conn_->Forget(this);
+    queueKeys_.clear();
+    read_.Finalize();
     updates_.clear();
     conn_.reset();
     return error;
@@ -540,51 +664,76 @@ class SqliteRecordset : public Recordset {
   void Want(size_t column) {
     wanted_[column] = 1;
     wantedList_.push_back(column);
-    fetch_.Finalize();
+    read_.Finalize();
     fetched_ = false;
   }
 
   // Reads the wanted columns of the current row as it is now; fails when
-  // the row is gone.
+  // the row is gone. The keys ascend, so inside a write group one statement
+  // walks forward from row to row; outside a group it is reset after every
+  // row, as a statement under way keeps other writers from committing.
   void Fetch() {
-    if (!fetch_.get()) {
-      std::string sql = "SELECT ";
-      for (size_t i : wantedList_) sql += QuoteId(names_[i]) + ", ";
-      sql += rowid_ + " FROM " + QuoteId(table_) + " WHERE " + rowid_ + "=?1";
-      const int rc = sqlite3_prepare_v2(conn_->db(), sql.c_str(), -1, fetch_.out(), nullptr);
-      if (rc != SQLITE_OK) conn_->Fail(conn_->Describe(rc, table_, false));
+    SqliteConnection& c = *conn_;
+    const sqlite3_int64 key = keys_[pos_];
+    // Queued rows go first: another record set's, and this row if it is queued.
+    if (c.Writer() && (c.Writer() != this || (!queueKeys_.empty() && queueKeys_.back() == key))) {
+      c.FlushOrFail();
     }
-    sqlite3_stmt* s = fetch_.get();
-    sqlite3_bind_int64(s, 1, keys_[pos_]);
-    const int rc = sqlite3_step(s);
+    if (!read_.get()) {
+      std::string sql = "SELECT " + rowid_;
+      for (size_t i : wantedList_) sql += ", " + QuoteId(names_[i]);
+      sql += " FROM " + QuoteId(table_) + " WHERE " + rowid_ + ">=?1";
+      const int rc = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, read_.out(), nullptr);
+      if (rc != SQLITE_OK) c.Fail(c.Describe(rc, table_, false));
+      walking_ = false;
+    }
+    sqlite3_stmt* s = read_.get();
+    const bool inGroup = c.OpenGroup() != 0;
+    int rc = SQLITE_ROW;
+    bool placed = false;
+    if (inGroup && walking_ && walkEpoch_ == c.ReadEpoch() && walkKey_ < key) {
+      for (int n = 0; n < kMaxSteps && rc == SQLITE_ROW && walkKey_ < key; ++n) {
+        rc = sqlite3_step(s);
+        if (rc == SQLITE_ROW) walkKey_ = sqlite3_column_int64(s, 0);
+      }
+      placed = rc != SQLITE_ROW || walkKey_ >= key;
+    }
+    if (!placed) {
+      sqlite3_reset(s);
+      sqlite3_bind_int64(s, 1, key);
+      rc = sqlite3_step(s);
+      if (rc == SQLITE_ROW) walkKey_ = sqlite3_column_int64(s, 0);
+    }
     std::string error;
-    if (rc == SQLITE_ROW) {
+    if (rc == SQLITE_ROW && walkKey_ == key) {
       for (size_t k = 0; k < wantedList_.size(); ++k) {
-        const int col = static_cast<int>(k);
+        const int col = static_cast<int>(k + 1);
         Cell& cell = row_[wantedList_[k]];
-        cell.null = sqlite3_column_type(s, col) == SQLITE_NULL;
-        if (cell.null) continue;
         const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
-        if (!text) {
-          error = conn_->Describe(sqlite3_errcode(conn_->db()), table_, false);
+        cell.null = !text;
+        if (text) {
+          cell.text.assign(text, static_cast<size_t>(sqlite3_column_bytes(s, col)));
+        } else if (sqlite3_column_type(s, col) != SQLITE_NULL) {
+          error = c.Describe(sqlite3_errcode(c.db()), table_, false);  // out of memory
           break;
         }
-        cell.text.assign(text, static_cast<size_t>(sqlite3_column_bytes(s, col)));
       }
-    } else if (rc == SQLITE_DONE) {
+    } else if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
       error = RecordDeleted();
     } else {
-      error = conn_->Describe(rc, table_, false);
+      error = c.Describe(rc, table_, false);
     }
-    sqlite3_reset(s);
-    if (!error.empty()) conn_->Fail(error);
+    walking_ = inGroup && rc == SQLITE_ROW && error.empty();
+    walkEpoch_ = c.ReadEpoch();
+    if (!walking_) sqlite3_reset(s);
+    if (!error.empty()) c.Fail(error);
     fetched_ = true;
   }
 
-  // The UPDATE of the changed columns, prepared once per set of columns.
-  sqlite3_stmt* UpdateStatement() {
-    for (const auto& u : updates_) {
-      if (u.first == changedList_) return u.second.get();
+  // The statement for the changed columns, prepared once per set of columns.
+  size_t Statements() {
+    for (size_t u = 0; u < updates_.size(); ++u) {
+      if (updates_[u].columns == changedList_) return u;
     }
     std::string sql = "UPDATE " + QuoteId(table_) + " SET ";
     int p = 1;
@@ -592,12 +741,118 @@ class SqliteRecordset : public Recordset {
       if (p > 1) sql += ", ";
       sql += QuoteId(names_[i]) + "=?" + std::to_string(p++);
     }
-    sql += " WHERE " + rowid_ + "=?" + std::to_string(p);
-    Stmt stmt;
-    const int rc = sqlite3_prepare_v2(conn_->db(), sql.c_str(), -1, stmt.out(), nullptr);
+    sql += " WHERE " + rowid_ + " BETWEEN ?" + std::to_string(p) + " AND ?" +
+           std::to_string(p + 1) + " AND kw_row_in(?" + std::to_string(p + 2) + ", " + rowid_ + ")";
+    ColumnUpdate u{changedList_, {}};
+    const int rc = sqlite3_prepare_v2(conn_->db(), sql.c_str(), -1, u.stmt.out(), nullptr);
     if (rc != SQLITE_OK) conn_->Fail(conn_->Describe(rc, table_, true));
-    updates_.emplace_back(changedList_, std::move(stmt));
-    return updates_.back().second.get();
+    updates_.push_back(std::move(u));
+    return updates_.size() - 1;
+  }
+
+  // Saves the rows of count ascending keys; returns the error, or empty,
+  // and in rc SQLite's result.
+  std::string Save(size_t u, const std::vector<Cell>& values, const sqlite3_int64* keys,
+                   size_t count, int& rc) {
+    sqlite3_stmt* s = updates_[u].stmt.get();
+    int p = 1;
+    for (const Cell& cell : values) {
+      if (cell.null) {
+        sqlite3_bind_null(s, p++);
+      } else {
+        sqlite3_bind_text(s, p++, cell.text.data(), static_cast<int>(cell.text.size()),
+                          SQLITE_STATIC);
+      }
+    }
+    KeySpan span{keys, keys + count, keys};
+    sqlite3_bind_int64(s, p, keys[0]);
+    sqlite3_bind_int64(s, p + 1, keys[count - 1]);
+    sqlite3_bind_pointer(s, p + 2, &span, kKeySpanType, nullptr);
+    rc = sqlite3_step(s);
+    std::string error = rc == SQLITE_DONE ? "" : conn_->Describe(rc, table_, true);
+    sqlite3_reset(s);
+    sqlite3_bind_null(s, p + 2);
+    return error;
+  }
+
+  // Queues the current row; rows queued before it run first when they were
+  // changed otherwise, or when the batch is full.
+  void Queue(size_t u) {
+    SqliteConnection& c = *conn_;
+    if (c.Writer() && c.Writer() != this) c.FlushOrFail();
+    if (!queueKeys_.empty()) {
+      // Keys ascend in the queue, and the rows they span stay few.
+      const sqlite3_int64 key = keys_[pos_];
+      bool alike = queueUpdate_ == u && queueKeys_.size() < kBatchRows && key > queueKeys_.back() &&
+                   static_cast<uint64_t>(key) - static_cast<uint64_t>(queueKeys_[0]) <
+                       kRowIdsPerRow * (queueKeys_.size() + 1);
+      for (size_t k = 0; alike && k < changedList_.size(); ++k) {
+        alike = queueValues_[k] == edit_[changedList_[k]];
+      }
+      if (!alike) {
+        c.SetWriter(nullptr);
+        std::string error = FlushWrites();
+        if (!error.empty()) c.Fail(std::move(error));
+      }
+    }
+    if (queueKeys_.empty()) {
+      queueUpdate_ = u;
+      queueValues_.clear();
+      for (size_t i : changedList_) queueValues_.push_back(edit_[i]);
+      c.SetWriter(this);
+    }
+    queueKeys_.push_back(keys_[pos_]);
+  }
+
+  // Runs the queued rows as one statement. Should a row make it fail (a
+  // constraint), or be missing, the rows run one by one, so that every row
+  // that can be saved is. Rows of a group that SQLite rolled back are lost
+  // with it; the commit says so.
+  std::string FlushWrites() override {
+    if (queueKeys_.empty()) return {};
+    SqliteConnection& c = *conn_;
+    const size_t n = queueKeys_.size();
+    std::string error;
+    if (!sqlite3_get_autocommit(c.db())) {
+      int rc = SQLITE_OK;
+      error = Save(queueUpdate_, queueValues_, queueKeys_.data(), n, rc);
+      if (rc == SQLITE_DONE && sqlite3_changes(c.db()) == static_cast<int>(n)) {
+        error.clear();
+      } else if (!sqlite3_get_autocommit(c.db())) {
+        error = rc == SQLITE_DONE || (rc & 0xff) == SQLITE_CONSTRAINT
+                    ? FlushOneByOne()
+                    : NotSaved(error, static_cast<long>(n));
+      }
+    }
+    queueKeys_.clear();
+    return error;
+  }
+
+  // Words for rows that could not be saved, which no longer count as saved.
+  std::string NotSaved(const std::string& why, long rows) {
+    conn_->RowsNotSaved(rows);
+    return why + " " + std::to_string(rows) +
+           (rows == 1 ? " updated row was" : " updated rows were") + " not saved.";
+  }
+
+  std::string FlushOneByOne() {
+    SqliteConnection& c = *conn_;
+    std::string first;
+    long failed = 0;
+    for (size_t k = 0; k < queueKeys_.size(); ++k) {
+      int rc = SQLITE_OK;
+      const std::string error = Save(queueUpdate_, queueValues_, &queueKeys_[k], 1, rc);
+      if (rc == SQLITE_DONE && sqlite3_changes(c.db()) == 1) continue;
+      ++failed;
+      if (first.empty()) first = rc == SQLITE_DONE ? RecordDeleted() : error;
+      if (sqlite3_get_autocommit(c.db())) break;
+      // Only a row's own fault (a constraint) leaves the rows after it a chance.
+      if (rc != SQLITE_DONE && (rc & 0xff) != SQLITE_CONSTRAINT) {
+        failed += static_cast<long>(queueKeys_.size() - k - 1);
+        break;
+      }
+    }
+    return failed == 0 ? std::string() : NotSaved(first, failed);
   }
 
   // Declared first, so that the statements are finalized before it goes.
@@ -606,18 +861,27 @@ class SqliteRecordset : public Recordset {
   std::string rowid_;
   std::vector<std::string> names_;
   std::vector<std::pair<std::string, size_t>> lookups_;
-  std::vector<sqlite3_int64> keys_;
+  std::vector<sqlite3_int64> keys_;  // ascending
   size_t pos_ = 0;
-  Stmt fetch_;                // reads the wanted columns of one row
+  Stmt read_;             // reads the wanted columns from a row id on
+  bool walking_ = false;  // read_ stands on row walkKey_, read in epoch walkEpoch_
+  sqlite3_int64 walkKey_ = 0;
+  uint64_t walkEpoch_ = 0;
   std::vector<char> wanted_;  // columns asked for so far
   std::vector<size_t> wantedList_;
   std::vector<Cell> row_;  // the current row, wanted columns only
   bool fetched_ = false;
   bool editing_ = false;
+  uint64_t editGroup_ = 0;  // the write group in which Edit read the row
   std::vector<Cell> edit_;
   std::vector<char> changed_;
   std::vector<size_t> changedList_;  // ascending
-  std::vector<std::pair<std::vector<size_t>, Stmt>> updates_;
+  std::vector<ColumnUpdate> updates_;
+  // Rows updated inside the open group and not yet saved: all with the
+  // same statement and the same values.
+  size_t queueUpdate_ = 0;
+  std::vector<Cell> queueValues_;
+  std::vector<sqlite3_int64> queueKeys_;
 };
 
 // --- Database ---------------------------------------------------------------
@@ -632,6 +896,7 @@ class SqliteDatabase : public Database {
   std::unique_ptr<Recordset> OpenRecordset(std::string_view source, int type) override {
     if (!conn_) throw RunError(kInvalidObject);
     SqliteConnection& c = *conn_;
+    c.FlushOrFail();
     if (type != 2) {
       c.Fail("Invalid argument: record set type " + std::to_string(type) +
              " is not supported; only 2 (dynaset).");
@@ -685,6 +950,9 @@ class SqliteDatabase : public Database {
     }
     keyStmt.Finalize();
     keys.shrink_to_fit();
+    // The order of the rows is the engine's; ascending keys let one statement
+    // read them walking forward.
+    if (!std::is_sorted(keys.begin(), keys.end())) std::sort(keys.begin(), keys.end());
 
     std::vector<std::string> names;
     for (int i = 0; i < sqlite3_column_count(given.get()); ++i) {

@@ -7,14 +7,24 @@
 //   rows once, at open, as a list of row ids; MoveNext visits exactly those.
 //   The selection is one statement that reads that table only, with plain
 //   functions and no subqueries; anything more is refused before it runs;
+// - Edit reads the current row as it is now, inside a write transaction
+//   that holds the file against other writers until it is committed (the
+//   row is locked from Edit to Update, and a little beyond);
 // - Update writes only the changed columns of the current row.
 //
-// For speed, updates are grouped into short write transactions. A group is
-// committed once it has been open for `commitIntervalMs` (checked at every
-// Update), before any error leaves the engine, on CommitPending, and when a
-// record set, a database or the engine closes or is released. Between groups
-// the write lock is left free for `writerGapMs`, so that other writers get in.
-// The file's own settings (journal mode and the like) are left as they are.
+// For speed, rows are edited and saved in groups, each one short write
+// transaction. A group begins at the first Edit and is committed once it
+// has kept other writers out for about `commitIntervalMs` (checked at every
+// Edit and Update), before any error leaves the engine, on CommitPending,
+// and when a record set, a database or the engine closes or is released.
+// Between groups the write lock is left free for `writerGapMs`, so that
+// other writers get in. Inside a group no one else can change a row, so
+// the engine reads rows with one statement walking forward and holds
+// updates back to save those made alike together; anything else that runs
+// on the database, and every commit, saves them first. A held-back row that
+// cannot be saved after all is told in an error, with the number of such
+// rows. The file's own settings (journal mode and the like) are left as
+// they are.
 //
 // The objects of one engine are meant for one thread at a time.
 #include <memory>
@@ -30,8 +40,9 @@ namespace kw {
 struct SqliteEngineOptions {
   // How long a statement waits for another connection's lock before failing.
   int busyTimeoutMs = 3000;
-  // Longest time a group of updates keeps its write transaction open.
-  int commitIntervalMs = 50;
+  // Longest time a group of updates keeps other writers out, its commit
+  // included (taken to last as long as the one before).
+  int commitIntervalMs = 80;
   // Pause before the next group after a commit, in which other writers get the lock.
   int writerGapMs = 2;
   // Page cache of one connection; large enough that a group never spills.

@@ -227,23 +227,29 @@ TEST_F(SqliteEngineTest, SelectionIsFixedAtOpenAndEachRowVisitedOnce) {
   EXPECT_EQ(p.One("SELECT TELVOR FROM PLZSTM WHERE PLZ='8002'"), "01");
 }
 
-TEST_F(SqliteEngineTest, UpdateWritesOnlyTheChangedColumns) {
-  SqliteEngineOptions o = Options();
-  o.commitIntervalMs = 0;  // every row its own transaction, so the peer can write between
-  SqliteEngine engine(Paths(), o);
+TEST_F(SqliteEngineTest, EditReadsTheRowAsItIsAndUpdateWritesOnlyTheChangedColumns) {
+  SqliteEngine engine(Paths(), Options());
   auto db = engine.OpenDatabase(kFile, false, false);
   auto rs = db->OpenRecordset(kPass, 2);
-  Peer other(path_, 2000);
-  rs->Edit();
+  // Reading outside an edit holds no lock: the peer, which does not wait, can write after it.
+  Peer other(path_);
   EXPECT_EQ(rs->GetValue("ORT"), "Zürich");
   other.Exec("UPDATE PLZSTM SET ORT='Zürich 1', NOTE='peer' WHERE rowid=1");
+  rs->Edit();
+  EXPECT_EQ(rs->GetValue("ORT"), "Zürich 1");
   rs->SetValue("TELVOR", std::string("044"));
   rs->Update();
-  // The record set shows the row as saved, the peer's columns included.
-  EXPECT_EQ(rs->GetValue("ORT"), "Zürich 1");
+  rs->MoveNext();
+  // From Edit on the row is held: other writers wait until its group is committed.
+  rs->Edit();
+  EXPECT_EQ(other.TryExec("UPDATE PLZSTM SET NOTE='peer' WHERE rowid=3"), SQLITE_BUSY);
+  rs->SetValue("NOTE", std::string("mine"));
+  rs->Update();
   rs->Close();
   EXPECT_EQ(other.One("SELECT LAND||PLZ||ORT||TELVOR||NOTE FROM PLZSTM WHERE rowid=1"),
             "CH8001Zürich 1044peer");
+  EXPECT_EQ(other.One("SELECT TELVOR||NOTE FROM PLZSTM WHERE rowid=3"), "01mine");
+  other.Exec("UPDATE PLZSTM SET NOTE='peer' WHERE rowid=3");
 }
 
 TEST_F(SqliteEngineTest, ValuesAreTextOrNull) {
@@ -368,13 +374,15 @@ TEST_F(SqliteEngineTest, ErrorsNameTheTableAndTheColumn) {
   EXPECT_THAT(ErrorOf([&] { rs->Eof(); }), HasSubstr("no longer set"));
 }
 
-TEST_F(SqliteEngineTest, ReadOnlyDatabaseRefusesUpdates) {
+TEST_F(SqliteEngineTest, ReadOnlyDatabaseRefusesEdits) {
   SqliteEngine engine(Paths(), Options());
   auto db = engine.OpenDatabase(kFile, false, true);
   auto rs = db->OpenRecordset(kPass, 2);
-  rs->Edit();
-  rs->SetValue("TELVOR", std::string("044"));
-  EXPECT_THAT(ErrorOf([&] { rs->Update(); }), HasSubstr("read-only"));
+  EXPECT_EQ(rs->GetValue("PLZ"), "8001");
+  EXPECT_THAT(ErrorOf([&] { rs->Edit(); }), HasSubstr("read-only"));
+  EXPECT_THAT(ErrorOf([&] { rs->SetValue("TELVOR", std::string("044")); }),
+              HasSubstr("without AddNew or Edit"));
+  EXPECT_THAT(ErrorOf([&] { rs->Update(); }), HasSubstr("without AddNew or Edit"));
   EXPECT_EQ(Telvor(1), "01");
 }
 
@@ -389,9 +397,12 @@ TEST_F(SqliteEngineTest, RowsSavedBeforeAnErrorStaySavedAndVisible) {
   Peer(path_).Exec("DELETE FROM PLZSTM WHERE rowid=6");
   std::string error;
   int saved = 0;
+  bool editing = false;
   try {
     while (!rs->Eof()) {
+      editing = true;
       rs->Edit();
+      editing = false;
       rs->SetValue("TELVOR", std::string("044"));
       rs->Update();
       ++saved;
@@ -401,6 +412,7 @@ TEST_F(SqliteEngineTest, RowsSavedBeforeAnErrorStaySavedAndVisible) {
     error = e.Description();
   }
   EXPECT_EQ(saved, 2);
+  EXPECT_TRUE(editing) << "a row deleted by someone else fails at Edit";
   EXPECT_EQ(error, "Record is deleted. Table 'PLZSTM' in 'D:\\Daten\\Public\\Public.mdb'.");
   // Seen by another connection while everything is still open.
   EXPECT_EQ(Telvor(1), "044");
@@ -439,6 +451,138 @@ TEST_F(SqliteEngineTest, GroupedRowsAreCommittedOnRequestCloseAndRelease) {
   EXPECT_EQ(Codes(), "044,052,044,01,010,044,044,044");
 }
 
+// --- Rows held back for speed ---------------------------------------------
+
+TEST_F(SqliteEngineTest, HeldBackRowsAreInTheTableBeforeAnythingElseReadsIt) {
+  SqliteEngineOptions o = Options();
+  o.commitIntervalMs = 60000;  // nothing is committed unless asked
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto all = db->OpenRecordset("SELECT * FROM PLZSTM", 2);
+  auto pass = db->OpenRecordset(kPass, 2);
+  const auto saveOne = [](Recordset& rs, const char* column, const std::string& value) {
+    rs.Edit();
+    rs.SetValue(column, value);
+    rs.Update();
+    rs.MoveNext();
+  };
+  saveOne(*pass, "TELVOR", "044");
+  saveOne(*pass, "TELVOR", "044");
+  // Another record set reads them, row by row and in its key set.
+  EXPECT_EQ(all->GetValue("TELVOR"), "044");
+  std::vector<std::string> seen;
+  auto changed = db->OpenRecordset("SELECT * FROM PLZSTM WHERE TELVOR = '044'", 2);
+  for (; !changed->Eof(); changed->MoveNext()) seen.push_back(*changed->GetValue("PLZ"));
+  EXPECT_THAT(seen, ::testing::ElementsAre("8001", "8050", "8700"));
+  // And the other way round.
+  for (int row = 1; row <= 5; ++row) saveOne(*all, "NOTE", "all " + std::to_string(row));
+  all->Edit();
+  all->SetValue("NOTE", std::string("all 6"));
+  all->Update();
+  pass->Edit();
+  EXPECT_EQ(pass->GetValue("NOTE"), "all 6");
+  pass->SetValue("TELVOR", std::string("044"));
+  pass->Update();
+
+  EXPECT_EQ(Telvor(1), "01");  // still held back
+  engine.CommitPending();
+  Peer p(path_);
+  EXPECT_EQ(p.One("SELECT group_concat(TELVOR || ':' || coalesce(NOTE, '-'), ',') FROM PLZSTM"),
+            "044:all 1,052:all 2,044:all 3,01:all 4,010:all 5,044:all 6,044:-,01:42");
+}
+
+TEST_F(SqliteEngineTest, HeldBackRowsThatCannotBeSavedAreReportedAndCounted) {
+  Peer(path_).Exec(
+      "CREATE TRIGGER keep BEFORE UPDATE OF TELVOR ON PLZSTM WHEN old.PLZ = '8050' "
+      "BEGIN SELECT RAISE(ABORT, 'Oerlikon keeps its code'); END");
+  SqliteEngineOptions o = Options();
+  o.commitIntervalMs = 60000;
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  const auto saveOne = [&] {
+    rs->Edit();
+    rs->SetValue("TELVOR", std::string("044"));
+    rs->Update();
+    rs->MoveNext();
+  };
+  saveOne();
+  saveOne();  // held back, so the trigger has not run yet
+  EXPECT_EQ(ErrorOf([&] { engine.CommitPending(); }),
+            "Oerlikon keeps its code. Table 'PLZSTM' in 'D:\\Daten\\Public\\Public.mdb'. 1 "
+            "updated row was not saved.");
+  // The others of its batch are saved, and the pass goes on.
+  EXPECT_EQ(Telvor(1), "044");
+  EXPECT_EQ(Telvor(3), "01");
+  saveOne();
+  saveOne();
+  rs->Close();
+  EXPECT_EQ(Codes(), "044,052,01,01,010,044,044,044");
+}
+
+TEST_F(SqliteEngineTest, AnUpdateAfterItsGroupIsCommittedLooksForTheRowAgain) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  Peer other(path_);
+  // The run commits before it deals with an error, possibly between Edit and Update.
+  rs->Edit();
+  rs->SetValue("TELVOR", std::string("044"));
+  engine.CommitPending();
+  other.Exec("UPDATE PLZSTM SET NOTE='peer' WHERE rowid=1");
+  rs->Update();
+  rs->MoveNext();
+  rs->Edit();
+  rs->SetValue("TELVOR", std::string("044"));
+  engine.CommitPending();
+  other.Exec("DELETE FROM PLZSTM WHERE rowid=3");
+  EXPECT_EQ(ErrorOf([&] { rs->Update(); }),
+            "Record is deleted. Table 'PLZSTM' in 'D:\\Daten\\Public\\Public.mdb'.");
+  rs->Close();
+  EXPECT_EQ(other.One("SELECT TELVOR || NOTE FROM PLZSTM WHERE rowid=1"), "044peer");
+}
+
+TEST_F(SqliteEngineTest, RowsChangedUnalikeOrFarApartAreAllSaved) {
+  Peer p(path_);
+  p.Exec(
+      "INSERT INTO PLZSTM (rowid, LAND, PLZ, ORT, TELVOR) VALUES"
+      " (-9223372036854775808, 'CH', '1000', 'Lausanne', '01'),"
+      " (9223372036854775807, 'CH', '9999', 'Ende', '01'),"
+      " (4000000, 'CH', '4000', 'Basel', '01');"
+      "CREATE INDEX PLZSTM_PLZ ON PLZSTM (PLZ)");
+  SqliteEngineOptions o = Options();
+  o.commitIntervalMs = 60000;
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  // Through the index the rows come in the order of their postal codes.
+  auto rs = db->OpenRecordset("SELECT * FROM PLZSTM WHERE PLZ >= '1000' AND TELVOR = '01'", 2);
+  std::vector<std::string> seen;
+  for (; !rs->Eof(); rs->MoveNext()) {
+    rs->Edit();
+    const std::string plz = rs->GetValue("PLZ").value_or("-");
+    seen.push_back(plz);
+    rs->SetValue("TELVOR", "0" + plz);
+    if (plz == "8953") rs->SetValue("NOTE", std::string("x"));
+    rs->Update();
+  }
+  rs->Close();
+  EXPECT_THAT(seen, ::testing::UnorderedElementsAre("1000", "8001", "8050", "10115", "8953", "4000",
+                                                    "9999"));
+  // All rows alike: they are saved together where they lie close.
+  rs = db->OpenRecordset("SELECT * FROM PLZSTM", 2);
+  for (; !rs->Eof(); rs->MoveNext()) {
+    rs->Edit();
+    rs->SetValue("ORT", std::string("Z"));
+    rs->Update();
+  }
+  rs->Close();
+  EXPECT_EQ(p.One("SELECT group_concat(PLZ || '=' || TELVOR || ORT || coalesce(NOTE, ''), ',') "
+                  "FROM (SELECT * FROM PLZSTM ORDER BY rowid)"),
+            "1000=01000Z,8001=08001Z,8400=052Z,8050=08050Z,10115=010115Z,8600=010Z,8953=08953Zx,"
+            "8700=044Z,4000=04000Z,9999=09999Z");
+  EXPECT_EQ(p.One("SELECT count(*) FROM PLZSTM WHERE ORT = 'Z'"), "11");
+}
+
 TEST_F(SqliteEngineTest, JournalModeOfTheFileIsKept) {
   Peer(path_).Exec("PRAGMA journal_mode=WAL");
   {
@@ -454,7 +598,7 @@ TEST_F(SqliteEngineTest, JournalModeOfTheFileIsKept) {
 
 // --- Sharing the file ------------------------------------------------------
 
-TEST_F(SqliteEngineTest, LockedRowsFailWithinTheBusyTimeoutAfterSavingEarlierOnes) {
+TEST_F(SqliteEngineTest, LockedRowsFailAtEditWithinTheBusyTimeoutAfterSavingEarlierOnes) {
   SqliteEngine engine(Paths(), Options());
   auto db = engine.OpenDatabase(kFile, false, false);
   auto rs = db->OpenRecordset(kPass, 2);
@@ -465,15 +609,16 @@ TEST_F(SqliteEngineTest, LockedRowsFailWithinTheBusyTimeoutAfterSavingEarlierOne
   engine.CommitPending();
   Peer holder(path_);
   holder.Exec("BEGIN IMMEDIATE; UPDATE PLZSTM SET NOTE='held' WHERE rowid=2");
-  rs->Edit();
-  rs->SetValue("TELVOR", std::string("044"));
   const auto start = Clock::now();
-  EXPECT_EQ(ErrorOf([&] { rs->Update(); }),
+  EXPECT_EQ(ErrorOf([&] { rs->Edit(); }),
             "Could not update; currently locked by another user. Table 'PLZSTM' in "
             "'D:\\Daten\\Public\\Public.mdb'.");
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));
+  EXPECT_THAT(ErrorOf([&] { rs->Update(); }), HasSubstr("without AddNew or Edit"));
   holder.Exec("COMMIT");
-  // Still editing: the same update goes through once the lock is gone.
+  // The same row, edited again once the lock is gone, goes through.
+  rs->Edit();
+  rs->SetValue("TELVOR", std::string("044"));
   rs->Update();
   rs->Close();
   EXPECT_EQ(Telvor(1), "044");
