@@ -1,24 +1,29 @@
 // Times the area-code pass through the SQLite engine against the floor: the
 // same change as one UPDATE in one transaction.
 //
-//   engine_bench [rows [both|engine|floor [rounds]]]
+//   engine_bench [rows [both|engine|floor|lockout [rounds]]]
 //
 // rows: 1000000 unless given, a third of them Swiss with "01"; rounds: 3.
 // Builds a postal-code table in a temporary Wine-like prefix; each round
 // copies it, runs the pass through the engine on one copy exactly as the run
 // does it and the single UPDATE on the other, and checks both results. The
 // best round of each side is shown; "engine" or "floor" runs one side only,
-// for a profiler.
+// for a profiler. "lockout" runs the pass while another connection writes a
+// row the pass does not touch, again and again, and shows how long such a
+// write had to wait at most: once for a writer that retries every
+// millisecond, once for one that relies on SQLite's busy timeout.
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 
 #include "platform/sqlite/sqlite_engine.h"
 
@@ -154,6 +159,54 @@ struct Times {
   }
 };
 
+// What another writer met while the pass ran.
+struct Lockout {
+  long writes = 0;
+  long failed = 0;
+  long over100Ms = 0;
+  double longestMs = 0;
+  void Add(const Lockout& o) {
+    writes += o.writes;
+    failed += o.failed;
+    over100Ms += o.over100Ms;
+    longestMs = std::max(longestMs, o.longestMs);
+  }
+};
+
+int RetryEveryMillisecond(void*, int tries) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return tries < 5000;
+}
+
+// Writes row 3 (not Swiss, so not the pass's) every 5 ms until stop, each
+// write timed from its first try to its end.
+Lockout Writer(const std::string& path, bool eager, const std::atomic<bool>& stop) {
+  sqlite3* db = nullptr;
+  Check(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), db, "open writer");
+  if (eager) {
+    sqlite3_busy_handler(db, RetryEveryMillisecond, nullptr);
+  } else {
+    sqlite3_busy_timeout(db, 3000);
+  }
+  sqlite3_stmt* s = nullptr;
+  Check(sqlite3_prepare_v2(db, "UPDATE PLZSTM SET ZUSATZ = 'peer' WHERE ID = 3", -1, &s, nullptr),
+        db, "prepare writer");
+  Lockout l;
+  while (!stop) {
+    const auto start = Clock::now();
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+    l.longestMs = std::max(l.longestMs, ms);
+    if (ms > 100) ++l.over100Ms;
+    ++(rc == SQLITE_DONE ? l.writes : l.failed);
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+  return l;
+}
+
 long PeakKiB() {
   rusage ru{};
   getrusage(RUSAGE_SELF, &ru);
@@ -166,8 +219,9 @@ int main(int argc, char** argv) {
   const long rows = argc > 1 ? std::atol(argv[1]) : 1000000;
   const std::string only = argc > 2 ? argv[2] : "both";
   const int reps = argc > 3 ? std::atoi(argv[3]) : 3;
-  if (rows <= 0 || reps <= 0 || (only != "both" && only != "engine" && only != "floor")) {
-    std::fprintf(stderr, "usage: engine_bench [rows [both|engine|floor [repetitions]]]\n");
+  if (rows <= 0 || reps <= 0 ||
+      (only != "both" && only != "engine" && only != "floor" && only != "lockout")) {
+    std::fprintf(stderr, "usage: engine_bench [rows [both|engine|floor|lockout [repetitions]]]\n");
     return 2;
   }
   char tmpl[] = "/tmp/engine_bench.XXXXXX";
@@ -194,9 +248,16 @@ int main(int argc, char** argv) {
   bool alike = true;
   const char* changed = "SELECT count(*) FROM PLZSTM WHERE LAND='CH' AND TELVOR='044'";
   const char* left = "SELECT count(*) FROM PLZSTM WHERE LAND='CH' AND TELVOR='01'";
+  Lockout lockouts[2];  // eager, then SQLite's busy timeout
   for (int r = 0; r < reps; ++r) {
-    if (only != "floor") {
+    for (int kind = 0; kind < (only == "lockout" ? 2 : 1) && only != "floor"; ++kind) {
       fs::copy_file(baseFile, engineFile, fs::copy_options::overwrite_existing);
+      std::atomic<bool> stop{false};
+      Lockout seen;
+      std::thread writer;
+      if (only == "lockout") {
+        writer = std::thread([&] { seen = Writer(engineFile, kind == 0, stop); });
+      }
       try {
         const Cpu before = Cpu::Now();
         engineBest.Add(Engine(prefix, done), before);
@@ -204,11 +265,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "engine pass failed: %s\n", e.what());
         return 1;
       }
+      stop = true;
+      if (writer.joinable()) writer.join();
+      lockouts[kind].Add(seen);
       peak = PeakKiB();
       alike = alike && Count(engineFile, left) == 0 &&
               Count(engineFile, changed) == Count(baseFile, changed) + done;
     }
-    if (only != "engine") {
+    if (only == "both" || only == "floor") {
       fs::copy_file(baseFile, floorFile, fs::copy_options::overwrite_existing);
       const Cpu before = Cpu::Now();
       floorBest.Add(Floor(floorFile), before);
@@ -221,7 +285,16 @@ int main(int argc, char** argv) {
                 static_cast<double>(done) / engineBest.wall);
     std::printf("peak memory:    %ld KiB after the engine pass\n", peak);
   }
-  if (only != "engine") {
+  if (only == "lockout") {
+    const char* kinds[] = {"retrying every 1 ms", "with a 3 s busy timeout"};
+    for (int kind = 0; kind < 2; ++kind) {
+      const Lockout& l = lockouts[kind];
+      std::printf(
+          "other writer %-24s %ld writes, %ld failed, %ld waited over 100 ms, longest %.1f ms\n",
+          kinds[kind], l.writes, l.failed, l.over100Ms, l.longestMs);
+    }
+  }
+  if (only == "both" || only == "floor") {
     floorBest.Print("single UPDATE:");
   }
   if (only == "both") {
