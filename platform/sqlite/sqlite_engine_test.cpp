@@ -453,6 +453,27 @@ TEST_F(SqliteEngineTest, GroupedRowsAreCommittedOnRequestCloseAndRelease) {
 
 // --- Rows held back for speed ---------------------------------------------
 
+TEST_F(SqliteEngineTest, AGroupIsCommittedOnceItHasKeptOthersOutLongEnough) {
+  SqliteEngineOptions o = Options();
+  o.commitIntervalMs = 200;
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  rs->Edit();
+  rs->SetValue("TELVOR", std::string("044"));
+  rs->Update();
+  rs->MoveNext();
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  rs->Edit();  // commits the group of the row before first
+  EXPECT_EQ(Telvor(1), "044");
+  rs->SetValue("TELVOR", std::string("044"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  rs->Update();  // and this one commits its own
+  EXPECT_EQ(Telvor(3), "044");
+  EXPECT_EQ(Peer(path_).TryExec("UPDATE PLZSTM SET NOTE='peer' WHERE rowid=2"), SQLITE_OK);
+  rs->Close();
+}
+
 TEST_F(SqliteEngineTest, HeldBackRowsAreInTheTableBeforeAnythingElseReadsIt) {
   SqliteEngineOptions o = Options();
   o.commitIntervalMs = 60000;  // nothing is committed unless asked
