@@ -27,14 +27,14 @@ enum class Waiting {
   Patient,    // SQLite's own busy wait (up to 5 s), no retries of its own
 };
 
-// The other user: its own connection, and one of the two ways of waiting
-// for a locked database. Each statement is its own write
-// transaction; its latency runs from the first try to the commit. Between
-// statements it pauses for a millisecond or two, as a user's program does
-// other work between writes (a writer that never lets go of the lock
-// starves the run: its busy waits fail and the run ends). Changes
-// GEAENDERT and KANTON of rows the program converts, inserts rows, and
-// deletes rows from deletable (up to maxDeletes).
+// The other user, on a thread of the test process with its own connection.
+// Each statement is its own write transaction; its latency runs from the
+// first try to the commit. Between statements it pauses for a millisecond
+// or two, as a user's program does other work between writes (a writer that
+// never lets go of the lock starves the run: the run's busy waits fail and
+// it ends). It changes GEAENDERT and KANTON of rows the program converts,
+// inserts rows the selection does not take, and deletes rows from deletable
+// (up to maxDeletes).
 class OtherWriter {
  public:
   OtherWriter(std::string path, std::vector<int64_t> targets, std::vector<int64_t> deletable,
@@ -46,11 +46,13 @@ class OtherWriter {
         maxDeletes_(maxDeletes),
         rng_(seed) {}
 
-  void Start() { thread_ = std::thread([this] { Loop(); }); }
+  void Start() {
+    thread_ = std::thread([this] { Loop(); });
+  }
   // Waits until the first statement is through, so that the writer is busy
   // before the program starts.
   void WaitUntilWriting() {
-    while (log_.latencies.empty() && !stop_) SleepSeconds(0.001);
+    while (statements_ == 0 && !stop_) SleepSeconds(0.001);
   }
   const WriterLog& Stop() {
     stop_ = true;
@@ -112,9 +114,11 @@ class OtherWriter {
       if (n > 0) SleepSeconds(0.001 + 0.001 * static_cast<double>(rng_() % 2));
       if (n % 4 == 3) {
         // Rows the selection does not take: another country, or another code.
-        const std::vector<std::string> row = n % 8 == 3
-            ? std::vector<std::string>{"D", "80331", "München", "01", "", "W" + std::to_string(n)}
-            : std::vector<std::string>{"CH", "3011", "Bern", "031", "BE", "W" + std::to_string(n)};
+        const std::vector<std::string> row =
+            n % 8 == 3 ? std::vector<std::string>{"D",  "80331", "München",
+                                                  "01", "",      "W" + std::to_string(n)}
+                       : std::vector<std::string>{"CH",  "3011", "Bern",
+                                                  "031", "BE",   "W" + std::to_string(n)};
         const bool ok = Write(
             "INSERT INTO PLZSTM (LAND, PLZ, ORT, TELVOR, KANTON, GEAENDERT) "
             "VALUES (?1, ?2, ?3, ?4, ?5, ?6)",
@@ -179,8 +183,13 @@ DatabaseContent Expected(const DatabaseContent& original, const WriterLog& log) 
   }
   for (int64_t id : log.deleted) t.rows.erase(id);
   for (const auto& [id, v] : log.inserted) {
-    t.rows[id] = {"I:" + std::to_string(id), "T:" + v[0], "T:" + v[1], "T:" + v[2],
-                  "T:" + v[3], "T:" + v[4], "T:" + v[5]};
+    t.rows[id] = {"I:" + std::to_string(id),
+                  "T:" + v[0],
+                  "T:" + v[1],
+                  "T:" + v[2],
+                  "T:" + v[3],
+                  "T:" + v[4],
+                  "T:" + v[5]};
   }
   return c;
 }
@@ -224,10 +233,12 @@ double ConvertBesideOtherWriter(Waiting waiting, int minStatementsDuringRun) {
   maxWait = Max(log.latencies);
   std::vector<double> sorted = log.latencies;
   std::sort(sorted.begin(), sorted.end());
-  std::printf("%s other writer: %zu statements (%d during the run of %.2f s), %d locked tries, "
-              "statement time median %.1f ms, longest %.1f ms\n",
-              waiting == Waiting::Impatient ? "impatient" : "patient", log.latencies.size(), during, run.wallSeconds(), log.busy,
-              sorted[sorted.size() / 2] * 1000, maxWait * 1000);
+  std::printf(
+      "%s other writer: %zu statements (%d during the run of %.2f s), %d locked tries, "
+      "statement time median %.1f ms, longest %.1f ms\n",
+      waiting == Waiting::Impatient ? "impatient" : "patient", sorted.size(), during,
+      run.wallSeconds(), log.busy, sorted.empty() ? 0 : sorted[sorted.size() / 2] * 1000,
+      maxWait * 1000);
   // The writer must really have competed with the run.
   EXPECT_GE(during, minStatementsDuringRun);
   return maxWait;
@@ -266,8 +277,7 @@ TEST(ConcurrentWriter, ARowDeletedUnderTheRunEndsItCleanlyAndTheNextRunFinishes)
   const std::vector<int64_t> doomed = {selected[selected.size() * 9 / 10],
                                        selected[selected.size() * 19 / 20]};
 
-  const std::string count044 =
-      "SELECT count(*) FROM PLZSTM WHERE LAND = 'CH' AND TELVOR = '044'";
+  const std::string count044 = "SELECT count(*) FROM PLZSTM WHERE LAND = 'CH' AND TELVOR = '044'";
   const int64_t already044 = CountRows(PublicDb(prefix), count044);
   ProgramRun run(prefix, "j\n");
   // The first write transaction (its rollback journal appears) comes after

@@ -72,17 +72,16 @@ TEST(ConsoleRun, YesConvertsEveryQualifyingTableAndASecondRunChangesNothing) {
   run.Finish();
   EXPECT_EQ(run.status(), 0);
   EXPECT_EQ(run.err(), "");
-  const std::string expected =
-      kQuestion +
-      "Allgemeine Datenbank\n"
-      "Postleitzahlenstamm\n"
-      "Lese Mandanten ein\n" +
-      ClientLines("Mandant 01") +
-      "Der Mandant: Mandant 02\n"
-      " ist nicht im Format der Version 6.4\n"
-      "Es erfolgt keine Umstellung der Vorwahlnummern\n"
-      "[OK] \n" +
-      ClientLines("Mandant 05");
+  const std::string expected = kQuestion +
+                               "Allgemeine Datenbank\n"
+                               "Postleitzahlenstamm\n"
+                               "Lese Mandanten ein\n" +
+                               ClientLines("Mandant 01") +
+                               "Der Mandant: Mandant 02\n"
+                               " ist nicht im Format der Version 6.4\n"
+                               "Es erfolgt keine Umstellung der Vorwahlnummern\n"
+                               "[OK] \n" +
+                               ClientLines("Mandant 05");
   EXPECT_EQ(run.out(), expected);
   // Progress lines are for terminals only.
   EXPECT_EQ(run.out().find("Bitte warten"), std::string::npos);
@@ -160,8 +159,9 @@ TEST(ConsoleRun, EveryFormOfYesStartsTheRun) {
     ProgramRun run(prefix, answer);
     run.Finish();
     EXPECT_EQ(run.status(), 0) << answer;
-    EXPECT_EQ(run.out(), kQuestion + "Allgemeine Datenbank\nPostleitzahlenstamm\n"
-                                      "Lese Mandanten ein\n")
+    EXPECT_EQ(run.out(), kQuestion +
+                             "Allgemeine Datenbank\nPostleitzahlenstamm\n"
+                             "Lese Mandanten ein\n")
         << answer;
     EXPECT_EQ(CountRows(PublicDb(prefix),
                         "SELECT count(*) FROM PLZSTM WHERE LAND = 'CH' AND TELVOR = '01'"),
@@ -202,8 +202,8 @@ TEST(ConsoleRun, CtrlCEndsTheRunWithStatus130AndKeepsWhatWasSaved) {
   EXPECT_EQ(IntegrityCheck(PublicDb(prefix)), "ok");
   EXPECT_TRUE(Journals(prefix).empty());
   // Part of the rows are converted and saved; the rest is left for the next run.
-  const int64_t left = CountRows(
-      PublicDb(prefix), "SELECT count(*) FROM PLZSTM WHERE LAND = 'CH' AND TELVOR = '01'");
+  const int64_t left = CountRows(PublicDb(prefix),
+                                 "SELECT count(*) FROM PLZSTM WHERE LAND = 'CH' AND TELVOR = '01'");
   EXPECT_GT(left, 0);
   ProgramRun rest(prefix, "j\n");
   rest.Finish();
@@ -248,13 +248,13 @@ TEST(ClientHandler, SkipsBrokenClientsSilentlyAndConvertsTheOthers) {
   ProgramRun run(prefix, "j\n");
   run.Finish();
   EXPECT_EQ(run.status(), 0);
-  EXPECT_EQ(run.out(),
-            kQuestion + "Allgemeine Datenbank\nPostleitzahlenstamm\nLese Mandanten ein\n" +
-                // K1 and K4 are abandoned at their first column, K3 at its
-                // second: each column line is printed, the failure is not.
-                "Kunde 1\nÜberprüfe Feld: Telefon Vorwahl\n" + ClientLines("Kunde 2") +
-                ClientLines("Kunde 3") + "Kunde 4\nÜberprüfe Feld: Telefon Vorwahl\n" +
-                ClientLines("Kunde 5"));
+  EXPECT_EQ(run.out(), kQuestion +
+                           "Allgemeine Datenbank\nPostleitzahlenstamm\nLese Mandanten ein\n" +
+                           // K1 and K4 are abandoned at their first column, K3 at its
+                           // second: each column line is printed, the failure is not.
+                           "Kunde 1\nÜberprüfe Feld: Telefon Vorwahl\n" + ClientLines("Kunde 2") +
+                           ClientLines("Kunde 3") + "Kunde 4\nÜberprüfe Feld: Telefon Vorwahl\n" +
+                           ClientLines("Kunde 5"));
   EXPECT_EQ(run.out().find("Fehler"), std::string::npos);
 
   const Snapshot after = Take(prefix);

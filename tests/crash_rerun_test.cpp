@@ -61,8 +61,7 @@ TEST(CrashAndRerun, KilledRunsAndOneFullRunGiveWhatOneCleanRunGives) {
   auto verify = [&](const char* when) {
     for (const std::string& rel : databases) {
       EXPECT_EQ(IntegrityCheck(work + "/" + rel), "ok") << rel << " " << when;
-      EXPECT_EQ(FileDifferences(reference + "/" + rel, work + "/" + rel), "")
-          << rel << " " << when;
+      EXPECT_EQ(FileDifferences(reference + "/" + rel, work + "/" + rel), "") << rel << " " << when;
     }
     EXPECT_EQ(ReadFiles(work), expectedFiles) << when;
     EXPECT_TRUE(Journals(work).empty()) << when;
@@ -96,9 +95,10 @@ TEST(CrashAndRerun, KilledRunsAndOneFullRunGiveWhatOneCleanRunGives) {
   verify("after the last run");
   leftovers += HiddenFiles(work);
 
-  std::printf("%d kills (%d inside a write transaction), %d runs to the end between them, "
-              "clean run %.3f s, %d temporary files left by killed profile writes\n",
-              kills, insideWrite, completed, cleanSeconds, leftovers);
+  std::printf(
+      "%d kills (%d inside a write transaction), %d runs to the end between them, "
+      "clean run %.3f s, %d temporary files left by killed profile writes\n",
+      kills, insideWrite, completed, cleanSeconds, leftovers);
   // Without kills inside a transaction this test would show nothing.
   EXPECT_GT(insideWrite, 0);
 }
@@ -125,7 +125,8 @@ TEST(CrashAndRerun, ProfileFilesAreEitherOldOrNewAfterAKill) {
   }
   sample::WriteInstallation(spec);
   std::string notes = "[Notizen]\r\n";
-  for (int i = 0; i < 6000; ++i) notes += "Zeile" + std::to_string(i) + "=Lorem ipsum dolor sit\r\n";
+  for (int i = 0; i < 6000; ++i)
+    notes += "Zeile" + std::to_string(i) + "=Lorem ipsum dolor sit\r\n";
   std::vector<std::string> inis, oldText;
   for (const auto& c : spec.clients) {
     inis.push_back(DataPath(pristine, c.directory + "/NoltData.ini"));
@@ -135,12 +136,12 @@ TEST(CrashAndRerun, ProfileFilesAreEitherOldOrNewAfterAKill) {
   const std::string windowsIni = "drive_c/windows/NoltData.ini";
   std::vector<std::string> windowsStates;  // what it may hold after each write
   std::optional<std::string> text;
-  for (const auto& [key, value] : std::vector<std::pair<std::string, std::string>>{
-           {"Provider", "Microsoft.Jet.OLEDB.4.0;"}, {"DBName", "NoltData"},
-           {"DBExtension", ".mdb"}}) {
-    const ini::EditResult r =
-        ini::SetString(text ? std::optional<std::string_view>(*text) : std::nullopt, "AdoMand",
-                       key, value);
+  for (const auto& [key, value] :
+       std::vector<std::pair<std::string, std::string>>{{"Provider", "Microsoft.Jet.OLEDB.4.0;"},
+                                                        {"DBName", "NoltData"},
+                                                        {"DBExtension", ".mdb"}}) {
+    const ini::EditResult r = ini::SetString(
+        text ? std::optional<std::string_view>(*text) : std::nullopt, "AdoMand", key, value);
     ASSERT_EQ(r.status, ini::EditStatus::kChanged);
     text = r.bytes;
     windowsStates.push_back(r.bytes);
@@ -190,9 +191,10 @@ TEST(CrashAndRerun, ProfileFilesAreEitherOldOrNewAfterAKill) {
       CopyTree(pristine, work);
     }
   }
-  std::printf("%d kills, %d of them part way through the clients, clean run %.3f s, "
-              "%d temporary files left\n",
-              kills, halfway, cleanSeconds, leftovers);
+  std::printf(
+      "%d kills, %d of them part way through the clients, clean run %.3f s, "
+      "%d temporary files left\n",
+      kills, halfway, cleanSeconds, leftovers);
   EXPECT_GT(halfway, 0);
 }
 

@@ -49,8 +49,7 @@ inline int64_t Scaled(int64_t normal, int64_t sanitized) {
 }
 
 inline double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-      .count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 inline void SleepSeconds(double s) {
@@ -220,7 +219,9 @@ class ProgramRun {
   double wallSeconds() const { return end_ - start_; }
   // User plus system time of the program.
   double cpuSeconds() const {
-    auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+    auto s = [](const timeval& t) {
+      return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
+    };
     return s(usage_.ru_utime) + s(usage_.ru_stime);
   }
   // When a line beginning with text was printed, or -1.
@@ -319,8 +320,8 @@ inline DatabaseContent ReadDatabase(const std::string& path) {
   };
   std::vector<std::string> tables;
   sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name",
-                         -1, &s, nullptr) != SQLITE_OK) {
+  if (sqlite3_prepare_v2(db, "SELECT name FROM sqlite_schema WHERE type='table' ORDER BY name", -1,
+                         &s, nullptr) != SQLITE_OK) {
     fail("schema of " + path);
   }
   while (sqlite3_step(s) == SQLITE_ROW)
@@ -338,14 +339,24 @@ inline DatabaseContent ReadDatabase(const std::string& path) {
       std::vector<std::string> row;
       for (int i = 1; i < n; ++i) {
         const auto* p = static_cast<const char*>(sqlite3_column_blob(s, i));
-        const std::string bytes = p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i)))
-                                    : std::string();
+        const std::string bytes =
+            p ? std::string(p, static_cast<size_t>(sqlite3_column_bytes(s, i))) : std::string();
         switch (sqlite3_column_type(s, i)) {
-          case SQLITE_NULL: row.push_back("N"); break;
-          case SQLITE_INTEGER: row.push_back("I:" + bytes); break;
-          case SQLITE_FLOAT: row.push_back("R:" + bytes); break;
-          case SQLITE_TEXT: row.push_back("T:" + bytes); break;
-          default: row.push_back("B:" + bytes); break;
+          case SQLITE_NULL:
+            row.push_back("N");
+            break;
+          case SQLITE_INTEGER:
+            row.push_back("I:" + bytes);
+            break;
+          case SQLITE_FLOAT:
+            row.push_back("R:" + bytes);
+            break;
+          case SQLITE_TEXT:
+            row.push_back("T:" + bytes);
+            break;
+          default:
+            row.push_back("B:" + bytes);
+            break;
         }
       }
       tc.rows.emplace(sqlite3_column_int64(s, 0), std::move(row));
@@ -438,8 +449,8 @@ inline DatabaseContent Converted(DatabaseContent content, const std::string& tab
 // The same comparison as Differences, done by SQLite over two files (fast
 // for big tables): tables, columns, and every row with its row id, values
 // compared with their types. Returns the first differences, or empty.
-inline std::string FileDifferences(const std::string& expectedPath,
-                                   const std::string& actualPath, int limit = 5) {
+inline std::string FileDifferences(const std::string& expectedPath, const std::string& actualPath,
+                                   int limit = 5) {
   sqlite3* db = nullptr;
   std::string out;
   auto exec = [&](const std::string& sql, auto&& onRow) {
@@ -468,9 +479,10 @@ inline std::string FileDifferences(const std::string& expectedPath,
     return std::string(p ? p : "NULL");
   };
   std::vector<std::string> tables;
-  exec("SELECT name FROM x.sqlite_schema WHERE type='table' EXCEPT "
-       "SELECT name FROM main.sqlite_schema WHERE type='table'",
-       [&](sqlite3_stmt* s) { out += "table " + text(s, 0) + " missing\n"; });
+  exec(
+      "SELECT name FROM x.sqlite_schema WHERE type='table' EXCEPT "
+      "SELECT name FROM main.sqlite_schema WHERE type='table'",
+      [&](sqlite3_stmt* s) { out += "table " + text(s, 0) + " missing\n"; });
   exec("SELECT name FROM x.sqlite_schema WHERE type='table' ORDER BY name",
        [&](sqlite3_stmt* s) { tables.push_back(text(s, 0)); });
   for (const std::string& t : tables) {

@@ -24,9 +24,9 @@ class LockHolder {
       lock.l_whence = SEEK_SET;
       const char ok = fd >= 0 && fcntl(fd, F_OFD_SETLK, &lock) == 0 ? '1' : '0';
       if (write(ready[1], &ok, 1) != 1) _exit(1);
-      timespec t{static_cast<time_t>(seconds),
-                 static_cast<long>((seconds - static_cast<double>(static_cast<time_t>(seconds))) *
-                                   1e9)};
+      timespec t{
+          static_cast<time_t>(seconds),
+          static_cast<long>((seconds - static_cast<double>(static_cast<time_t>(seconds))) * 1e9)};
       while (nanosleep(&t, &t) != 0) {
       }
       _exit(0);
@@ -88,8 +88,8 @@ TEST(HeldClientList, IsReadOnceTheOtherUserLetsGo) {
   EXPECT_EQ(Differences(Converted(client, "ADRSTM", {"TELVOR", "FAXVOR"}),
                         ReadDatabase(ClientDb(inst.prefix, "Mand01"))),
             "");
-  std::printf("list read %.2f s after the lock was taken; run %.2f s wall, %.3f s CPU\n",
-              clientsAt, run.wallSeconds(), run.cpuSeconds());
+  std::printf("list read %.2f s after the lock was taken; run %.2f s wall, %.3f s CPU\n", clientsAt,
+              run.wallSeconds(), run.cpuSeconds());
   EXPECT_LT(run.cpuSeconds(), 0.1 * run.wallSeconds());
 }
 
@@ -97,7 +97,8 @@ TEST(HeldClientList, HeldLongerThanTenSecondsTheRunEndsWithoutClients) {
   Installation inst;
   std::map<std::string, std::string> clientFiles;
   for (const std::string& rel : DatabaseFiles(inst.prefix)) {
-    if (rel.find("Public") == std::string::npos) clientFiles[rel] = ReadFile(inst.prefix + "/" + rel);
+    if (rel.find("Public") == std::string::npos)
+      clientFiles[rel] = ReadFile(inst.prefix + "/" + rel);
   }
   ASSERT_EQ(clientFiles.size(), 4u);
   const DatabaseContent general = ReadDatabase(PublicDb(inst.prefix));
@@ -118,9 +119,9 @@ TEST(HeldClientList, HeldLongerThanTenSecondsTheRunEndsWithoutClients) {
   EXPECT_GE(waited, 9.9);
   EXPECT_LT(waited, Sanitized() ? 12.0 : 11.0);
 
-  EXPECT_EQ(Differences(Converted(general, "PLZSTM", {"TELVOR"}),
-                        ReadDatabase(PublicDb(inst.prefix))),
-            "");
+  EXPECT_EQ(
+      Differences(Converted(general, "PLZSTM", {"TELVOR"}), ReadDatabase(PublicDb(inst.prefix))),
+      "");
   for (const auto& [rel, bytes] : clientFiles) {
     EXPECT_TRUE(ReadFile(inst.prefix + "/" + rel) == bytes) << rel << " changed";
   }
