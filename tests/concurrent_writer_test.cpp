@@ -204,11 +204,11 @@ double ConvertBesideOtherWriter(Waiting waiting, int minStatementsDuringRun) {
   double maxWait = 0;
   TempDir dir;
   const std::string prefix = dir.Path("prefix");
-  sample::InstallationSpec spec;
-  spec.prefix = prefix;
-  spec.plzRows = Scaled(400000, 60000);
-  spec.clients = sample::DefaultClients(1, 100);
-  sample::WriteInstallation(spec);
+  sample::SampleInstallation setup;
+  setup.prefix = prefix;
+  setup.plzRows = Scaled(400000, 60000);
+  setup.clients = sample::DefaultClients(1, 100);
+  sample::WriteInstallation(setup);
   const DatabaseContent original = ReadDatabase(PublicDb(prefix));
   std::vector<int64_t> selected, others;
   RowIds(original.at("PLZSTM"), selected, others);
@@ -265,11 +265,11 @@ TEST(ConcurrentWriter, NoWriteIsLostBesideAWriterThatUsesSqlitesBusyWait) {
 TEST(ConcurrentWriter, ARowDeletedUnderTheRunEndsItCleanlyAndTheNextRunFinishes) {
   TempDir dir;
   const std::string prefix = dir.Path("prefix");
-  sample::InstallationSpec spec;
-  spec.prefix = prefix;
-  spec.plzRows = Scaled(200000, 40000);
-  spec.clients = sample::DefaultClients(1, 100);
-  sample::WriteInstallation(spec);
+  sample::SampleInstallation setup;
+  setup.prefix = prefix;
+  setup.plzRows = Scaled(200000, 40000);
+  setup.clients = sample::DefaultClients(1, 100);
+  sample::WriteInstallation(setup);
   const DatabaseContent original = ReadDatabase(PublicDb(prefix));
   std::vector<int64_t> selected, others;
   RowIds(original.at("PLZSTM"), selected, others);

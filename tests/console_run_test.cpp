@@ -38,13 +38,13 @@ void ExpectSame(const Snapshot& before, const Snapshot& after) {
   }
 }
 
-sample::InstallationSpec Spec(const std::string& prefix, int64_t plzRows,
-                              std::vector<sample::ClientSpec> clients) {
-  sample::InstallationSpec spec;
-  spec.prefix = prefix;
-  spec.plzRows = plzRows;
-  spec.clients = std::move(clients);
-  return spec;
+sample::SampleInstallation Installation(const std::string& prefix, int64_t plzRows,
+                              std::vector<sample::SampleClient> clients) {
+  sample::SampleInstallation setup;
+  setup.prefix = prefix;
+  setup.plzRows = plzRows;
+  setup.clients = std::move(clients);
+  return setup;
 }
 
 const std::string kQuestion =
@@ -65,7 +65,7 @@ TEST(ConsoleRun, YesConvertsEveryQualifyingTableAndASecondRunChangesNothing) {
   TempDir dir;
   const std::string prefix = dir.Path("prefix");
   sample::WriteInstallation(
-      Spec(prefix, Scaled(3000, 1000), sample::DefaultClients(5, Scaled(2000, 500))));
+      Installation(prefix, Scaled(3000, 1000), sample::DefaultClients(5, Scaled(2000, 500))));
   const Snapshot before = Take(prefix);
 
   ProgramRun run(prefix, "j\n");
@@ -138,7 +138,7 @@ TEST(ConsoleRun, YesConvertsEveryQualifyingTableAndASecondRunChangesNothing) {
 TEST(ConsoleRun, AnyAnswerButYesEndsAtOnceAndChangesNothing) {
   TempDir dir;
   const std::string prefix = dir.Path("prefix");
-  sample::WriteInstallation(Spec(prefix, 500, sample::DefaultClients(3, 200)));
+  sample::WriteInstallation(Installation(prefix, 500, sample::DefaultClients(3, 200)));
   // The settings step runs before the question and may write its defaults.
   ProgramRun(prefix, "n\n").Finish();
   const Snapshot before = Take(prefix);
@@ -155,7 +155,7 @@ TEST(ConsoleRun, EveryFormOfYesStartsTheRun) {
   for (const std::string answer : {"j\n", "J\n", "y\n", "Y\n", "Ja\n", "yes"}) {
     TempDir dir;
     const std::string prefix = dir.Path("prefix");
-    sample::WriteInstallation(Spec(prefix, 300, {}));
+    sample::WriteInstallation(Installation(prefix, 300, {}));
     ProgramRun run(prefix, answer);
     run.Finish();
     EXPECT_EQ(run.status(), 0) << answer;
@@ -173,9 +173,9 @@ TEST(ConsoleRun, EveryFormOfYesStartsTheRun) {
 TEST(ConsoleRun, MissingDataDirectoryIsReportedAndEndsWithStatusOne) {
   TempDir dir;
   const std::string prefix = dir.Path("prefix");
-  sample::InstallationSpec spec = Spec(prefix, 300, sample::DefaultClients(2, 100));
-  spec.dataDir.clear();
-  sample::WriteInstallation(spec);
+  sample::SampleInstallation setup = Installation(prefix, 300, sample::DefaultClients(2, 100));
+  setup.dataDir.clear();
+  sample::WriteInstallation(setup);
   const Snapshot before = Take(prefix);
   ProgramRun run(prefix, "j\nj\nj\n");
   run.Finish();
@@ -190,7 +190,7 @@ TEST(ConsoleRun, MissingDataDirectoryIsReportedAndEndsWithStatusOne) {
 TEST(ConsoleRun, CtrlCEndsTheRunWithStatus130AndKeepsWhatWasSaved) {
   TempDir dir;
   const std::string prefix = dir.Path("prefix");
-  sample::WriteInstallation(Spec(prefix, Scaled(200000, 40000), sample::DefaultClients(1, 10)));
+  sample::WriteInstallation(Installation(prefix, Scaled(200000, 40000), sample::DefaultClients(1, 10)));
   const DatabaseContent before = ReadDatabase(PublicDb(prefix));
   ProgramRun run(prefix, "j\n");
   while (run.LineTime("Postleitzahlenstamm") < 0 && !run.WaitFor(0.001)) {
@@ -217,15 +217,15 @@ TEST(ConsoleRun, CtrlCEndsTheRunWithStatus130AndKeepsWhatWasSaved) {
 TEST(ClientHandler, SkipsBrokenClientsSilentlyAndConvertsTheOthers) {
   TempDir dir;
   const std::string prefix = dir.Path("prefix");
-  std::vector<sample::ClientSpec> clients;
+  std::vector<sample::SampleClient> clients;
   for (const char* nr : {"1", "2", "3", "4", "5"}) {
-    sample::ClientSpec c;
+    sample::SampleClient c;
     c.name = std::string("Kunde ") + nr;
     c.directory = std::string("K") + nr;
     c.rows = Scaled(1500, 500);
     clients.push_back(c);
   }
-  sample::WriteInstallation(Spec(prefix, 200, clients));
+  sample::WriteInstallation(Installation(prefix, 200, clients));
   // K1: not a database. K3: the address table lacks the second marked
   // column, so only its first column gets converted. K4: a database without
   // an address table.

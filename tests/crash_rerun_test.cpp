@@ -33,11 +33,11 @@ TEST(CrashAndRerun, KilledRunsAndOneFullRunGiveWhatOneCleanRunGives) {
   const std::string pristine = dir.Path("pristine");
   const std::string reference = dir.Path("reference");
   const std::string work = dir.Path("work");
-  sample::InstallationSpec spec;
-  spec.prefix = pristine;
-  spec.plzRows = Scaled(200000, 40000);
-  spec.clients = sample::DefaultClients(5, Scaled(20000, 4000));
-  sample::WriteInstallation(spec);
+  sample::SampleInstallation setup;
+  setup.prefix = pristine;
+  setup.plzRows = Scaled(200000, 40000);
+  setup.clients = sample::DefaultClients(5, Scaled(20000, 4000));
+  sample::WriteInstallation(setup);
   const std::vector<std::string> databases = DatabaseFiles(pristine);
   ASSERT_EQ(databases.size(), 5u);  // Public.mdb and clients 01, 02, 03, 05
 
@@ -111,24 +111,24 @@ TEST(CrashAndRerun, ProfileFilesAreEitherOldOrNewAfterAKill) {
   const std::string pristine = dir.Path("pristine");
   const std::string reference = dir.Path("reference");
   const std::string work = dir.Path("work");
-  sample::InstallationSpec spec;
-  spec.prefix = pristine;
-  spec.plzRows = 100;
+  sample::SampleInstallation setup;
+  setup.prefix = pristine;
+  setup.plzRows = 100;
   const int count = static_cast<int>(Scaled(40, 15));
   for (int i = 1; i <= count; ++i) {
-    sample::ClientSpec c;
+    sample::SampleClient c;
     c.name = "Mandant " + std::to_string(i);
     c.directory = "M" + std::to_string(i);
     c.version = "";
     c.rows = 5;
-    spec.clients.push_back(c);
+    setup.clients.push_back(c);
   }
-  sample::WriteInstallation(spec);
+  sample::WriteInstallation(setup);
   std::string notes = "[Notizen]\r\n";
   for (int i = 0; i < 6000; ++i)
     notes += "Zeile" + std::to_string(i) + "=Lorem ipsum dolor sit\r\n";
   std::vector<std::string> inis, oldText;
-  for (const auto& c : spec.clients) {
+  for (const auto& c : setup.clients) {
     inis.push_back(DataPath(pristine, c.directory + "/NoltData.ini"));
     oldText.push_back(notes + ReadFile(inis.back()));
     WriteBytes(inis.back(), oldText.back());

@@ -60,11 +60,11 @@ struct Installation {
   TempDir dir;
   std::string prefix = dir.Path("prefix");
   Installation() {
-    sample::InstallationSpec spec;
-    spec.prefix = prefix;
-    spec.plzRows = Scaled(2000, 1000);
-    spec.clients = sample::DefaultClients(5, 300);
-    sample::WriteInstallation(spec);
+    sample::SampleInstallation setup;
+    setup.prefix = prefix;
+    setup.plzRows = Scaled(2000, 1000);
+    setup.clients = sample::DefaultClients(5, 300);
+    sample::WriteInstallation(setup);
   }
   std::string ClientList() const { return DataPath(prefix, "Public/public.pro"); }
 };
