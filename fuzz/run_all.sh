@@ -12,10 +12,9 @@ build=$(cd "${1:-build-fuzz}" && pwd)
 seeds=$(cd "$(dirname "$0")" && pwd)
 seconds=${FUZZ_SECONDS:-600}
 cd "$build"
-for t in ${FUZZ_TARGETS:-client_list tbdef profile registry}; do
+for t in ${FUZZ_TARGETS:-client_list tbdef profile registry selection}; do
   mkdir -p "corpus-$t" "artifacts/$t"
-  if [ "$t" = registry ]; then cp -n "$seeds"/registry_seeds/* "corpus-$t"/ 2>/dev/null
-  else cp -n "$seeds/seeds/$t"/* "corpus-$t"/ 2>/dev/null; fi
+  cp -n "$seeds/seeds/$t"/* "corpus-$t"/ 2>/dev/null
   "./${t}_fuzz" "corpus-$t" -max_total_time="$seconds" -rss_limit_mb=2048 \
     -malloc_limit_mb=512 -print_final_stats=1 -artifact_prefix="artifacts/$t/" \
     > "log-$t.txt" 2>&1
