@@ -71,7 +71,7 @@ struct Target {
   std::vector<std::string> columns;
 };
 
-std::vector<Target> Targets(const std::string& prefix, const std::vector<kw::sample::ClientSpec>& cs) {
+std::vector<Target> Targets(const std::string& prefix, const std::vector<kw::sample::SampleClient>& cs) {
   std::vector<Target> out = {
       {kw::sample::HostPath(prefix, "D:\\Daten\\Public\\Public.mdb"), "PLZSTM", {"TELVOR"}}};
   for (const auto& c : cs) {
@@ -195,28 +195,28 @@ int main(int argc, char** argv) {
               "ratio", "rows/s", "cpu", "peak MiB");
   double time100k = 0, time1m = 0;
   for (long rows : o.rows) {
-    kw::sample::InstallationSpec spec;
-    spec.prefix = (root / "master").string();
-    spec.plzRows = rows;
-    spec.clients = kw::sample::DefaultClients(o.clients, o.rowsPerClient);
-    kw::sample::WriteInstallation(spec);
-    const long changed = Remaining(Targets(spec.prefix, spec.clients));
+    kw::sample::SampleInstallation setup;
+    setup.prefix = (root / "master").string();
+    setup.plzRows = rows;
+    setup.clients = kw::sample::DefaultClients(o.clients, o.rowsPerClient);
+    kw::sample::WriteInstallation(setup);
+    const long changed = Remaining(Targets(setup.prefix, setup.clients));
     std::vector<double> prog, floor, cpu;
     long rss = 0;
     for (int round = 0; round < o.rounds; ++round) {
       const fs::path a = root / "a", b = root / "b";
       fs::remove_all(a);
       fs::remove_all(b);
-      fs::copy(spec.prefix, a, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-      fs::copy(spec.prefix, b, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      fs::copy(setup.prefix, a, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      fs::copy(setup.prefix, b, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
       sync();
       const RunResult r = Program(binary, a.string());
-      floor.push_back(Floor(Targets(b.string(), spec.clients)));
+      floor.push_back(Floor(Targets(b.string(), setup.clients)));
       prog.push_back(r.seconds);
       cpu.push_back(r.cpu);
       rss = std::max(rss, r.maxRssKiB);
-      if (Remaining(Targets(a.string(), spec.clients)) != 0 ||
-          Remaining(Targets(b.string(), spec.clients)) != 0)
+      if (Remaining(Targets(a.string(), setup.clients)) != 0 ||
+          Remaining(Targets(b.string(), setup.clients)) != 0)
         Die("rows were left unchanged");
     }
     const double p = Median(prog), f = Median(floor);
@@ -225,7 +225,7 @@ int main(int argc, char** argv) {
     std::printf("%-10ld %8ld %8.3fs %8.3fs %7.2f %11.0f %8.3fs %9.1f\n", rows, changed, p, f, p / f,
                 static_cast<double>(changed) / p, Median(cpu), static_cast<double>(rss) / 1024.0);
     std::fflush(stdout);
-    fs::remove_all(spec.prefix);
+    fs::remove_all(setup.prefix);
   }
   if (time100k > 0 && time1m > 0)
     std::printf("growth: 1 000 000 rows took %.2f times ten times the 100 000-row time\n",

@@ -61,10 +61,10 @@ long long Exec(const std::string& path, const std::string& sql) {
 
 // The installation: no clients, a postal-code master with exactly `matching` rows to change.
 void WriteTemplate(const std::string& prefix, long long matching) {
-  kw::sample::InstallationSpec spec;
-  spec.prefix = prefix;
-  spec.plzRows = matching * 3;  // about a third of the rows are Swiss with "01"
-  kw::sample::WriteInstallation(spec);
+  kw::sample::SampleInstallation setup;
+  setup.prefix = prefix;
+  setup.plzRows = matching * 3;  // about a third of the rows are Swiss with "01"
+  kw::sample::WriteInstallation(setup);
   const std::string db = kw::sample::HostPath(prefix, kPublic);
   if (Exec(db, std::string("SELECT count(*) ") + kMatching) < matching) Fail("too few rows");
   Exec(db, std::string("DELETE FROM PLZSTM WHERE rowid IN (SELECT rowid ") + kMatching +

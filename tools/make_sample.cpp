@@ -31,21 +31,21 @@ int main(int argc, char** argv) {
     Usage();
     return 2;
   }
-  kw::sample::InstallationSpec spec;
-  spec.prefix = argv[1];
+  kw::sample::SampleInstallation setup;
+  setup.prefix = argv[1];
   long long clients = 6, rowsPerClient = 1000;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
     long long n = 0;
     if (a == "--no-data-dir") {
-      spec.dataDir.clear();
+      setup.dataDir.clear();
     } else if (i + 1 < argc && Number(argv[i + 1], n) &&
                (a == "--plz-rows" || a == "--clients" || a == "--rows-per-client" || a == "--seed")) {
       ++i;
-      if (a == "--plz-rows") spec.plzRows = n;
+      if (a == "--plz-rows") setup.plzRows = n;
       if (a == "--clients") clients = n;
       if (a == "--rows-per-client") rowsPerClient = n;
-      if (a == "--seed") spec.seed = static_cast<uint32_t>(n);
+      if (a == "--seed") setup.seed = static_cast<uint32_t>(n);
     } else {
       Usage();
       return 2;
@@ -55,13 +55,13 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "make_sample: at most 32767 clients\n");
     return 2;
   }
-  spec.clients = kw::sample::DefaultClients(static_cast<int>(clients), rowsPerClient);
+  setup.clients = kw::sample::DefaultClients(static_cast<int>(clients), rowsPerClient);
   try {
-    kw::sample::WriteInstallation(spec);
+    kw::sample::WriteInstallation(setup);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "make_sample: %s\n", e.what());
     return 1;
   }
-  std::printf("Sample installation written to %s (WINEPREFIX)\n", spec.prefix.c_str());
+  std::printf("Sample installation written to %s (WINEPREFIX)\n", setup.prefix.c_str());
   return 0;
 }

@@ -76,11 +76,11 @@ int main(int argc, char** argv) {
   }
   bool saved = false;
   try {
-    kw::sample::InstallationSpec spec;
-    spec.prefix = prefix;
-    spec.plzRows = 20000;
-    spec.clients = kw::sample::DefaultClients(3, 200);
-    kw::sample::WriteInstallation(spec);
+    kw::sample::SampleInstallation setup;
+    setup.prefix = prefix;
+    setup.plzRows = 20000;
+    setup.clients = kw::sample::DefaultClients(3, 200);
+    kw::sample::WriteInstallation(setup);
 
     int qtArgc = 1;
     QApplication app(qtArgc, argv);

@@ -34,6 +34,10 @@ void ConsoleWindow::SetLabel(int label, std::string_view text) {
   if (labels_[label] == text) return;
   labels_[label].assign(text);
   if (label == 4) return;
+  // A new database line starts a new block: its activity line is printed
+  // even when the text is the same as the block before had last, so that a
+  // client's first column is never missing from the log.
+  if (label == 1) labels_[2].clear();
   ClearStatus();
   std::fprintf(out_, "%s\n", NormalizeLineBreaks(text).c_str());
   std::fflush(out_);

@@ -1,6 +1,8 @@
 #include "platform/ini/ini_profile.h"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -59,6 +61,25 @@ bool IsDirectory(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Removes the temporary files that writers of base killed mid-write left in
+// dir: ".<base>.<pid>.<n>.tmp" of a process that no longer runs.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& base) {
+  DIR* d = opendir(dir.c_str());
+  if (!d) return;
+  const std::string start = "." + base + ".";
+  while (const dirent* e = readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.size() <= start.size() + 4 || name.compare(0, start.size(), start) != 0 ||
+        name.compare(name.size() - 4, 4, ".tmp") != 0)
+      continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + start.size(), &end, 10);
+    if (pid <= 0 || *end != '.' || pid == getpid()) continue;
+    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) unlink((dir + "/" + name).c_str());
+  }
+  closedir(d);
+}
+
 // Writes bytes to a new file beside path, then renames it over path, so that
 // path holds either the old or the new text whatever happens. old: the file
 // replaced, whose permission bits (and owner, where allowed) the new one gets.
@@ -96,6 +117,7 @@ bool ReplaceFile(const std::string& path, const std::string& bytes,
     fsync(dirFd);
     close(dirFd);
   }
+  RemoveStaleTemporaries(dir, base);
   return true;
 }
 

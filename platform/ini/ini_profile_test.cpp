@@ -1,6 +1,8 @@
 #include "platform/ini/ini_profile.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -231,6 +233,23 @@ TEST_F(IniProfileDisk, ReplacingKeepsPermissionBitsAndLeavesNoTemporaryFile) {
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(ProbeFiles(), std::vector<std::string>{"a.ini"});
+}
+
+TEST_F(IniProfileDisk, TemporaryFilesOfKilledWritersAreCleanedUp) {
+  const fs::path file = prefix_.Probe() / "a.ini";
+  WriteFile(file, "[A]\r\na=1\r\n");
+  // A finished process (this test's child) and a live one (this process's parent).
+  const pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  waitpid(gone, nullptr, 0);
+  const std::string stale = ".a.ini." + std::to_string(gone) + ".1.tmp";
+  const std::string live = ".a.ini." + std::to_string(getppid()) + ".1.tmp";
+  WriteFile(prefix_.Probe() / stale, "[A]\r\na=");
+  WriteFile(prefix_.Probe() / live, "[A]\r\n");
+  WriteFile(prefix_.Probe() / ".b.ini.1.1.tmp", "other file's");
+  ASSERT_TRUE(ini_.WritePrivateProfileStringA("A", "a", "2", "C:\\probe\\a.ini"));
+  EXPECT_EQ(ProbeFiles(), (std::vector<std::string>{".a.ini." + std::to_string(getppid()) + ".1.tmp",
+                                                     ".b.ini.1.1.tmp", "a.ini"}));
 }
 
 TEST_F(IniProfileDisk, OldFileIsReplacedWholeNeverRewrittenInPlace) {

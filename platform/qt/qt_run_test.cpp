@@ -168,7 +168,7 @@ class WindowRunTest : public ::testing::Test {
     });
   }
 
-  sample::InstallationSpec spec_;
+  sample::SampleInstallation spec_;
   std::unique_ptr<QtWindow> window_;
   std::unique_ptr<LabelRecorder> recorder_;
   std::unique_ptr<HostPlatform> host_;

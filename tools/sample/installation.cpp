@@ -142,17 +142,17 @@ std::string Digits(std::mt19937& rng, int n) {
   return s;
 }
 
-void WriteRegistry(const InstallationSpec& spec) {
+void WriteRegistry(const SampleInstallation& setup) {
   std::string system =
       "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\Machine\n\n#arch=win64\n\n";
-  if (!spec.dataDir.empty()) {
+  if (!setup.dataDir.empty()) {
     std::string escaped;
-    for (char c : spec.dataDir) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
+    for (char c : setup.dataDir) escaped += c == '\\' ? std::string("\\\\") : std::string(1, c);
     system += "[Software\\\\Wow6432Node\\\\Nolt\\\\Orbica-Kontor 5\\\\Settings] 1796740065\n"
               "#time=1dd87204af0262c\n\"NoltDataDir\"=\"" + escaped + "\"\n\n";
   }
-  WriteFile(spec.prefix + "/system.reg", system);
-  WriteFile(spec.prefix + "/user.reg",
+  WriteFile(setup.prefix + "/system.reg", system);
+  WriteFile(setup.prefix + "/user.reg",
             "WINE REGISTRY Version 2\n;; All keys relative to "
             "REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n#arch=win64\n\n");
 }
@@ -162,12 +162,12 @@ void Link(const std::string& target, const std::string& link) {
   fs::create_directory_symlink(target, link);
 }
 
-void WriteClients(const InstallationSpec& spec, const std::string& dataDir) {
+void WriteClients(const SampleInstallation& setup, const std::string& dataDir) {
   std::vector<MandantRecord> list;
-  uint32_t seed = spec.seed;
-  for (const ClientSpec& c : spec.clients) {
+  uint32_t seed = setup.seed;
+  for (const SampleClient& c : setup.clients) {
     list.push_back({c.name, c.directory});
-    const std::string dir = HostPath(spec.prefix, dataDir + c.directory + "\\");
+    const std::string dir = HostPath(setup.prefix, dataDir + c.directory + "\\");
     fs::create_directories(dir);
     std::string ini = "[AdoMand]\r\nProvider=Microsoft.Jet.OLEDB.4.0;\r\nDBName=NoltData\r\n"
                       "DBExtension=.mdb\r\n";
@@ -176,7 +176,7 @@ void WriteClients(const InstallationSpec& spec, const std::string& dataDir) {
     if (c.withDatabase) WriteAddresses(dir + "NoltData.mdb", c.rows, ++seed);
     if (c.withDefinition) WriteFile(dir + "NoltData.def", SampleAddressDefinitionFile());
   }
-  WriteFile(HostPath(spec.prefix, dataDir + "Public\\public.pro"), EncodePublicPro(list));
+  WriteFile(HostPath(setup.prefix, dataDir + "Public\\public.pro"), EncodePublicPro(list));
 }
 
 }  // namespace
@@ -253,10 +253,10 @@ void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed) {
   db.Exec("COMMIT");
 }
 
-std::vector<ClientSpec> DefaultClients(int count, int64_t rowsPerClient) {
-  std::vector<ClientSpec> out;
+std::vector<SampleClient> DefaultClients(int count, int64_t rowsPerClient) {
+  std::vector<SampleClient> out;
   for (int i = 1; i <= count; ++i) {
-    ClientSpec c;
+    SampleClient c;
     char nr[16];
     std::snprintf(nr, sizeof nr, "%02d", i);
     c.name = std::string("Mandant ") + nr;
@@ -271,16 +271,16 @@ std::vector<ClientSpec> DefaultClients(int count, int64_t rowsPerClient) {
   return out;
 }
 
-void WriteInstallation(const InstallationSpec& spec) {
-  fs::create_directories(spec.prefix + "/dosdevices");
-  fs::create_directories(spec.prefix + "/drive_c/windows");
-  fs::create_directories(spec.prefix + "/drive_d");
-  Link("../drive_c", spec.prefix + "/dosdevices/c:");
-  Link("../drive_d", spec.prefix + "/dosdevices/d:");
-  WriteRegistry(spec);
-  const std::string dataDir = spec.dataDir.empty() ? "D:\\Daten\\" : spec.dataDir;
-  WritePostalCodes(HostPath(spec.prefix, dataDir + "Public\\Public.mdb"), spec.plzRows, spec.seed);
-  WriteClients(spec, dataDir);
+void WriteInstallation(const SampleInstallation& setup) {
+  fs::create_directories(setup.prefix + "/dosdevices");
+  fs::create_directories(setup.prefix + "/drive_c/windows");
+  fs::create_directories(setup.prefix + "/drive_d");
+  Link("../drive_c", setup.prefix + "/dosdevices/c:");
+  Link("../drive_d", setup.prefix + "/dosdevices/d:");
+  WriteRegistry(setup);
+  const std::string dataDir = setup.dataDir.empty() ? "D:\\Daten\\" : setup.dataDir;
+  WritePostalCodes(HostPath(setup.prefix, dataDir + "Public\\Public.mdb"), setup.plzRows, setup.seed);
+  WriteClients(setup, dataDir);
 }
 
 }  // namespace kw::sample

@@ -9,7 +9,7 @@
 
 namespace kw::sample {
 
-struct ClientSpec {
+struct SampleClient {
   std::string name;
   std::string directory;       // relative to the data directory, as public.pro stores it
   std::string version = "6.4";  // "" writes no Version key
@@ -18,20 +18,20 @@ struct ClientSpec {
   int64_t rows = 1000;
 };
 
-struct InstallationSpec {
+struct SampleInstallation {
   std::string prefix;                  // host path of the prefix to create
   std::string dataDir = "D:\\Daten\\";  // the registry value; "" writes none
   int64_t plzRows = 5000;
-  std::vector<ClientSpec> clients;
+  std::vector<SampleClient> clients;
   uint32_t seed = 1;
 };
 
 // A realistic set of clients: most at 6.4 or later, one older, one without a
 // name, one without a database.
-std::vector<ClientSpec> DefaultClients(int count, int64_t rowsPerClient);
+std::vector<SampleClient> DefaultClients(int count, int64_t rowsPerClient);
 
 // Creates the prefix (the folder may exist; files are replaced).
-void WriteInstallation(const InstallationSpec& spec);
+void WriteInstallation(const SampleInstallation& setup);
 
 // Host path of a Windows path below the prefix's drives C: and D:.
 std::string HostPath(const std::string& prefix, const std::string& windowsPath);
