@@ -287,7 +287,10 @@ class QueuedWrites {
 class SqliteConnection {
  public:
   SqliteConnection(sqlite3* db, std::string name, const SqliteEngineOptions& options)
-      : db_(db), name_(std::move(name)), options_(options) {}
+      : db_(db),
+        name_(std::move(name)),
+        options_(options),
+        commitTime_(std::chrono::milliseconds(options.commitIntervalMs) / 4) {}
   ~SqliteConnection() {
     TryCommit();
     begin_.Finalize();
@@ -480,7 +483,7 @@ class SqliteConnection {
   Clock::time_point groupStart_;
   bool committedOnce_ = false;
   Clock::time_point lastCommit_;
-  Clock::duration commitTime_{};
+  Clock::duration commitTime_;  // of the last commit; a guess before the first
 };
 
 namespace {
