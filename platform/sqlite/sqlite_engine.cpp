@@ -501,9 +501,10 @@ constexpr size_t kBatchRows = 256;
 // That statement walks the row ids from the first queued row to the last,
 // no more than this many for each queued row.
 constexpr uint64_t kRowIdsPerRow = 16;
-// The reading statement steps over at most this many rows to reach the next
-// key before it seeks the key instead.
-constexpr int kMaxSteps = 16;
+// The reading statement steps forward to the next key when it is at most
+// this many row ids ahead, and seeks it otherwise: a step costs about a
+// quarter of a seek.
+constexpr uint64_t kMaxSteps = 4;
 
 class SqliteRecordset : public Recordset, private QueuedWrites {
  public:
@@ -695,8 +696,9 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
     const bool inGroup = c.OpenGroup() != 0;
     int rc = SQLITE_ROW;
     bool placed = false;
-    if (inGroup && walking_ && walkEpoch_ == c.ReadEpoch() && walkKey_ < key) {
-      for (int n = 0; n < kMaxSteps && rc == SQLITE_ROW && walkKey_ < key; ++n) {
+    if (inGroup && walking_ && walkEpoch_ == c.ReadEpoch() && walkKey_ < key &&
+        static_cast<uint64_t>(key) - static_cast<uint64_t>(walkKey_) <= kMaxSteps) {
+      for (uint64_t n = 0; n < kMaxSteps && rc == SQLITE_ROW && walkKey_ < key; ++n) {
         rc = sqlite3_step(s);
         if (rc == SQLITE_ROW) walkKey_ = sqlite3_column_int64(s, 0);
       }
