@@ -367,11 +367,11 @@ class SqliteConnection {
       if (!GroupDue()) return;
       const std::string error = TryCommit();
       if (!error.empty()) throw RunError(error);
-      if (OpenGroup()) return;
     }
     // BEGIN IMMEDIATE succeeds on a file opened read-only; the updates would not.
-    if (sqlite3_db_readonly(db_, "main") == 1)
+    if (sqlite3_db_readonly(db_, "main") == 1) {
       throw RunError(Describe(SQLITE_READONLY, table, true));
+    }
     if (options_.writerGapMs > 0 && committedOnce_) {
       const auto until = lastCommit_ + std::chrono::milliseconds(options_.writerGapMs);
       if (Clock::now() < until) std::this_thread::sleep_until(until);
@@ -493,7 +493,7 @@ namespace {
 struct Cell {
   std::string text;
   bool null = true;
-  bool operator==(const Cell&) const = default;
+  bool operator==(const Cell& o) const { return null == o.null && (null || text == o.text); }
 };
 
 // Rows updated alike are saved together by one statement, at most this many.
