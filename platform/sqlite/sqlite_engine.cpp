@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <climits>
+#include <limits>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -17,6 +18,8 @@ namespace kw {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+constexpr int kNoSlices = -1;
 
 constexpr char kInvalidObject[] = "Object invalid or no longer set.";
 constexpr char kNoCurrentRecord[] = "No current record.";
@@ -187,6 +190,7 @@ size_t ReadName(std::string_view s, size_t i, std::string& name) {
 struct SelectionForm {
   size_t star = 0;  // offset of the '*'
   std::string table;
+  size_t condition = std::string_view::npos;  // offset just after WHERE
 };
 
 // Recognises "SELECT * FROM <table> [WHERE ...]"; the condition and the end
@@ -203,7 +207,9 @@ bool ParseSelection(std::string_view s, SelectionForm& form) {
   i = ReadName(s, SkipBlanks(s, i), form.table);
   if (i == npos) return false;
   i = SkipBlanks(s, i);
-  return i == s.size() || s[i] == ';' || Keyword(s, i, "WHERE") != npos;
+  if (i == s.size() || s[i] == ';') return true;
+  form.condition = Keyword(s, i, "WHERE");
+  return form.condition != npos;
 }
 
 // The selection comes from text the program puts together from the
@@ -302,6 +308,7 @@ class SqliteConnection {
 
   sqlite3* db() const { return db_; }
   const std::string& Name() const { return name_; }
+  const SqliteEngineOptions& Options() const { return options_; }
 
   // Sets the connection up and checks that the file is a database.
   void Configure() {
@@ -945,16 +952,25 @@ class SqliteDatabase : public Database {
       if (rc != SQLITE_OK) error = SelectionError(rc, source, form.table, guard.Refused());
     }
     if (!error.empty()) c.Fail(error);
+    // A read keeps other writers from committing, so a scan that takes
+    // longer than a moment goes again by slices of row ids, each its own read.
     std::vector<sqlite3_int64> keys;
-    while ((rc = sqlite3_step(keyStmt.get())) == SQLITE_ROW) {
-      keys.push_back(sqlite3_column_int64(keyStmt.get(), 0));
-    }
-    if (rc != SQLITE_DONE) {
-      error = c.Describe(rc, form.table, false);
-      keyStmt.Finalize();
-      c.Fail(error);
+    const auto slice = std::chrono::milliseconds(c.Options().scanSliceMs);
+    const bool whole = ReadKeys(keyStmt.get(), keys, Clock::now() + slice);
+    rc = sqlite3_errcode(c.db());
+    if (!whole) {
+      sqlite3_reset(keyStmt.get());
+      keys.clear();
+      rc = ScanBySlices(source, form, rowid, end, slice, keys);
+      if (rc == kNoSlices) {
+        // A condition that does not fit the sliced form is read in one go.
+        keys.clear();
+        ReadKeys(keyStmt.get(), keys, Clock::time_point::max());
+        rc = sqlite3_errcode(c.db());
+      }
     }
     keyStmt.Finalize();
+    if (rc != SQLITE_DONE) c.Fail(c.Describe(rc, form.table, false));
     keys.shrink_to_fit();
     // The order of the rows is the engine's; ascending keys let one statement
     // read them walking forward.
@@ -966,6 +982,51 @@ class SqliteDatabase : public Database {
     }
     return std::make_unique<SqliteRecordset>(conn_, form.table, rowid, std::move(names),
                                              std::move(keys));
+  }
+
+  // Steps a key statement into keys until it is done (true) or the deadline
+  // has passed (false, the statement stays where it is).
+  static bool ReadKeys(sqlite3_stmt* st, std::vector<sqlite3_int64>& keys, Clock::time_point deadline) {
+    for (size_t n = 1;; ++n) {
+      const int rc = sqlite3_step(st);
+      if (rc != SQLITE_ROW) return true;  // done, or failed: sqlite3_errcode tells
+      keys.push_back(sqlite3_column_int64(st, 0));
+      if (n % 256 == 0 && Clock::now() > deadline) return false;
+    }
+  }
+
+  // The key set read in ascending row ids, a slice at a time; between slices
+  // the read ends, so that other writers can commit. Returns SQLite's code,
+  // or kNoSlices when the selection cannot be read that way.
+  int ScanBySlices(std::string_view source, const SelectionForm& form, const std::string& rowid,
+                   size_t end, std::chrono::milliseconds slice,
+                   std::vector<sqlite3_int64>& keys) {
+    SqliteConnection& c = *conn_;
+    std::string condition;
+    if (form.condition != std::string_view::npos) {
+      condition = source.substr(form.condition, end - form.condition);
+      if (!condition.empty() && condition.back() == ';') condition.pop_back();
+      // The line end closes a trailing "--" comment.
+      condition = " AND (" + condition + "\n)";
+    }
+    const std::string sql = "SELECT " + rowid + " FROM " + QuoteId(form.table) + " NOT INDEXED WHERE " +
+                            rowid + " >= ?1" + condition + " ORDER BY " + rowid;
+    Stmt st;
+    int rc;
+    {
+      SelectionGuard guard(c.db(), form.table);
+      rc = guard.Prepare(sql, st, nullptr);
+    }
+    if (rc != SQLITE_OK) return kNoSlices;
+    sqlite3_int64 from = std::numeric_limits<sqlite3_int64>::min();
+    for (;;) {
+      sqlite3_bind_int64(st.get(), 1, from);
+      const bool done = ReadKeys(st.get(), keys, Clock::now() + slice);
+      rc = sqlite3_errcode(c.db());
+      sqlite3_reset(st.get());
+      if (done || keys.back() == std::numeric_limits<sqlite3_int64>::max()) return rc;
+      from = keys.back() + 1;
+    }
   }
 
   void Close() override {

@@ -44,7 +44,10 @@ struct SqliteEngineOptions {
   // included (taken to last as long as the one before).
   int commitIntervalMs = 80;
   // Pause before the next group after a commit, in which other writers get the lock.
-  int writerGapMs = 2;
+  int writerGapMs = 5;
+  // Longest time one read of a key set keeps other writers from committing;
+  // a longer selection is read in slices of row ids.
+  int scanSliceMs = 20;
   // Page cache of one connection; large enough that a group never spills.
   int cacheKiB = 16 * 1024;
 };

@@ -696,5 +696,68 @@ TEST_F(SqliteEngineTest, AFastPassLeavesOtherWritersTheirTurnBetweenGroups) {
   EXPECT_EQ(peer.One("SELECT NOTE FROM PLZSTM WHERE rowid=2"), "peer");
 }
 
+TEST_F(SqliteEngineTest, ALongSelectionIsReadInSlicesWithTheSameRows) {
+  Peer(path_).Exec(
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 30000) "
+      "INSERT INTO PLZSTM SELECT CASE i % 3 WHEN 0 THEN 'DE' ELSE 'CH' END, '8000', 'Z', "
+      "CASE i % 2 WHEN 0 THEN '01' ELSE '031' END, i FROM n;"
+      "CREATE INDEX PLZSTM_LAND ON PLZSTM (LAND)");
+  const std::string expected =
+      Peer(path_).One("SELECT count(*) FROM PLZSTM WHERE LAND = 'CH' AND TELVOR IN ('01', '044')");
+  SqliteEngineOptions o = Options();
+  o.scanSliceMs = 0;  // every few hundred rows a slice of its own
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  // A trailing comment and semicolon, and an index the selection could use,
+  // do not change what is selected.
+  for (const std::string& selection :
+       {std::string(kPass), std::string(kPass) + " -- Zürich;", std::string(kPass) + ";"}) {
+    SCOPED_TRACE(selection);
+    Peer(path_).Exec("UPDATE PLZSTM SET TELVOR = '01' WHERE TELVOR = '044'");
+    EXPECT_EQ(std::to_string(Pass(*db, selection).size()), expected);
+    EXPECT_EQ(Peer(path_).One("SELECT count(*) FROM PLZSTM WHERE TELVOR = '01' AND LAND = 'CH'"),
+              "0");
+  }
+  // Without a condition every row is selected, once.
+  auto all = db->OpenRecordset("SELECT * FROM PLZSTM", 2);
+  int rows = 0;
+  for (; !all->Eof(); all->MoveNext()) ++rows;
+  EXPECT_EQ(std::to_string(rows), Peer(path_).One("SELECT count(*) FROM PLZSTM"));
+}
+
+TEST_F(SqliteEngineTest, OtherWritersCommitWhileALongSelectionIsRead) {
+  Peer(path_).Exec(
+      "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 600000) "
+      "INSERT INTO PLZSTM SELECT 'CH', '8000', 'Z', '01', i FROM n");
+  SqliteEngineOptions o = Options();
+  o.scanSliceMs = 1;
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  std::atomic<bool> started{false};
+  Clock::time_point opened;
+  std::unique_ptr<Recordset> rs;
+  std::thread open([&] {
+    started = true;
+    rs = db->OpenRecordset("SELECT * FROM PLZSTM WHERE PLZSTM.TELVOR = '01' AND PLZSTM.NOTE > 0", 2);
+    opened = Clock::now();
+  });
+  while (!started) std::this_thread::yield();
+  const auto start = Clock::now();
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  Peer peer(path_);
+  int limitMs = 5000;
+  sqlite3_busy_handler(peer.db(), RetryEveryMillisecond, &limitMs);
+  EXPECT_EQ(peer.TryExec("UPDATE PLZSTM SET NOTE = NOTE + 1 WHERE rowid = 9"), SQLITE_OK);
+  const auto written = Clock::now();
+  open.join();
+  // Read in one go, the selection would hold the peer's commit back to its end.
+  const double scan = std::chrono::duration<double>(opened - start).count();
+  EXPECT_LT(std::chrono::duration<double>(written - start).count(), scan / 2)
+      << "the selection took " << scan << " s";
+  int rows = 0;
+  for (; !rs->Eof(); rs->MoveNext()) ++rows;
+  EXPECT_EQ(rows, 600000 + 1);  // with the fixture's row 8
+}
+
 }  // namespace
 }  // namespace kw
