@@ -5,12 +5,7 @@
 #include <algorithm>
 
 #include "app/client_pass.h"
-#include "platform/fakes/fake_clock.h"
-#include "platform/fakes/fake_database.h"
-#include "platform/fakes/fake_filesystem.h"
-#include "platform/fakes/fake_profile.h"
-#include "platform/fakes/fake_registry.h"
-#include "platform/fakes/fake_window.h"
+#include "platform/fakes/fake_platform.h"
 #include "tools/sample/def_writer.h"
 #include "tools/sample/public_pro_writer.h"
 
@@ -19,7 +14,7 @@ namespace {
 
 const std::string kPublicDb = "D:\\Daten\\Public\\Public.mdb";
 
-class RunTest : public ::testing::Test {
+class RunTest : public ::testing::Test, protected FakePlatform {
  protected:
   void SetUp() override {
     registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Nolt\\Orbica-Kontor 5\\Settings",
@@ -76,13 +71,6 @@ class RunTest : public ::testing::Test {
     return std::find(window.events.begin(), window.events.end(), event) != window.events.end();
   }
 
-  FakeDatabaseEngine db;
-  FakeRegistry registry;
-  FakeProfileFiles profiles;
-  FakeClock clock;
-  FakeFileSystem files{clock};
-  FakeWindow window;
-  Platform p{db, registry, profiles, files, clock, window};
   std::vector<MandantRecord> clients;
   std::unique_ptr<RunState> state;
 };

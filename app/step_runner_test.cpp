@@ -4,24 +4,12 @@
 
 #include <algorithm>
 
-#include "platform/fakes/fake_clock.h"
-#include "platform/fakes/fake_database.h"
-#include "platform/fakes/fake_filesystem.h"
-#include "platform/fakes/fake_profile.h"
-#include "platform/fakes/fake_registry.h"
-#include "platform/fakes/fake_window.h"
+#include "platform/fakes/fake_platform.h"
 
 namespace kw {
 namespace {
 
-struct Fixture : ::testing::Test {
-  FakeDatabaseEngine db;
-  FakeRegistry registry;
-  FakeProfileFiles profiles;
-  FakeClock clock;
-  FakeFileSystem files{clock};
-  FakeWindow window;
-  Platform p{db, registry, profiles, files, clock, window};
+struct Fixture : ::testing::Test, FakePlatform {
   StepRunner r{p};
 };
 
