@@ -14,7 +14,7 @@ class HostPlatform {
  public:
   // The registry files are read here, once. `window` is not owned.
   HostPlatform(const WinePaths& paths, WindowSystem& window)
-      : db_(paths), registry_(paths), profiles_(paths), files_(paths),
+      : db_(paths, EngineOptions()), registry_(paths), profiles_(paths), files_(paths),
         platform_{db_, registry_, profiles_, files_, clock_, window} {}
   HostPlatform(const HostPlatform&) = delete;
   HostPlatform& operator=(const HostPlatform&) = delete;
@@ -22,6 +22,14 @@ class HostPlatform {
   Platform& Get() { return platform_; }
 
  private:
+  // The run reads the postal code and the town of every row it changes in
+  // the general database first; the engine keeps them as it selects the rows.
+  static SqliteEngineOptions EngineOptions() {
+    SqliteEngineOptions options;
+    options.readColumns = {"PLZ", "ORT"};
+    return options;
+  }
+
   SqliteEngine db_;
   WineRegistry registry_;
   IniProfileFiles profiles_;

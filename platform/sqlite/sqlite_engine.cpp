@@ -273,6 +273,13 @@ class SelectionGuard {
 
 }  // namespace
 
+// What the connections of one engine share.
+struct SqliteShared {
+  size_t keptBytesLeft = 0;            // for values kept with key sets
+  std::vector<std::string> lastRead;  // the columns the last record set read
+  SqliteEngineStats stats;
+};
+
 // --- Connection -----------------------------------------------------------
 
 // Rows whose Update was accepted inside the open write group but whose
@@ -292,15 +299,18 @@ class QueuedWrites {
 // owns the grouping of updates into write transactions.
 class SqliteConnection {
  public:
-  SqliteConnection(sqlite3* db, std::string name, const SqliteEngineOptions& options)
+  SqliteConnection(sqlite3* db, std::string name, const SqliteEngineOptions& options,
+                   std::shared_ptr<SqliteShared> shared)
       : db_(db),
         name_(std::move(name)),
         options_(options),
+        shared_(std::move(shared)),
         commitTime_(std::chrono::milliseconds(options.commitIntervalMs) / 4) {}
   ~SqliteConnection() {
     TryCommit();
     begin_.Finalize();
     commit_.Finalize();
+    dataVersion_.Finalize();
     sqlite3_close_v2(db_);
   }
   SqliteConnection(const SqliteConnection&) = delete;
@@ -309,6 +319,7 @@ class SqliteConnection {
   sqlite3* db() const { return db_; }
   const std::string& Name() const { return name_; }
   const SqliteEngineOptions& Options() const { return options_; }
+  SqliteShared& Shared() const { return *shared_; }
 
   // Sets the connection up and checks that the file is a database.
   void Configure() {
@@ -335,6 +346,8 @@ class SqliteConnection {
     }
     if (sqlite3_prepare_v2(db_, "BEGIN IMMEDIATE", -1, begin_.out(), nullptr) != SQLITE_OK ||
         sqlite3_prepare_v2(db_, "COMMIT", -1, commit_.out(), nullptr) != SQLITE_OK ||
+        sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, dataVersion_.out(), nullptr) !=
+            SQLITE_OK ||
         sqlite3_create_function_v2(db_, "kw_row_in", 2, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
                                    RowIn, nullptr, nullptr, nullptr) != SQLITE_OK) {
       throw RunError(CannotOpen(name_) + " (" + sqlite3_errmsg(db_) + ")");
@@ -366,6 +379,25 @@ class SqliteConnection {
   // Changes whenever the connection's read statements may have been reset.
   uint64_t ReadEpoch() const { return readEpoch_; }
 
+  // Values kept from an earlier read are still the file's while KeptEra()
+  // and Saves() are as they were then. KeptEra() changes when another
+  // connection is found to have committed, or when a save changed more rows
+  // than its own (triggers); Saves() counts the rows saved through this one.
+  uint64_t KeptEra() const { return keptEra_; }
+  uint64_t Saves() const { return saves_; }
+  void RowsChangedAside() { ++keptEra_; }
+  // Looks whether another connection has committed since the last look
+  // (our own commits leave SQLite's data version as it is); returns KeptEra().
+  uint64_t LookForOthers() {
+    const int rc = sqlite3_step(dataVersion_.get());
+    const sqlite3_int64 version =
+        rc == SQLITE_ROW ? sqlite3_column_int64(dataVersion_.get(), 0) : -1;
+    sqlite3_reset(dataVersion_.get());
+    if (version < 0 || version != dataVersionSeen_) ++keptEra_;
+    dataVersionSeen_ = version;
+    return keptEra_;
+  }
+
   // Makes sure a write group is open for a row about to be edited: commits
   // the open one first if it has been open long enough, and before a new
   // one leaves other writers their turn since the last commit.
@@ -389,6 +421,7 @@ class SqliteConnection {
     if (!error.empty()) throw RunError(error);
     ++group_;
     ++readEpoch_;
+    LookForOthers();
     groupOpen_ = true;
     groupRows_ = 0;
     groupStart_ = Clock::now();
@@ -397,6 +430,7 @@ class SqliteConnection {
   // Counts a row saved or queued; commits the group once it has been open long enough.
   void RowSaved() {
     ++groupRows_;
+    ++saves_;
     if (GroupDue()) {
       const std::string error = TryCommit();
       if (!error.empty()) throw RunError(error);
@@ -480,8 +514,13 @@ class SqliteConnection {
   sqlite3* db_;
   std::string name_;
   SqliteEngineOptions options_;
+  std::shared_ptr<SqliteShared> shared_;
   Stmt begin_;
   Stmt commit_;
+  Stmt dataVersion_;
+  sqlite3_int64 dataVersionSeen_ = -1;
+  uint64_t keptEra_ = 0;
+  uint64_t saves_ = 0;
   QueuedWrites* writer_ = nullptr;
   uint64_t group_ = 0;
   uint64_t readEpoch_ = 0;
@@ -503,25 +542,140 @@ struct Cell {
   bool operator==(const Cell& o) const { return null == o.null && (null || text == o.text); }
 };
 
+// Values of some columns of the first rows of a key set, kept as it is
+// read, as long as the engine's budget lasts. Rows lie in blocks, so that
+// growing never copies much; the bytes go back to the budget with them.
+class KeptValues {
+ public:
+  KeptValues(std::vector<size_t> columns, size_t& budget)
+      : columns_(std::move(columns)), budget_(budget), values_(columns_.size()) {}
+  ~KeptValues() { budget_ += bytes_; }
+  KeptValues(const KeptValues&) = delete;
+  KeptValues& operator=(const KeptValues&) = delete;
+
+  size_t Rows() const { return rows_; }
+  // The place of a column among the kept ones, or -1.
+  int Slot(size_t column) const {
+    for (size_t k = 0; k < columns_.size(); ++k) {
+      if (columns_[k] == column) return static_cast<int>(k);
+    }
+    return -1;
+  }
+
+  // Keeps the kept columns of the row on which s stands, found from its
+  // result column `first` on; takes no more rows once one does not fit.
+  void Add(sqlite3_stmt* s, int first) {
+    if (full_) return;
+    const size_t n = columns_.size();
+    size_t size = 0;
+    for (size_t k = 0; k < n; ++k) {
+      const int col = first + static_cast<int>(k);
+      const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, col));
+      if (!text && sqlite3_column_type(s, col) != SQLITE_NULL) {
+        full_ = true;  // out of memory
+        return;
+      }
+      values_[k] = text ? std::string_view(text, static_cast<size_t>(sqlite3_column_bytes(s, col)))
+                        : std::string_view();
+      size += values_[k].size();
+    }
+    if (rows_ % kBlockRows == 0) {
+      if (!blocks_.empty()) Trim(blocks_.back());
+      if (!Take(kBlockRows * n * sizeof(uint32_t))) return;
+      blocks_.emplace_back().ends.reserve(kBlockRows * n);
+    }
+    Block& b = blocks_.back();
+    if (b.text.size() + size > b.text.capacity()) {
+      const size_t want = std::max(b.text.size() + size, 2 * b.text.capacity());
+      if (want >= kNull || !Take(want - b.text.capacity())) {
+        full_ = true;
+        return;
+      }
+      b.text.reserve(want);
+    }
+    for (const std::string_view value : values_) {
+      b.text.append(value);
+      b.ends.push_back(static_cast<uint32_t>(b.text.size()) | (value.data() ? 0 : kNull));
+    }
+    ++rows_;
+  }
+
+  // Gives back what the last block holds in reserve.
+  void Finish() {
+    if (!blocks_.empty()) Trim(blocks_.back());
+  }
+
+  // The value of row r in slot k.
+  void Get(size_t r, int slot, Cell& cell) const {
+    const Block& b = blocks_[r / kBlockRows];
+    const size_t i = (r % kBlockRows) * columns_.size() + static_cast<size_t>(slot);
+    const size_t start = i == 0 ? 0 : b.ends[i - 1] & ~kNull;
+    cell.null = (b.ends[i] & kNull) != 0;
+    if (!cell.null) cell.text.assign(b.text, start, (b.ends[i] & ~kNull) - start);
+  }
+
+ private:
+  static constexpr size_t kBlockRows = 1024;
+  static constexpr uint32_t kNull = 0x80000000u;  // in an end: the value is null
+  struct Block {
+    std::vector<uint32_t> ends;  // where each value ends in text, row by row
+    std::string text;
+  };
+
+  bool Take(size_t bytes) {
+    if (bytes > budget_) {
+      full_ = true;
+      return false;
+    }
+    budget_ -= bytes;
+    bytes_ += bytes;
+    return true;
+  }
+  void Trim(Block& b) {
+    const size_t before = b.ends.capacity() * sizeof(uint32_t) + b.text.capacity();
+    b.ends.shrink_to_fit();
+    b.text.shrink_to_fit();
+    const size_t after = b.ends.capacity() * sizeof(uint32_t) + b.text.capacity();
+    if (after < before) {
+      budget_ += before - after;
+      bytes_ -= before - after;
+    }
+  }
+
+  std::vector<size_t> columns_;
+  size_t& budget_;
+  std::vector<std::string_view> values_;  // of the row being kept; no data when null
+  size_t bytes_ = 0;  // taken from the budget
+  size_t rows_ = 0;
+  bool full_ = false;
+  std::vector<Block> blocks_;
+};
+
 // Rows updated alike are saved together by one statement, at most this many.
 constexpr size_t kBatchRows = 256;
 // That statement walks the row ids from the first queued row to the last,
 // no more than this many for each queued row.
 constexpr uint64_t kRowIdsPerRow = 16;
 // The reading statement steps forward to the next key when it is at most
-// this many row ids ahead, and seeks it otherwise: a step costs about a
-// quarter of a seek.
-constexpr uint64_t kMaxSteps = 4;
+// this many row ids ahead, and seeks it otherwise: passing over a row that
+// is not a key costs about a sixth of a seek.
+constexpr uint64_t kStepRowIds = 6;
 
 class SqliteRecordset : public Recordset, private QueuedWrites {
  public:
+  // kept: values read with the key set when KeptEra() and Saves() of the
+  // connection were keptEra and keptSaves; may be null.
   SqliteRecordset(std::shared_ptr<SqliteConnection> conn, std::string table, std::string rowid,
-                  std::vector<std::string> names, std::vector<sqlite3_int64> keys)
+                  std::vector<std::string> names, std::vector<sqlite3_int64> keys,
+                  std::unique_ptr<KeptValues> kept, uint64_t keptEra, uint64_t keptSaves)
       : conn_(std::move(conn)),
         table_(std::move(table)),
         rowid_(std::move(rowid)),
         names_(std::move(names)),
-        keys_(std::move(keys)) {
+        keys_(std::move(keys)),
+        kept_(std::move(kept)),
+        keptEra_(keptEra),
+        keptSaves_(keptSaves) {
     row_.resize(names_.size());
     edit_.resize(names_.size());
     wanted_.assign(names_.size(), 0);
@@ -603,6 +757,8 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
         if (!error.empty()) c.Fail(error);
         if (sqlite3_changes(c.db()) == 0) c.Fail(RecordDeleted());
       }
+      ++keptSaves_;
+      saved_ = true;
       c.RowSaved();
     }
     editing_ = false;
@@ -616,6 +772,7 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
     ++pos_;
     editing_ = false;
     fetched_ = false;
+    saved_ = false;
     ClearChanges();
   }
 
@@ -647,6 +804,12 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
   std::string Release() {
     std::string error = conn_->TryCommit();
     conn_->Forget(this);
+    if (!wantedList_.empty()) {
+      auto& read = conn_->Shared().lastRead;
+      read.clear();
+      for (size_t i : wantedList_) read.push_back(names_[i]);
+    }
+    kept_.reset();
     queueKeys_.clear();
     read_.Finalize();
     updates_.clear();
@@ -682,7 +845,7 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
 
   // Reads the wanted columns of the current row as it is now; fails when
   // the row is gone. The keys ascend, so inside a write group one statement
-  // walks forward from row to row; outside a group it is reset after every
+  // walks forward from key to key; outside a group it is reset after every
   // row, as a statement under way keeps other writers from committing.
   void Fetch() {
     SqliteConnection& c = *conn_;
@@ -691,10 +854,13 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
     if (c.Writer() && (c.Writer() != this || (!queueKeys_.empty() && queueKeys_.back() == key))) {
       c.FlushOrFail();
     }
+    if (kept_ && FromKept()) return;
+    ++c.Shared().stats.rowsRead;
     if (!read_.get()) {
       std::string sql = "SELECT " + rowid_;
       for (size_t i : wantedList_) sql += ", " + QuoteId(names_[i]);
-      sql += " FROM " + QuoteId(table_) + " WHERE " + rowid_ + ">=?1";
+      sql += " FROM " + QuoteId(table_) + " WHERE " + rowid_ + ">=?1 AND kw_row_in(?2, " + rowid_ +
+             ")";
       const int rc = sqlite3_prepare_v2(c.db(), sql.c_str(), -1, read_.out(), nullptr);
       if (rc != SQLITE_OK) c.Fail(c.Describe(rc, table_, false));
       walking_ = false;
@@ -703,17 +869,20 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
     const bool inGroup = c.OpenGroup() != 0;
     int rc = SQLITE_ROW;
     bool placed = false;
+    // The statement passes over rows that are not keys from the current one on.
     if (inGroup && walking_ && walkEpoch_ == c.ReadEpoch() && walkKey_ < key &&
-        static_cast<uint64_t>(key) - static_cast<uint64_t>(walkKey_) <= kMaxSteps) {
-      for (uint64_t n = 0; n < kMaxSteps && rc == SQLITE_ROW && walkKey_ < key; ++n) {
+        static_cast<uint64_t>(key) - static_cast<uint64_t>(walkKey_) <= kStepRowIds) {
+      while (rc == SQLITE_ROW && walkKey_ < key) {
         rc = sqlite3_step(s);
         if (rc == SQLITE_ROW) walkKey_ = sqlite3_column_int64(s, 0);
       }
-      placed = rc != SQLITE_ROW || walkKey_ >= key;
+      placed = true;
     }
     if (!placed) {
       sqlite3_reset(s);
+      walkSpan_ = {&keys_[pos_], keys_.data() + keys_.size(), &keys_[pos_]};
       sqlite3_bind_int64(s, 1, key);
+      sqlite3_bind_pointer(s, 2, &walkSpan_, kKeySpanType, nullptr);
       rc = sqlite3_step(s);
       if (rc == SQLITE_ROW) walkKey_ = sqlite3_column_int64(s, 0);
     }
@@ -741,6 +910,26 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
     if (!walking_) sqlite3_reset(s);
     if (!error.empty()) c.Fail(error);
     fetched_ = true;
+  }
+
+  // Takes the wanted columns of the current row from the values kept with
+  // the key set, while they are still the file's: inside a write group,
+  // with no one else having committed or saved a row since they were read,
+  // and the row not saved since. Kept values found out of date go for good.
+  bool FromKept() {
+    SqliteConnection& c = *conn_;
+    if (c.KeptEra() != keptEra_ || c.Saves() != keptSaves_ || pos_ >= kept_->Rows()) {
+      kept_.reset();
+      return false;
+    }
+    if (!c.OpenGroup() || saved_) return false;
+    for (size_t i : wantedList_) {
+      if (kept_->Slot(i) < 0) return false;
+    }
+    for (size_t i : wantedList_) kept_->Get(pos_, kept_->Slot(i), row_[i]);
+    ++c.Shared().stats.rowsKept;
+    fetched_ = true;
+    return true;
   }
 
   // The statement for the changed columns, prepared once per set of columns.
@@ -781,7 +970,13 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
     sqlite3_bind_int64(s, p, keys[0]);
     sqlite3_bind_int64(s, p + 1, keys[count - 1]);
     sqlite3_bind_pointer(s, p + 2, &span, kKeySpanType, nullptr);
+    const sqlite3_int64 before = sqlite3_total_changes64(conn_->db());
     rc = sqlite3_step(s);
+    // Rows changed besides those saved (by triggers) may be kept ones.
+    if (rc != SQLITE_DONE ||
+        sqlite3_total_changes64(conn_->db()) - before != sqlite3_changes64(conn_->db())) {
+      conn_->RowsChangedAside();
+    }
     std::string error = rc == SQLITE_DONE ? "" : conn_->Describe(rc, table_, true);
     sqlite3_reset(s);
     sqlite3_bind_null(s, p + 2);
@@ -876,7 +1071,12 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
   std::vector<std::pair<std::string, size_t>> lookups_;
   std::vector<sqlite3_int64> keys_;  // ascending
   size_t pos_ = 0;
-  Stmt read_;             // reads the wanted columns from a row id on
+  std::unique_ptr<KeptValues> kept_;  // of the first keys, or null
+  uint64_t keptEra_;
+  uint64_t keptSaves_;  // Saves() of the connection while kept_ is the file's
+  bool saved_ = false;  // the current row has been saved
+  Stmt read_;             // reads the wanted columns of the keys from a row id on
+  KeySpan walkSpan_{};    // the keys read_ is given
   bool walking_ = false;  // read_ stands on row walkKey_, read in epoch walkEpoch_
   sqlite3_int64 walkKey_ = 0;
   uint64_t walkEpoch_ = 0;
@@ -941,10 +1141,16 @@ class SqliteDatabase : public Database {
       c.Fail("Unsupported selection " + Quoted(source) + "; it must only read.");
     }
     const std::string rowid = RowidName(given.get(), form.table);
+    std::vector<std::string> names;
+    for (int i = 0; i < sqlite3_column_count(given.get()); ++i) {
+      names.emplace_back(sqlite3_column_name(given.get(), i));
+    }
 
-    // The key set: the same statement with the row id in place of '*'.
+    // The key set: the same statement with the row id, and the columns
+    // whose values are kept, in place of '*'.
+    KeySet set(c.Shared(), KeptColumns(names));
     std::string keySql(source.substr(0, form.star));
-    keySql += rowid;
+    keySql += rowid + set.ColumnList(names);
     keySql += source.substr(form.star + 1, end - form.star - 1);
     {
       SelectionGuard guard(c.db(), form.table);
@@ -952,45 +1158,95 @@ class SqliteDatabase : public Database {
       if (rc != SQLITE_OK) error = SelectionError(rc, source, form.table, guard.Refused());
     }
     if (!error.empty()) c.Fail(error);
+    // Kept values are the file's as long as nobody else commits from here on.
+    const uint64_t era = c.LookForOthers();
+    const uint64_t saves = c.Saves();
     // A read keeps other writers from committing, so a scan that takes
     // longer than a moment goes again by slices of row ids, each its own read.
-    std::vector<sqlite3_int64> keys;
     const auto slice = std::chrono::milliseconds(c.Options().scanSliceMs);
-    const bool whole = ReadKeys(keyStmt.get(), keys, Clock::now() + slice);
+    const bool whole = ReadKeys(keyStmt.get(), set, Clock::now() + slice);
     rc = sqlite3_errcode(c.db());
     if (!whole) {
       sqlite3_reset(keyStmt.get());
-      keys.clear();
-      rc = ScanBySlices(source, form, rowid, end, slice, keys);
+      set.Restart();
+      rc = ScanBySlices(source, form, rowid, set.ColumnList(names), end, slice, set);
       if (rc == kNoSlices) {
         // A condition that does not fit the sliced form is read in one go.
-        keys.clear();
-        ReadKeys(keyStmt.get(), keys, Clock::time_point::max());
+        set.Restart();
+        ReadKeys(keyStmt.get(), set, Clock::time_point::max());
         rc = sqlite3_errcode(c.db());
       }
     }
     keyStmt.Finalize();
     if (rc != SQLITE_DONE) c.Fail(c.Describe(rc, form.table, false));
+    std::vector<sqlite3_int64>& keys = set.keys;
     keys.shrink_to_fit();
     // The order of the rows is the engine's; ascending keys let one statement
-    // read them walking forward.
-    if (!std::is_sorted(keys.begin(), keys.end())) std::sort(keys.begin(), keys.end());
-
-    std::vector<std::string> names;
-    for (int i = 0; i < sqlite3_column_count(given.get()); ++i) {
-      names.emplace_back(sqlite3_column_name(given.get(), i));
+    // read them walking forward. Values kept in another order are let go.
+    if (!std::is_sorted(keys.begin(), keys.end())) {
+      std::sort(keys.begin(), keys.end());
+      set.kept.reset();
     }
+    if (set.kept) set.kept->Finish();
+    if (set.kept && set.kept->Rows() == 0) set.kept.reset();
     return std::make_unique<SqliteRecordset>(conn_, form.table, rowid, std::move(names),
-                                             std::move(keys));
+                                             std::move(keys), std::move(set.kept), era, saves);
   }
 
-  // Steps a key statement into keys until it is done (true) or the deadline
-  // has passed (false, the statement stays where it is).
-  static bool ReadKeys(sqlite3_stmt* st, std::vector<sqlite3_int64>& keys, Clock::time_point deadline) {
+  // The keys of a selection as they are read, with the values kept.
+  struct KeySet {
+    KeySet(SqliteShared& shared, std::vector<size_t> columns)
+        : shared_(shared), columns_(std::move(columns)) {
+      Restart();
+    }
+    // Forgets what was read.
+    void Restart() {
+      keys.clear();
+      kept.reset();
+      if (!columns_.empty() && shared_.keptBytesLeft > 0) {
+        kept = std::make_unique<KeptValues>(columns_, shared_.keptBytesLeft);
+      }
+    }
+    // ", " and the kept columns, for the key statement.
+    std::string ColumnList(const std::vector<std::string>& names) const {
+      std::string list;
+      if (kept) {
+        for (size_t i : columns_) list += ", " + QuoteId(names[i]);
+      }
+      return list;
+    }
+
+    std::vector<sqlite3_int64> keys;
+    std::unique_ptr<KeptValues> kept;
+
+   private:
+    SqliteShared& shared_;
+    std::vector<size_t> columns_;
+  };
+
+  // The columns whose values are kept with the key set: those the record
+  // set before read, as far as this one has them.
+  std::vector<size_t> KeptColumns(const std::vector<std::string>& names) const {
+    std::vector<size_t> columns;
+    for (const std::string& read : conn_->Shared().lastRead) {
+      for (size_t i = 0; i < names.size(); ++i) {
+        if (EqualNoCase(names[i], read) &&
+            std::find(columns.begin(), columns.end(), i) == columns.end()) {
+          columns.push_back(i);
+        }
+      }
+    }
+    return columns;
+  }
+
+  // Steps a key statement into the key set until it is done (true) or the
+  // deadline has passed (false, the statement stays where it is).
+  static bool ReadKeys(sqlite3_stmt* st, KeySet& set, Clock::time_point deadline) {
     for (size_t n = 1;; ++n) {
       const int rc = sqlite3_step(st);
       if (rc != SQLITE_ROW) return true;  // done, or failed: sqlite3_errcode tells
-      keys.push_back(sqlite3_column_int64(st, 0));
+      set.keys.push_back(sqlite3_column_int64(st, 0));
+      if (set.kept) set.kept->Add(st, 1);
       if (n % 256 == 0 && Clock::now() > deadline) return false;
     }
   }
@@ -999,8 +1255,8 @@ class SqliteDatabase : public Database {
   // the read ends, so that other writers can commit. Returns SQLite's code,
   // or kNoSlices when the selection cannot be read that way.
   int ScanBySlices(std::string_view source, const SelectionForm& form, const std::string& rowid,
-                   size_t end, std::chrono::milliseconds slice,
-                   std::vector<sqlite3_int64>& keys) {
+                   const std::string& columns, size_t end, std::chrono::milliseconds slice,
+                   KeySet& set) {
     SqliteConnection& c = *conn_;
     std::string condition;
     if (form.condition != std::string_view::npos) {
@@ -1009,8 +1265,9 @@ class SqliteDatabase : public Database {
       // The line end closes a trailing "--" comment.
       condition = " AND (" + condition + "\n)";
     }
-    const std::string sql = "SELECT " + rowid + " FROM " + QuoteId(form.table) + " NOT INDEXED WHERE " +
-                            rowid + " >= ?1" + condition + " ORDER BY " + rowid;
+    const std::string sql = "SELECT " + rowid + columns + " FROM " + QuoteId(form.table) +
+                            " NOT INDEXED WHERE " + rowid + " >= ?1" + condition + " ORDER BY " +
+                            rowid;
     Stmt st;
     int rc;
     {
@@ -1021,11 +1278,11 @@ class SqliteDatabase : public Database {
     sqlite3_int64 from = std::numeric_limits<sqlite3_int64>::min();
     for (;;) {
       sqlite3_bind_int64(st.get(), 1, from);
-      const bool done = ReadKeys(st.get(), keys, Clock::now() + slice);
+      const bool done = ReadKeys(st.get(), set, Clock::now() + slice);
       rc = sqlite3_errcode(c.db());
       sqlite3_reset(st.get());
-      if (done || keys.back() == std::numeric_limits<sqlite3_int64>::max()) return rc;
-      from = keys.back() + 1;
+      if (done || set.keys.back() == std::numeric_limits<sqlite3_int64>::max()) return rc;
+      from = set.keys.back() + 1;
     }
   }
 
@@ -1107,7 +1364,9 @@ class SqliteDatabase : public Database {
 // --- Engine -----------------------------------------------------------------
 
 SqliteEngine::SqliteEngine(const WinePaths& paths, SqliteEngineOptions options)
-    : paths_(paths), options_(options) {
+    : paths_(paths), options_(options), shared_(std::make_shared<SqliteShared>()) {
+  shared_->keptBytesLeft = static_cast<size_t>(std::max(options_.keptValuesKiB, 0)) * 1024;
+  shared_->lastRead = options_.readColumns;
   // Memory statistics take a global mutex on every allocation, and nothing
   // here reads them. Only possible before SQLite's first use; later it is a no-op.
   static std::once_flag once;
@@ -1137,7 +1396,7 @@ std::unique_ptr<Database> SqliteEngine::OpenDatabase(std::string_view name, bool
   sqlite3* db = nullptr;
   const int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   const int rc = sqlite3_open_v2(host.c_str(), &db, flags, nullptr);
-  auto conn = std::make_shared<SqliteConnection>(db, given, options_);
+  auto conn = std::make_shared<SqliteConnection>(db, given, options_, shared_);
   if (rc != SQLITE_OK) throw RunError(CannotOpen(given));
   conn->Configure();
 
@@ -1145,6 +1404,8 @@ std::unique_ptr<Database> SqliteEngine::OpenDatabase(std::string_view name, bool
   connections_.push_back(conn);
   return std::make_unique<SqliteDatabase>(std::move(conn));
 }
+
+SqliteEngineStats SqliteEngine::Stats() const { return shared_->stats; }
 
 void SqliteEngine::CommitPending() {
   std::string errors;

@@ -26,6 +26,13 @@
 // rows. The file's own settings (journal mode and the like) are left as
 // they are.
 //
+// The read of the key set also keeps the values of the selected rows, of
+// the columns the record set before read (for the first: `readColumns`), up
+// to `keptValuesKiB` for all record sets together. While no other
+// connection has committed since that read (SQLite's data version, looked
+// at as every group begins) and no other record set of the connection has
+// saved a row, Edit takes the row from them instead of reading it.
+//
 // The objects of one engine are meant for one thread at a time.
 #include <memory>
 #include <string>
@@ -50,9 +57,22 @@ struct SqliteEngineOptions {
   int scanSliceMs = 20;
   // Page cache of one connection; large enough that a group never spills.
   int cacheKiB = 16 * 1024;
+  // Values of selected rows kept from the key set's read, for all record
+  // sets of the engine together; 0 keeps none.
+  int keptValuesKiB = 16 * 1024;
+  // The columns the first record set is expected to read; later ones are
+  // expected to read what the one before read. Only their values are kept.
+  std::vector<std::string> readColumns;
+};
+
+// How the rows that Edit made editable were had, since the engine was made.
+struct SqliteEngineStats {
+  long rowsKept = 0;  // taken from the values kept with the key set
+  long rowsRead = 0;  // read from the file
 };
 
 class SqliteConnection;
+struct SqliteShared;
 
 class SqliteEngine : public DatabaseEngine {
  public:
@@ -68,9 +88,12 @@ class SqliteEngine : public DatabaseEngine {
   // Throws RunError, naming the file, when pending changes cannot be committed.
   void CommitPending() override;
 
+  SqliteEngineStats Stats() const;
+
  private:
   WinePaths paths_;
   SqliteEngineOptions options_;
+  std::shared_ptr<SqliteShared> shared_;
   std::vector<std::weak_ptr<SqliteConnection>> connections_;
 };
 

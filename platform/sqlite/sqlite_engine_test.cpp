@@ -95,6 +95,7 @@ class SqliteEngineTest : public ::testing::Test {
   SqliteEngineOptions Options() {
     SqliteEngineOptions o;
     o.busyTimeoutMs = 300;
+    o.readColumns = {"PLZ", "ORT"};  // as the program sets it
     return o;
   }
   WinePaths Paths() { return WinePaths(root_ + "/prefix"); }
@@ -694,6 +695,89 @@ TEST_F(SqliteEngineTest, AFastPassLeavesOtherWritersTheirTurnBetweenGroups) {
   pass.join();
   EXPECT_EQ(passError, "");
   EXPECT_EQ(peer.One("SELECT NOTE FROM PLZSTM WHERE rowid=2"), "peer");
+}
+
+TEST_F(SqliteEngineTest, ValuesKeptWithTheSelectionStandInForReadsOnlyWhileNobodyElseWrote) {
+  Peer(path_).Exec("INSERT INTO PLZSTM VALUES ('CH', '', 'Zürich ' || hex(zeroblob(300)), '01', 1)");
+  const std::vector<std::string> all = {"8001 Zürich", "8050 Oerlikon", "8953 Dietikon", "? ?",
+                                        " Zürich " + std::string(600, '0')};
+  struct Case {
+    const char* name;
+    std::function<void()> beforeFirstEdit;
+    int keptValuesKiB;
+    std::vector<std::string> shown;
+    bool kept;  // every row from the kept values, else none
+  };
+  const std::vector<Case> cases = {
+      {"nobody else writes", [] {}, 16 * 1024, all, true},
+      {"another program writes first",
+       [&] { Peer(path_).Exec("UPDATE PLZSTM SET ORT = 'Örlikon', NOTE = 1 WHERE rowid = 3"); },
+       16 * 1024,
+       {"8001 Zürich", "8050 Örlikon", "8953 Dietikon", "? ?", all[4]},
+       false},
+      {"no budget", [] {}, 0, all, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Peer(path_).Exec("UPDATE PLZSTM SET TELVOR = '01' WHERE TELVOR = '044' AND rowid <> 7;"
+                     "UPDATE PLZSTM SET ORT = 'Oerlikon' WHERE rowid = 3");
+    SqliteEngineOptions o = Options();
+    o.keptValuesKiB = c.keptValuesKiB;
+    SqliteEngine engine(Paths(), o);
+    auto db = engine.OpenDatabase(kFile, false, false);
+    auto rs = db->OpenRecordset(kPass, 2);
+    c.beforeFirstEdit();
+    std::vector<std::string> shown;
+    for (; !rs->Eof(); rs->MoveNext()) {
+      rs->Edit();
+      rs->SetValue("TELVOR", std::string("044"));
+      shown.push_back(rs->GetValue("PLZ").value_or("?") + " " + rs->GetValue("ORT").value_or("?"));
+      rs->Update();
+    }
+    rs->Close();
+    EXPECT_EQ(shown, c.shown);
+    EXPECT_EQ(engine.Stats().rowsKept > 0, c.kept);
+    EXPECT_EQ(engine.Stats().rowsRead > 0, !c.kept);
+    // A later selection after another program's writes reads them.
+    Peer(path_).Exec("UPDATE PLZSTM SET TELVOR = '01' WHERE rowid IN (1, 3)");
+    rs = db->OpenRecordset("SELECT * FROM PLZSTM WHERE TELVOR = '01' AND LAND = 'CH'", 2);
+    shown.clear();
+    for (; !rs->Eof(); rs->MoveNext()) {
+      rs->Edit();
+      shown.push_back(*rs->GetValue("ORT"));
+      rs->SetValue("ORT", std::string("x"));
+      rs->Update();
+    }
+    rs->Close();
+    EXPECT_EQ(shown, (std::vector<std::string>{"Zürich", c.shown[1].substr(5)}));
+    EXPECT_EQ(Peer(path_).One("SELECT group_concat(ORT) FROM PLZSTM WHERE rowid IN (1, 3)"),
+              "x,x");
+    Peer(path_).Exec("UPDATE PLZSTM SET ORT = 'Zürich' WHERE rowid = 1");
+  }
+}
+
+TEST_F(SqliteEngineTest, ValuesKeptWithTheSelectionGiveWayToSavesOfTheSameProgram) {
+  SqliteEngine engine(Paths(), Options());
+  auto db = engine.OpenDatabase(kFile, false, false);
+  Pass(*db);
+  // The next selection keeps what the one before read.
+  const char* kSwiss = "SELECT * FROM PLZSTM WHERE LAND = 'CH' AND PLZ > '8'";
+  auto first = db->OpenRecordset(kSwiss, 2);
+  auto second = db->OpenRecordset(kSwiss, 2);
+  first->Edit();
+  EXPECT_EQ(first->GetValue("ORT"), "Zürich");
+  first->SetValue("ORT", std::string("Zürich 1"));
+  first->Update();
+  // A row saved through another record set is read again, not taken from
+  // the values kept when the selection was made.
+  second->Edit();
+  EXPECT_EQ(second->GetValue("ORT"), "Zürich 1");
+  second->SetValue("NOTE", std::string("2"));
+  second->Update();
+  first->Close();
+  second->Close();
+  EXPECT_EQ(Peer(path_).One("SELECT ORT || NOTE FROM PLZSTM WHERE rowid = 1"), "Zürich 12");
+  EXPECT_GT(engine.Stats().rowsKept, 0);
 }
 
 TEST_F(SqliteEngineTest, ALongSelectionIsReadInSlicesWithTheSameRows) {
