@@ -126,7 +126,7 @@ plz_new="SELECT count(*) FROM PLZSTM WHERE TELVOR = '044'"
 
 # 3. Ctrl-C once the run is under way.
 big="$work/big"
-"$make_sample" "$big" --plz-rows 300000 --clients 1 --rows-per-client 100 >/dev/null ||
+"$make_sample" "$big" --plz-rows 1000000 --clients 1 --rows-per-client 100 >/dev/null ||
   fail "make_sample"
 db="$big/drive_d/Daten/Public/Public.mdb"
 cp "$db" "$work/original.mdb"
@@ -135,7 +135,15 @@ cp "$db" "$work/original.mdb"
 WINEPREFIX="$big" timeout --foreground 120 "$program" </dev/null >"$work/interrupted.log" 2>&1 &
 run_pid=$!
 answer_box
-sleep 0.1
+# Once the first rows are saved, however slow the build.
+plz_done="SELECT count(*) FROM PLZSTM WHERE TELVOR = '044'"
+done_before=$(sql "$db" "$plz_done")
+for _ in $(seq 600); do
+  now=$("$sqlite" -readonly -cmd ".timeout 2000" "$db" "$plz_done" 2>/dev/null) || now=""
+  [ -n "$now" ] && [ "$now" -gt "$done_before" ] && break
+  kill -0 "$run_pid" 2>/dev/null || break
+  sleep 0.02
+done
 kill -INT "$run_pid"
 wait "$run_pid"
 status=$?
