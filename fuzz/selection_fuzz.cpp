@@ -68,6 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   {
     kw::SqliteEngineOptions options;
     options.busyTimeoutMs = 0;
+    options.readColumns = {"PLZ", "NR"};  // their values are read with the keys
     kw::SqliteEngine engine(kw::WinePaths(setup.prefix), options);
     auto db = engine.OpenDatabase("D:\\NoltData.mdb", false, false);
     try {
