@@ -21,6 +21,24 @@ char ByteFor(uint32_t cp) {
 
 }  // namespace
 
+uint32_t NextUtf8(std::string_view s, size_t& i) {
+  const auto c = static_cast<unsigned char>(s[i++]);
+  const int extra = c < 0x80             ? 0
+                    : (c & 0xE0) == 0xC0 ? 1
+                    : (c & 0xF0) == 0xE0 ? 2
+                    : (c & 0xF8) == 0xF0 ? 3
+                                         : -1;
+  if (extra < 0 || i + extra > s.size()) return 0xFFFD;
+  uint32_t cp = extra == 0 ? c : c & (0x3Fu >> extra);
+  for (int k = 0; k < extra; ++k) {
+    const auto d = static_cast<unsigned char>(s[i]);
+    if ((d & 0xC0) != 0x80) return 0xFFFD;
+    cp = (cp << 6) | (d & 0x3F);
+    ++i;
+  }
+  return cp;
+}
+
 void AppendUtf8(std::string& out, uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);

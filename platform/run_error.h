@@ -7,10 +7,20 @@
 
 namespace kw {
 
+// Error numbers the run tells apart; DAO's own where DAO has one.
+constexpr int kErrGeneral = 0;
+// Edit on a row that another user deleted since the selection was made.
+constexpr int kErrRecordDeleted = 3167;
+
 class RunError : public std::runtime_error {
  public:
-  explicit RunError(const std::string& description) : std::runtime_error(description) {}
+  explicit RunError(const std::string& description, int number = kErrGeneral)
+      : std::runtime_error(description), number_(number) {}
   std::string Description() const { return what(); }
+  int Number() const { return number_; }
+
+ private:
+  int number_;
 };
 
 }  // namespace kw

@@ -49,25 +49,6 @@ std::string Fold(std::string_view s) {
   return out;
 }
 
-// One code point from UTF-8 at i (advanced); U+FFFD for a malformed sequence.
-uint32_t NextUtf8(std::string_view s, size_t& i) {
-  const auto c = static_cast<unsigned char>(s[i++]);
-  const int extra = c < 0x80             ? 0
-                    : (c & 0xE0) == 0xC0 ? 1
-                    : (c & 0xF0) == 0xE0 ? 2
-                    : (c & 0xF8) == 0xF0 ? 3
-                                         : -1;
-  if (extra < 0 || i + extra > s.size()) return 0xFFFD;
-  uint32_t cp = extra == 0 ? c : c & (0x3Fu >> extra);
-  for (int k = 0; k < extra; ++k) {
-    const auto d = static_cast<unsigned char>(s[i]);
-    if ((d & 0xC0) != 0x80) return 0xFFFD;
-    cp = (cp << 6) | (d & 0x3F);
-    ++i;
-  }
-  return cp;
-}
-
 // A file's text, with the byte order mark taken off. UTF-16 files are held
 // as UTF-8 so that all lines can be scanned as 8-bit text.
 struct Body {

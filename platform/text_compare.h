@@ -1,0 +1,18 @@
+#pragma once
+// Text comparison as Jet makes it in a selection: without regard to case for
+// the letters of Windows-1252 (A-Z, the accented Latin-1 letters, Š, Œ, Ž,
+// Ÿ), every other character as it is; blanks count. Texts are UTF-8.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace kw {
+
+// The small letter of a Windows-1252 capital; any other code point unchanged.
+uint32_t FoldLetter(uint32_t codePoint);
+// The text with every such capital made small.
+std::string FoldText(std::string_view text);
+// True when the two texts are equal as Jet compares them.
+bool JetTextEqual(std::string_view a, std::string_view b);
+
+}  // namespace kw
