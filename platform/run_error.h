@@ -11,6 +11,8 @@ namespace kw {
 constexpr int kErrGeneral = 0;
 // Edit on a row that another user deleted since the selection was made.
 constexpr int kErrRecordDeleted = 3167;
+// A commit failed after Update had reported rows saved: those rows are lost.
+constexpr int kErrRowsNotSaved = 1;
 
 class RunError : public std::runtime_error {
  public:
