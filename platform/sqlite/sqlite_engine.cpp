@@ -503,11 +503,11 @@ class SqliteConnection {
     return Clock::now() - groupStart_ + std::min(commitTime_, interval / 2) >= interval;
   }
 
-  // Commits what is pending, then throws description.
-  [[noreturn]] void Fail(std::string description) {
+  // Commits what is pending, then throws description with its number.
+  [[noreturn]] void Fail(std::string description, int number = kErrGeneral) {
     const std::string error = TryCommit();
     if (!error.empty()) description += " " + error;
-    throw RunError(description);
+    throw RunError(description, number);
   }
 
  private:
@@ -755,7 +755,7 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
         int rc = SQLITE_OK;
         const std::string error = Save(u, values, &keys_[pos_], 1, rc);
         if (!error.empty()) c.Fail(error);
-        if (sqlite3_changes(c.db()) == 0) c.Fail(RecordDeleted());
+        if (sqlite3_changes(c.db()) == 0) c.Fail(RecordDeleted(), kErrRecordDeleted);
       }
       ++keptSaves_;
       saved_ = true;
@@ -887,6 +887,7 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
       if (rc == SQLITE_ROW) walkKey_ = sqlite3_column_int64(s, 0);
     }
     std::string error;
+    int number = kErrGeneral;
     if (rc == SQLITE_ROW && walkKey_ == key) {
       for (size_t k = 0; k < wantedList_.size(); ++k) {
         const int col = static_cast<int>(k + 1);
@@ -902,13 +903,14 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
       }
     } else if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
       error = RecordDeleted();
+      number = kErrRecordDeleted;
     } else {
       error = c.Describe(rc, table_, false);
     }
     walking_ = inGroup && rc == SQLITE_ROW && error.empty();
     walkEpoch_ = c.ReadEpoch();
     if (!walking_) sqlite3_reset(s);
-    if (!error.empty()) c.Fail(error);
+    if (!error.empty()) c.Fail(error, number);
     fetched_ = true;
   }
 
