@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/run_error.h"
+#include "platform/sqlite/jet_text.h"
 
 namespace kw {
 namespace {
@@ -349,7 +350,8 @@ class SqliteConnection {
         sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, dataVersion_.out(), nullptr) !=
             SQLITE_OK ||
         sqlite3_create_function_v2(db_, "kw_row_in", 2, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
-                                   RowIn, nullptr, nullptr, nullptr) != SQLITE_OK) {
+                                   RowIn, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        RegisterJetCollation(db_) != SQLITE_OK) {
       throw RunError(CannotOpen(name_) + " (" + sqlite3_errmsg(db_) + ")");
     }
   }
@@ -1122,8 +1124,19 @@ class SqliteDatabase : public Database {
              "; expected SELECT * FROM <table> [WHERE <condition>].");
     }
     CheckTable(form.table);
+    // Text in the condition compares as Jet compares it; the rest of the
+    // selection stays as given.
+    std::string jet(source);
+    if (form.condition != std::string_view::npos) {
+      jet = std::string(source.substr(0, form.condition)) +
+            CompareTextAsJet(source.substr(form.condition));
+    }
+    if (jet.size() > INT_MAX) {
+      c.Fail("Unsupported selection " + Quoted(source) + "; it is too long.");
+    }
+    const std::string_view text = jet;
 
-    // The selection as given: one read-only statement, its names known.
+    // The selection: one read-only statement, its names known.
     Stmt given;
     Stmt keyStmt;
     const char* tail = nullptr;
@@ -1131,12 +1144,12 @@ class SqliteDatabase : public Database {
     std::string error;
     {
       SelectionGuard guard(c.db(), form.table);
-      rc = guard.Prepare(source, given, &tail);
+      rc = guard.Prepare(text, given, &tail);
       if (rc != SQLITE_OK) error = SelectionError(rc, source, form.table, guard.Refused());
     }
     if (!error.empty()) c.Fail(error);
-    const size_t end = static_cast<size_t>(tail - source.data());
-    if (SkipBlanks(source, end) != source.size()) {
+    const size_t end = static_cast<size_t>(tail - text.data());
+    if (SkipBlanks(text, end) != text.size()) {
       c.Fail("Characters found after end of SQL statement. (" + Quoted(source) + ")");
     }
     if (!given.get() || !sqlite3_stmt_readonly(given.get())) {
@@ -1151,9 +1164,9 @@ class SqliteDatabase : public Database {
     // The key set: the same statement with the row id, and the columns
     // whose values are kept, in place of '*'.
     KeySet set(c.Shared(), KeptColumns(names));
-    std::string keySql(source.substr(0, form.star));
+    std::string keySql(text.substr(0, form.star));
     keySql += rowid + set.ColumnList(names);
-    keySql += source.substr(form.star + 1, end - form.star - 1);
+    keySql += text.substr(form.star + 1, end - form.star - 1);
     {
       SelectionGuard guard(c.db(), form.table);
       rc = guard.Prepare(keySql, keyStmt, nullptr);
@@ -1171,7 +1184,7 @@ class SqliteDatabase : public Database {
     if (!whole) {
       sqlite3_reset(keyStmt.get());
       set.Restart();
-      rc = ScanBySlices(source, form, rowid, set.ColumnList(names), end, slice, set);
+      rc = ScanBySlices(text, form, rowid, set.ColumnList(names), end, slice, set);
       if (rc == kNoSlices) {
         // A condition that does not fit the sliced form is read in one go.
         set.Restart();
