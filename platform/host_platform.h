@@ -14,7 +14,7 @@ class HostPlatform {
  public:
   // The registry files are read here, once. `window` is not owned.
   HostPlatform(const WinePaths& paths, WindowSystem& window)
-      : db_(paths, EngineOptions()), registry_(paths), profiles_(paths), files_(paths),
+      : db_(paths, clock_, EngineOptions()), registry_(paths), profiles_(paths), files_(paths),
         platform_{db_, registry_, profiles_, files_, clock_, window} {}
   HostPlatform(const HostPlatform&) = delete;
   HostPlatform& operator=(const HostPlatform&) = delete;
@@ -31,11 +31,11 @@ class HostPlatform {
     return options;
   }
 
+  SteadyClock clock_;  // first: the engine times its write groups by it
   SqliteEngine db_;
   WineRegistry registry_;
   IniProfileFiles profiles_;
   PosixFileSystem files_;
-  SteadyClock clock_;
   Platform platform_;
 };
 

@@ -41,7 +41,7 @@ SqliteConnection::~SqliteConnection() {
 
 void SqliteConnection::Configure() {
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, options_.busyTimeoutMs);
+  sqlite3_busy_handler(db_, BusyWait, this);
   const std::string cache = "PRAGMA cache_size=-" + std::to_string(options_.cacheKiB);
   sqlite3_exec(db_, cache.c_str(), nullptr, nullptr, nullptr);
   sqlite::Stmt check;
@@ -69,6 +69,15 @@ void SqliteConnection::Configure() {
   }
 }
 
+int SqliteConnection::BusyWait(void* self, int count) {
+  auto* c = static_cast<SqliteConnection*>(self);
+  const double now = c->clock_.Seconds();
+  if (count == 0) c->busySince_ = now;
+  if ((now - c->busySince_) * 1000 >= c->options_.busyTimeoutMs) return 0;
+  c->clock_.Pause(1);
+  return 1;
+}
+
 std::string SqliteConnection::Describe(int rc, std::string_view table, bool writing) const {
   return sqlite::Describe(db_, rc, name_, table, writing);
 }
@@ -94,7 +103,8 @@ void SqliteConnection::BeginGroup(std::string_view table) {
   }
   if (options_.writerGapMs > 0 && committedOnce_) {
     const double left = lastCommit_ + options_.writerGapMs / 1000.0 - clock_.Seconds();
-    if (left > 0) clock_.Pause(static_cast<int>(std::ceil(left * 1000)));
+    // Whole milliseconds, not one more for the rounding of the seconds.
+    if (left > 0) clock_.Pause(static_cast<int>(std::ceil(left * 1000 - 1e-6)));
   }
   const int rc = sqlite3_step(begin_.get());
   const std::string error = rc == SQLITE_DONE ? "" : Describe(rc, table, true);

@@ -115,6 +115,9 @@ class SqliteConnection {
     std::vector<sqlite3_int64> keys;  // ascending
   };
 
+  // SQLite's busy handler: waits for another connection's lock by the
+  // clock, trying again every millisecond, up to `busyTimeoutMs`.
+  static int BusyWait(void* self, int count);
   bool GroupDue() const;
   std::string SaveHeld();
   std::string SaveHeldOneByOne();
@@ -142,6 +145,7 @@ class SqliteConnection {
   bool groupOpen_ = false;
   long groupRows_ = 0;
   double groupStart_ = 0;
+  double busySince_ = 0;
   bool committedOnce_ = false;
   double lastCommit_ = 0;
   double commitTime_;  // seconds the last commit took; a guess before the first
