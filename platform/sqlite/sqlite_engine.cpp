@@ -29,6 +29,11 @@ class SqliteDatabase : public Database {
     if (conn_) conn_->TryCommit();
   }
 
+  void WillRead(const std::vector<std::string>& columns) override {
+    if (!conn_) throw RunError(kInvalidObject);
+    conn_->Shared().lastRead = columns;
+  }
+
   std::unique_ptr<Recordset> OpenRecordset(std::string_view source, int type) override {
     if (!conn_) throw RunError(kInvalidObject);
     SqliteConnection& c = *conn_;

@@ -28,7 +28,8 @@
 // they are.
 //
 // The read of the key set also keeps the values of the selected rows, of
-// the columns the record set before read (for the first: `readColumns`), up
+// the columns the caller said it will read (Database::WillRead), else those
+// the record set before read (for the first: `readColumns`), up
 // to `keptValuesKiB` for all record sets together. While no other
 // connection has committed since that read (SQLite's data version, looked
 // at as every group begins) and no other record set of the connection has
@@ -68,8 +69,9 @@ struct SqliteEngineOptions {
   // Values of selected rows kept from the key set's read, for all record
   // sets of the engine together; 0 keeps none.
   int keptValuesKiB = 16 * 1024;
-  // The columns the first record set is expected to read; later ones are
-  // expected to read what the one before read. Only their values are kept.
+  // The columns the first record set is expected to read, unless the caller
+  // says otherwise; later ones are expected to read what the one before
+  // read. Only their values are kept.
   std::vector<std::string> readColumns;
 };
 
