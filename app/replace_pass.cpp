@@ -22,7 +22,12 @@ bool Holds(const FieldValue& value, std::string_view text) {
 void ReplacePass(Platform& p, RunState& s, StepRunner& r, std::string_view databaseFile,
                  std::string_view selection, std::string_view column) {
   r.Run([&] { s.db = p.db.OpenDatabase(databaseFile, false, false); });
-  r.Run([&] { s.rs = s.db->OpenRecordset(selection, 2); });
+  r.Run([&] {
+    // What the pass reads of each row, so that the engine may keep it as it
+    // selects the rows.
+    s.db->WillRead({std::string(kCountryColumn), std::string(column), "PLZ", "ORT"});
+    s.rs = s.db->OpenRecordset(selection, 2);
+  });
   Recordset& rs = *s.rs;
   const FieldValue newCode = std::string(kNewAreaCode);
   std::string label;

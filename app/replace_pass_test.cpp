@@ -90,9 +90,7 @@ class ReplacePassTest : public ::testing::Test {
   // made while the first converted row is being shown, with what the pass
   // holds committed (as it is before any message box).
   void RunPass(const std::string& otherUsersChanges) {
-    SqliteEngineOptions options;
-    options.readColumns = {"LAND", "TELVOR", "PLZ", "ORT"};
-    SqliteEngine engine(WinePaths(root_ + "/prefix"), options);
+    SqliteEngine engine(WinePaths(root_ + "/prefix"));
     FakePlatform fakes;
     Platform p{engine, fakes.registry, fakes.profiles, fakes.files, fakes.clock, window_};
     window_.whileOpen = [&] {
@@ -102,13 +100,24 @@ class ReplacePassTest : public ::testing::Test {
     RunState s;
     StepRunner r(p);
     ReplacePass(p, s, r, kFile, kSelection, "TELVOR");
+    stats_ = engine.Stats();
   }
 
   std::string Rows() { return OtherUser(path_).Rows(); }
 
   WindowWithOtherUser window_;
+  SqliteEngineStats stats_;
   std::string root_, path_;
 };
+
+TEST_F(ReplacePassTest, TheEngineKeepsWhatThePassReadsAsItSelects) {
+  RunPass("SELECT 1");
+  EXPECT_EQ(Rows(), "1 CH 044|2 CH 044|3 CH 052|4 CH 044|5 CH 044|6 CH 044");
+  // No one else committed: every row came from the values kept with the
+  // selection, none had to be read again.
+  EXPECT_EQ(stats_.rowsRead, 0);
+  EXPECT_GE(stats_.rowsKept, 5);
+}
 
 TEST_F(ReplacePassTest, ARowWhoseCodeAnotherUserChangedKeepsThatUsersCode) {
   RunPass("UPDATE PLZSTM SET TELVOR = '031' WHERE rowid IN (2, 5)");

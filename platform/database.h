@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kw {
 
@@ -32,6 +33,10 @@ class Database {
   // Releasing an open database closes it; a record set opened on it stays
   // usable until it is itself closed or released.
   virtual ~Database() = default;
+  // The columns that the record sets opened next are expected to read of
+  // each row; an engine may keep their values as it selects the rows. A
+  // hint only: nothing any operation does or returns depends on it.
+  virtual void WillRead(const std::vector<std::string>& columns) { (void)columns; }
   // Type 2 is a dynaset over "SELECT * FROM <table> [WHERE <condition>]".
   virtual std::unique_ptr<Recordset> OpenRecordset(std::string_view source, int type) = 0;
   virtual void Close() = 0;

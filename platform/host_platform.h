@@ -14,7 +14,7 @@ class HostPlatform {
  public:
   // The registry files are read here, once. `window` is not owned.
   HostPlatform(const WinePaths& paths, WindowSystem& window)
-      : db_(paths, EngineOptions()), registry_(paths), profiles_(paths), files_(paths),
+      : db_(paths, clock_), registry_(paths), profiles_(paths), files_(paths),
         platform_{db_, registry_, profiles_, files_, clock_, window} {}
   HostPlatform(const HostPlatform&) = delete;
   HostPlatform& operator=(const HostPlatform&) = delete;
@@ -22,20 +22,11 @@ class HostPlatform {
   Platform& Get() { return platform_; }
 
  private:
-  // The run reads the country, the area code, the postal code and the town
-  // of every row it changes in the general database first; the engine keeps
-  // them as it selects the rows.
-  static SqliteEngineOptions EngineOptions() {
-    SqliteEngineOptions options;
-    options.readColumns = {"LAND", "TELVOR", "PLZ", "ORT"};
-    return options;
-  }
-
+  SteadyClock clock_;  // first: the engine times its write groups by it
   SqliteEngine db_;
   WineRegistry registry_;
   IniProfileFiles profiles_;
   PosixFileSystem files_;
-  SteadyClock clock_;
   Platform platform_;
 };
 

@@ -6,7 +6,8 @@
 // - a dynaset over "SELECT * FROM <table> [WHERE <condition>]" selects its
 //   rows once, at open, as a list of row ids; MoveNext visits exactly those.
 //   The selection is one statement that reads that table only, with plain
-//   functions and no subqueries; anything more is refused before it runs;
+//   functions and no subqueries; anything more is refused before it runs.
+//   Text compares in it as in Jet: without regard to case;
 // - Edit reads the current row as it is now, inside a write transaction
 //   that holds the file against other writers until it is committed (the
 //   row is locked from Edit to Update, and a little beyond);
@@ -27,18 +28,26 @@
 // they are.
 //
 // The read of the key set also keeps the values of the selected rows, of
-// the columns the record set before read (for the first: `readColumns`), up
+// the columns the caller said it will read (Database::WillRead), else those
+// the record set before read (for the first: `readColumns`), up
 // to `keptValuesKiB` for all record sets together. While no other
 // connection has committed since that read (SQLite's data version, looked
 // at as every group begins) and no other record set of the connection has
 // saved a row, Edit takes the row from them instead of reading it.
 //
 // The objects of one engine are meant for one thread at a time.
+//
+// The parts, one file each: the selection form and its guard (selection),
+// Jet's text comparison (jet_text), the connection with its write groups,
+// the one gate of every write (connection), the key set with its kept
+// values (key_set, kept_values), the record set (recordset), the error
+// texts (errors), and here the database and the engine.
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/database.h"
 #include "platform/wine/wine_paths.h"
 
@@ -60,8 +69,9 @@ struct SqliteEngineOptions {
   // Values of selected rows kept from the key set's read, for all record
   // sets of the engine together; 0 keeps none.
   int keptValuesKiB = 16 * 1024;
-  // The columns the first record set is expected to read; later ones are
-  // expected to read what the one before read. Only their values are kept.
+  // The columns the first record set is expected to read, unless the caller
+  // says otherwise; later ones are expected to read what the one before
+  // read. Only their values are kept.
   std::vector<std::string> readColumns;
 };
 
@@ -76,6 +86,9 @@ struct SqliteShared;
 
 class SqliteEngine : public DatabaseEngine {
  public:
+  // Times the write groups and the pauses between them by clock (not owned).
+  SqliteEngine(const WinePaths& paths, Clock& clock, SqliteEngineOptions options = {});
+  // The same on the steady clock of the machine.
   explicit SqliteEngine(const WinePaths& paths, SqliteEngineOptions options = {});
   // Commits what is pending on every connection still open.
   ~SqliteEngine() override;
@@ -91,6 +104,8 @@ class SqliteEngine : public DatabaseEngine {
   SqliteEngineStats Stats() const;
 
  private:
+  void Init();
+
   WinePaths paths_;
   SqliteEngineOptions options_;
   std::shared_ptr<SqliteShared> shared_;
