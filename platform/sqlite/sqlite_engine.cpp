@@ -405,7 +405,7 @@ class SqliteConnection {
     if (OpenGroup()) {
       if (!GroupDue()) return;
       const std::string error = TryCommit();
-      if (!error.empty()) throw RunError(error);
+      if (!error.empty()) throw RunError(error, TakeErrorNumber());
     }
     // BEGIN IMMEDIATE succeeds on a file opened read-only; the updates would not.
     if (sqlite3_db_readonly(db_, "main") == 1) {
@@ -433,11 +433,17 @@ class SqliteConnection {
     ++saves_;
     if (GroupDue()) {
       const std::string error = TryCommit();
-      if (!error.empty()) throw RunError(error);
+      if (!error.empty()) throw RunError(error, TakeErrorNumber());
     }
   }
   // Takes back rows counted as saved that a flush could not save.
-  void RowsNotSaved(long rows) { groupRows_ -= rows; }
+  void RowsNotSaved(long rows) {
+    groupRows_ -= rows;
+    rowsLost_ = true;
+  }
+  // The number of the error about to be thrown: whether rows that counted as
+  // saved were lost since the last error.
+  int TakeErrorNumber() { return std::exchange(rowsLost_, false) ? kErrRowsNotSaved : kErrGeneral; }
 
   // The record set whose queued rows run before anything else on the connection.
   QueuedWrites* Writer() const { return writer_; }
@@ -467,6 +473,7 @@ class SqliteConnection {
     };
     if (sqlite3_get_autocommit(db_)) {
       if (groupOpen_ && groupRows_ > 0) {
+        rowsLost_ = true;
         add("The changes to the last " + std::to_string(groupRows_) + " updated rows of " +
             Quoted(name_) + " were lost.");
       }
@@ -507,7 +514,7 @@ class SqliteConnection {
   [[noreturn]] void Fail(std::string description) {
     const std::string error = TryCommit();
     if (!error.empty()) description += " " + error;
-    throw RunError(description);
+    throw RunError(description, TakeErrorNumber());
   }
 
  private:
@@ -525,6 +532,7 @@ class SqliteConnection {
   uint64_t group_ = 0;
   uint64_t readEpoch_ = 0;
   bool groupOpen_ = false;
+  bool rowsLost_ = false;  // rows that counted as saved were lost since the last error
   long groupRows_ = 0;
   Clock::time_point groupStart_;
   bool committedOnce_ = false;
@@ -778,8 +786,9 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
 
   void Close() override {
     if (!conn_) throw RunError(kInvalidObject);
+    const std::shared_ptr<SqliteConnection> conn = conn_;
     const std::string error = Release();
-    if (!error.empty()) throw RunError(error);
+    if (!error.empty()) throw RunError(error, conn->TakeErrorNumber());
   }
 
  private:
@@ -1289,8 +1298,9 @@ class SqliteDatabase : public Database {
   void Close() override {
     if (!conn_) throw RunError(kInvalidObject);
     const std::string error = conn_->TryCommit();
+    const int number = conn_->TakeErrorNumber();
     conn_.reset();
-    if (!error.empty()) throw RunError(error);
+    if (!error.empty()) throw RunError(error, number);
   }
 
  private:
@@ -1409,13 +1419,15 @@ SqliteEngineStats SqliteEngine::Stats() const { return shared_->stats; }
 
 void SqliteEngine::CommitPending() {
   std::string errors;
+  int number = kErrGeneral;
   for (auto& weak : connections_) {
     auto conn = weak.lock();
     if (!conn) continue;
     const std::string error = conn->TryCommit();
+    if (conn->TakeErrorNumber() == kErrRowsNotSaved) number = kErrRowsNotSaved;
     if (!error.empty()) errors += (errors.empty() ? "" : " ") + error;
   }
-  if (!errors.empty()) throw RunError(errors);
+  if (!errors.empty()) throw RunError(errors, number);
 }
 
 }  // namespace kw
