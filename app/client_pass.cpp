@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <optional>
 #include <string>
 
 #include "app/replace_pass.h"
@@ -25,10 +26,12 @@ const MandantRecord* Entry(const ClientList& list, int i) {
 
 // Makes sure entry 13 holds this client's definition, or nothing: a read
 // that fails, or a file without a definition of the table, must not leave an
-// earlier client's columns in place.
-bool ReadAddressDefinition(Platform& p, RunState& s) {
+// earlier client's columns in place. A definition record read whole stays,
+// even when a record after it in the file could not be read; one read in
+// part is left empty by the reader.
+void ReadAddressDefinition(Platform& p, RunState& s) {
   TbDefClear(s.defs, kAddressTable);
-  return TbDefRead(p, s.modul, s.files, s.defs, kAddressTable, false, true);
+  TbDefRead(p, s.modul, s.files, s.defs, kAddressTable, false, true);
 }
 
 bool HasEntry(const TbDefState& d, int16_t table) {
@@ -45,23 +48,28 @@ void ConvertClient(Platform& p, RunState& s, StepRunner& r, const MandantRecord&
       r.Run([&] { return NoltDataIniRead(p, s.modul, "AdoMand", "Version", "0.0"); });
   if (VersionNumber(version) < kMinVersion) {
     r.Run([&] {
-      p.window.MessageBox("Der Mandant: " + name + "\r\n ist nicht im Format der Version 6.4\r\n" +
-                              "Es erfolgt keine Umstellung der Vorwahlnummern",
-                          MB_OK);
+      r.Box("Der Mandant: " + name + "\r\n ist nicht im Format der Version 6.4\r\n" +
+                "Es erfolgt keine Umstellung der Vorwahlnummern",
+            MB_OK);
     });
     return;
   }
-  const bool read = r.Run([&] { return ReadAddressDefinition(p, s); });
+  r.Run([&] { ReadAddressDefinition(p, s); });
+  // The reader may have shown its message about the file.
+  r.EndIfRequested();
   const int16_t count = r.Run([&]() -> int16_t {
-    if (!read || !HasEntry(s.defs, kAddressTable)) return 0;
+    if (!HasEntry(s.defs, kAddressTable)) return 0;
     return s.defs.TbDefs(kAddressTable).ColCount;
   });
   for (int16_t j = 1; j >= 1 && j <= count; ++j) {
-    const std::string column = r.Run([&]() -> std::string {
+    // A marked column's name goes into the selection as it is, even empty.
+    const std::optional<std::string> marked = r.Run([&]() -> std::optional<std::string> {
       const TbDef& def = s.defs.TbDefs(kAddressTable);
-      return IsAreaCodeColumn(def.ColFlags(j)) ? def.ColName(j) : std::string();
+      if (!IsAreaCodeColumn(def.ColFlags(j))) return std::nullopt;
+      return def.ColName(j);
     });
-    if (column.empty()) continue;
+    if (!marked) continue;
+    const std::string& column = *marked;
     r.Run([&] { p.window.SetLabel(1, m.Name); });
     r.Run([&] {
       p.window.SetLabel(2, "Überprüfe Feld: " + s.defs.TbDefs(kAddressTable).ColCaption(j));

@@ -35,14 +35,17 @@ int main(int argc, [[maybe_unused]] char** argv) {
 
   kw::HostPlatform host(kw::WinePaths::FromEnvironment(), *window);
   auto state = std::make_unique<kw::RunState>();
-  switch (kw::Form_Load(host.Get(), *state)) {
+  const kw::RunOutcome outcome = kw::Form_Load(host.Get(), *state);
+  // Ended by Ctrl-C: the status a shell expects, however the run got to its end.
+  if (kw::Interrupted()) return 130;
+  switch (outcome) {
     case kw::RunOutcome::Completed:
-      return 0;
     case kw::RunOutcome::Declined:
     case kw::RunOutcome::Cancelled:
-      // Ended by Ctrl-C: the status a shell expects. Answering No or closing the
-      // window are ordinary ways to end.
-      return kw::Interrupted() ? 130 : 0;
+      // Answering No or closing the window are ordinary ways to end.
+      return 0;
+    case kw::RunOutcome::Incomplete:
+      return 3;
     case kw::RunOutcome::Failed:
       return 1;
   }

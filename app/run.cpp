@@ -24,7 +24,9 @@ void Centre(Platform& p) {
 
 // Steps 1 to 14 of the run; returns how it ended.
 RunOutcome Convert(Platform& p, RunState& s, StepRunner& r) {
-  if (!r.Run([&] { return DataDirectoryStep(p, s); })) return RunOutcome::Failed;
+  const bool haveDataDir = r.Run([&] { return DataDirectoryStep(p, s); });
+  r.EndIfRequested();
+  if (!haveDataDir) return RunOutcome::Failed;
   r.Run([&] {
     p.window.SetLabel(1, "");
     p.window.SetLabel(2, "");
@@ -33,7 +35,7 @@ RunOutcome Convert(Platform& p, RunState& s, StepRunner& r) {
   r.Run([&] { p.window.Show(); });
   r.Run([&] { SettingsStep(p, s); });
   r.Run([&] { p.window.SetMousePointer(POINTER_DEFAULT); });
-  if (r.Run([&] { return p.window.MessageBox(kStartQuestion, MB_YESNO_QUESTION); }) != IDYES)
+  if (r.Run([&] { return r.Box(kStartQuestion, MB_YESNO_QUESTION); }) != IDYES)
     return RunOutcome::Declined;
   r.Run([&] { p.window.SetMousePointer(POINTER_HOURGLASS); });
   r.Events();
@@ -55,11 +57,14 @@ RunOutcome Convert(Platform& p, RunState& s, StepRunner& r) {
   return RunOutcome::Completed;
 }
 
-// Step 15: every error is ignored from here on.
-void EndOfRun(Platform& p, RunState& s) {
-  auto ignore = [](auto&& f) {
+// Step 15: every error is ignored from here on; one that loses saved rows
+// is still counted.
+void EndOfRun(Platform& p, RunState& s, StepRunner& r) {
+  auto ignore = [&r](auto&& f) {
     try {
       f();
+    } catch (const std::exception& e) {
+      r.Account(e);
     } catch (...) {
     }
   };
@@ -85,7 +90,10 @@ RunOutcome Form_Load(Platform& p, RunState& s) {
   } catch (const EndRun& e) {
     outcome = e.reason == EndRun::Cancelled ? RunOutcome::Cancelled : RunOutcome::Failed;
   }
-  EndOfRun(p, s);
+  EndOfRun(p, s, r);
+  const bool fallsShort = r.ClientAbandoned() || r.RowsLost();
+  if (fallsShort && (outcome == RunOutcome::Completed || outcome == RunOutcome::Cancelled))
+    return RunOutcome::Incomplete;
   return outcome;
 }
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/client_pass.h"
+#include "platform/cp1252.h"
 #include "platform/fakes/fake_platform.h"
 #include "tools/sample/def_writer.h"
 #include "tools/sample/public_pro_writer.h"
@@ -208,7 +209,8 @@ TEST_F(RunTest, ClientHandlerSkipsABrokenClientAndLaterClientsAreConverted) {
   Adr(Client("Zweiter", "Mand02", "6.4"), "CH", "01", "01");
   // The general pass makes two updates; the client's second row fails.
   db.faults.push_back({"Update", 3, 1, "Record is deleted."});
-  EXPECT_EQ(Run(), RunOutcome::Completed);
+  // The run went through, but not every client was converted.
+  EXPECT_EQ(Run(), RunOutcome::Incomplete);
   EXPECT_EQ(window.boxes.size(), 1u);  // no message for the broken client
   // The first row stays saved; the fax column was never reached.
   EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "TELVOR"),
@@ -248,7 +250,7 @@ TEST_F(RunTest, UnknownColumnNameSkipsTheClient) {
   auto& adr = Client("Natel", "Mand01", "6.4", cols);
   Adr(adr, "CH", "01", "01");
   Adr(Client("Danach", "Mand02", "6.4"), "CH", "01", "01");
-  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(Run(), RunOutcome::Incomplete);
   EXPECT_EQ(window.boxes.size(), 1u);
   EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "044");
   EXPECT_EQ(Column("D:\\Daten\\Mand02\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "044");
@@ -274,6 +276,135 @@ TEST_F(RunTest, ClosingTheWindowMidRunKeepsSavedRowsAndClosesTheDatabase) {
             (std::vector<std::string>{"044", "031", "01", "010", "044", "01"}));
   EXPECT_EQ(Count("Close database"), 1);
   EXPECT_TRUE(window.ended);
+}
+
+TEST_F(RunTest, RowsLostInACommitBeforeAMessageAreToldAndMakeTheRunIncomplete) {
+  Adr(Client("Muster AG", "Mand01", "6.4"), "CH", "01", "01");
+  db.faults.push_back({"Update", 1, 1, "Could not update; currently locked."});
+  db.faults.push_back({"CommitPending", 0, 1,
+                       "database or disk is full. 1 updated row was not saved.",
+                       kErrRowsNotSaved});
+  EXPECT_EQ(Run(), RunOutcome::Incomplete);
+  ASSERT_EQ(window.boxes.size(), 3u);
+  EXPECT_EQ(window.boxes[1].text, "database or disk is full. 1 updated row was not saved.");
+  EXPECT_EQ(window.boxes[1].style, MB_ICONCRITICAL);
+  EXPECT_EQ(window.boxes[2].text, "Could not update; currently locked.");
+}
+
+TEST_F(RunTest, RowsLostWhenTheLastDatabaseIsClosedMakeTheRunIncomplete) {
+  Adr(Client("Muster AG", "Mand01", "6.4"), "CH", "01", "01");
+  db.faults.push_back(
+      {"Close database", 0, 1, "disk I/O error. 2 updated rows were not saved.", kErrRowsNotSaved});
+  EXPECT_EQ(Run(), RunOutcome::Incomplete);
+  EXPECT_EQ(window.boxes.size(), 1u);  // the end of the run tells nothing
+}
+
+TEST_F(RunTest, AnUnnumberedErrorAtTheEndLeavesTheRunComplete) {
+  Adr(Client("Muster AG", "Mand01", "6.4"), "CH", "01", "01");
+  db.faults.push_back({"Close database", 0, 1, "Object invalid or no longer set."});
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+}
+
+TEST_F(RunTest, CtrlCAtAVersionMessageEndsTheRunWithNothingFurtherShownOrWritten) {
+  Adr(Client("Alt", "Mand01", "6.3"), "CH", "01", "01");
+  Adr(Client("Auch alt", "Mand02", "5.0"), "CH", "01", "01");
+  Adr(Client("Neu", "Mand03", "6.4"), "CH", "01", "01");
+  Adr(Client("Ohne Version", "Mand04", "6.4"), "CH", "01", "01");
+  profiles.Add("D:\\Daten\\Mand04\\NoltData.ini", "[AdoMand]\r\n");
+  window.endDuringBox = 2;  // the start question is the first
+  EXPECT_EQ(Run(), RunOutcome::Cancelled);
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(window.boxes[1].text.rfind("Der Mandant: Alt\r\n", 0), 0u);
+  EXPECT_FALSE(Saw("Label1=Neu"));
+  for (const char* dir : {"Mand02", "Mand03", "Mand04"})
+    EXPECT_EQ(Column("D:\\Daten\\" + std::string(dir) + "\\NoltData.mdb", "ADRSTM", "TELVOR")[0],
+              "01")
+        << dir;
+  EXPECT_EQ(*profiles.Find("D:\\Daten\\Mand04\\NoltData.ini"), "[AdoMand]\r\n");
+  EXPECT_EQ(state->modul.MandantDir, "D:\\Daten\\Mand01\\");
+  EXPECT_EQ(Count("Close database"), 1);
+  EXPECT_TRUE(window.ended);
+}
+
+TEST_F(RunTest, AnEndAskedForWhileTheDefinitionMessageIsUpEndsTheRunBeforeTheNextClient) {
+  Adr(Client("Ohne Definition", "Mand01", "6.4"), "CH", "01", "01");
+  Adr(Client("Ohne Version", "Mand02", "6.4"), "CH", "01", "01");
+  files.Find("D:\\Daten\\Mand01\\NoltData.def")->hidden = true;
+  profiles.Add("D:\\Daten\\Mand02\\NoltData.ini", "[AdoMand]\r\n");
+  window.endDuringBox = 2;
+  EXPECT_EQ(Run(), RunOutcome::Cancelled);
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(*profiles.Find("D:\\Daten\\Mand02\\NoltData.ini"), "[AdoMand]\r\n");
+  EXPECT_EQ(state->modul.MandantDir, "D:\\Daten\\Mand01\\");
+}
+
+// The address definition with one of its records, or the one behind it,
+// spoilt: a list whose dimension count is not 1, or the file cut short.
+std::string SpoiltDefinition(const std::string& record) {
+  std::vector<sample::DefTablePlace> places;
+  std::string file = sample::SampleAddressDefinitionFile(sample::AddressColumns(), &places);
+  const sample::DefTable table = sample::AddressTable();
+  sample::DefTablePlace place;
+  for (const auto& p : places)
+    if (p.TableNo == 13) place = p;
+  std::string def, texts;
+  sample::PutTbDef(def, table.def);
+  sample::PutTbColTexts(texts, table.colTexts);
+  const size_t defAt = static_cast<size_t>(place.defPos) - 1;
+  auto spoilListAt = [&](size_t at) { file[at] = 9; };
+  if (record == "TbDef") {
+    // TbTextList follows TbKind, two texts, the code and four numbers.
+    spoilListAt(defAt + 2 + 2 + Utf8ToCp1252(table.def.TbName).size() + 2 +
+                Utf8ToCp1252(table.def.TbCaption).size() + 1 + 8);
+  } else if (record == "TbColTexts") {
+    spoilListAt(defAt + def.size());
+  } else if (record == "TbSuppA") {
+    // SuppCols1 follows TableNo, SuppText and the ten bytes of numbers.
+    spoilListAt(defAt + def.size() + texts.size() + 2 + 2 +
+                Utf8ToCp1252(table.suppA.SuppText).size() + 10);
+  } else if (record == "TbSuppB") {
+    file.resize(static_cast<size_t>(place.suppBEnd) - 2);
+  }
+  return file;
+}
+
+TEST_F(RunTest, AClientIsConvertedWithItsDefinitionReadWholeWhateverFailsAfterIt) {
+  const struct {
+    const char* record;
+    bool converted;
+  } cases[] = {{"TbColTexts", true}, {"TbSuppA", true}, {"TbSuppB", true}, {"TbDef", false}};
+  int n = 0;
+  for (const auto& c : cases) {
+    const std::string dir = "Mand0" + std::to_string(++n);
+    Adr(Client(c.record, dir, "6.4"), "CH", "01", "01");
+    files.Add("D:\\Daten\\" + dir + "\\NoltData.def", SpoiltDefinition(c.record));
+  }
+  EXPECT_EQ(Run(), RunOutcome::Completed);
+  EXPECT_EQ(window.boxes.size(), 1u);
+  n = 0;
+  for (const auto& c : cases) {
+    const std::string mand = "D:\\Daten\\Mand0" + std::to_string(++n) + "\\NoltData.mdb";
+    const std::string expected = c.converted ? "044" : "01";
+    EXPECT_EQ(Column(mand, "ADRSTM", "TELVOR")[0], expected) << c.record;
+    EXPECT_EQ(Column(mand, "ADRSTM", "FAXVOR")[0], expected) << c.record;
+  }
+}
+
+TEST_F(RunTest, AMarkedColumnWithoutANameIsSelectedAsAnyOtherAndAbandonsTheClient) {
+  std::vector<sample::SampleColumn> cols = sample::AddressColumns();
+  const auto fax = std::find_if(cols.begin(), cols.end(),
+                                [](const sample::SampleColumn& c) { return c.name == "FAXVOR"; });
+  cols.insert(fax, {"", "Ohne Namen", "NV"});
+  Adr(Client("Leer", "Mand01", "6.4", cols), "CH", "01", "01");
+  Adr(Client("Danach", "Mand02", "6.4"), "CH", "01", "01");
+  EXPECT_EQ(Run(), RunOutcome::Incomplete);
+  EXPECT_EQ(window.boxes.size(), 1u);
+  EXPECT_TRUE(Saw("Label2=Überprüfe Feld: Ohne Namen"));
+  EXPECT_EQ(Count("OpenRecordset SELECT * FROM ADRSTM WHERE ADRSTM.LAND = 'CH' AND ADRSTM. = '01'"),
+            1);
+  EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "044");
+  EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "01");
+  EXPECT_EQ(Column("D:\\Daten\\Mand02\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "044");
 }
 
 TEST(VersionNumber, ReadsTheLeadingNumberWithAPointAsSeparator) {

@@ -79,5 +79,117 @@ TEST_F(StepRunnerTest, ClosingTheWindowEndsTheRun) {
   }
 }
 
+TEST_F(StepRunnerTest, FailuresThatDifferOnlyInNumbersAreTheSameFailureAcrossSteps) {
+  // Each step fails once and then goes through, as a full disk makes every
+  // write group fail in turn.
+  int rows = 250;
+  auto failingOnce = [&] {
+    bool failed = false;
+    return [&, failed]() mutable {
+      if (failed) return;
+      failed = true;
+      rows += 3;
+      throw RunError("database or disk is full. " + std::to_string(rows) +
+                         " updated rows were not saved.",
+                     kErrRowsNotSaved);
+    };
+  };
+  r.Run(failingOnce());
+  r.Run(failingOnce());
+  try {
+    r.Run(failingOnce());
+    FAIL() << "the third message of the same failure should end the run";
+  } catch (const EndRun& e) {
+    EXPECT_EQ(e.reason, EndRun::Failed);
+  }
+  ASSERT_EQ(window.boxes.size(), 3u);
+  EXPECT_EQ(window.boxes[2].text, "database or disk is full. 259 updated rows were not saved.");
+  EXPECT_TRUE(r.RowsLost());
+}
+
+TEST(FailureShape, BlanksOutNumbersAndKeepsEverythingElse) {
+  const struct {
+    const char* a;
+    const char* b;
+    bool same;
+  } cases[] = {
+      {"256 updated rows were not saved.", "17 updated rows were not saved.", true},
+      {"Row 12 of 'D:\\Daten\\Mand01\\NoltData.mdb'", "Row 7 of 'D:\\Daten\\Mand01\\NoltData.mdb'",
+       true},
+      {"Mand01 is locked", "Mand02 is locked", true},
+      {"Could not update; currently locked.", "Record is deleted.", false},
+      {"12 rows", "12  rows", false},
+      {"", "", true},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(FailureShape(c.a) == FailureShape(c.b), c.same) << c.a << " / " << c.b;
+}
+
+TEST_F(StepRunnerTest, AFailedCommitBeforeTheMessageIsShownFirstAndCountsAsLostRows) {
+  db.faults.push_back({"CommitPending", 0, 1,
+                       "Could not save the changes to 'D:\\Daten\\Public\\Public.mdb': disk I/O "
+                       "error. 40 updated rows were not saved.",
+                       kErrRowsNotSaved});
+  int calls = 0;
+  r.Run([&] {
+    if (++calls == 1) throw RunError("Could not update; currently locked.");
+  });
+  EXPECT_EQ(calls, 2);
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(window.boxes[0].text,
+            "Could not save the changes to 'D:\\Daten\\Public\\Public.mdb': disk I/O error. 40 "
+            "updated rows were not saved.");
+  EXPECT_EQ(window.boxes[0].style, MB_ICONCRITICAL);
+  EXPECT_EQ(window.boxes[1].text, "Could not update; currently locked.");
+  EXPECT_TRUE(r.RowsLost());
+  EXPECT_FALSE(r.ClientAbandoned());
+}
+
+TEST_F(StepRunnerTest, UnderTheClientHandlerAFailedCommitIsSilentButCounted) {
+  r.handler = Handler::Client;
+  db.faults.push_back({"CommitPending", 0, 1, "disk full. 3 updated rows were not saved.",
+                       kErrRowsNotSaved});
+  EXPECT_THROW(r.Run([] { throw RunError("Record is deleted."); }), AbandonClient);
+  EXPECT_TRUE(window.boxes.empty());
+  EXPECT_TRUE(r.RowsLost());
+  EXPECT_TRUE(r.ClientAbandoned());
+}
+
+TEST_F(StepRunnerTest, OnlyErrorsNumberedSoCountAsLostRows) {
+  r.Run([calls = 0]() mutable {
+    if (++calls == 1) throw RunError("Could not update; currently locked.");
+  });
+  r.Run([calls = 0]() mutable {
+    if (++calls == 1) throw std::runtime_error("std::bad_alloc");
+  });
+  EXPECT_EQ(window.boxes.size(), 2u);
+  EXPECT_FALSE(r.RowsLost());
+  r.Account(RunError("1 updated row was not saved.", kErrRowsNotSaved));
+  EXPECT_TRUE(r.RowsLost());
+}
+
+TEST_F(StepRunnerTest, AnEndAskedForDuringAnErrorMessageEndsTheRunInsteadOfRetrying) {
+  window.endDuringBox = 1;
+  int calls = 0;
+  try {
+    r.Run([&] {
+      ++calls;
+      throw RunError("Could not update; currently locked.");
+    });
+    FAIL();
+  } catch (const EndRun& e) {
+    EXPECT_EQ(e.reason, EndRun::Cancelled);
+  }
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(window.boxes.size(), 1u);
+}
+
+TEST_F(StepRunnerTest, NoBoxIsShownOnceTheEndWasAskedFor) {
+  window.endRequested = true;
+  EXPECT_THROW(r.Box("Der Mandant: X", MB_OK), EndRun);
+  EXPECT_THROW(r.EndIfRequested(), EndRun);
+  EXPECT_TRUE(window.boxes.empty());
+}
+
 }  // namespace
 }  // namespace kw

@@ -45,6 +45,7 @@ class NoWindow : public WindowSystem {
   void Show() override {}
   void SetMousePointer(int) override {}
   bool ProcessEvents() override { return true; }
+  bool EndRequested() override { return false; }
   int MessageBox(std::string_view, int) override { return IDOK; }
   void EndProgram() override {}
 };

@@ -39,7 +39,13 @@ class WindowSystem {
   // Processes pending events. False when the user asked to end the program
   // (window closed, Ctrl-C); the run then goes to its end.
   virtual bool ProcessEvents() = 0;
+  // True once the user has asked to end the program, as far as the window
+  // has learnt it so far; does not process events.
+  virtual bool EndRequested() = 0;
   // Modal; the title is always the program's. Returns the button number.
+  // Once the user has asked to end, no box is shown: the answer is the one
+  // Esc gives (No, or OK where OK is the only button). An end asked for while
+  // a box waits closes it with that answer.
   virtual int MessageBox(std::string_view text, int style) = 0;
   // Closes the window; the program ends right after.
   virtual void EndProgram() = 0;

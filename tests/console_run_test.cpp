@@ -247,7 +247,8 @@ TEST(ClientHandler, SkipsBrokenClientsSilentlyAndConvertsTheOthers) {
 
   ProgramRun run(prefix, "j\n");
   run.Finish();
-  EXPECT_EQ(run.status(), 0);
+  // The run came to its end, but not every client was converted.
+  EXPECT_EQ(run.status(), 3);
   EXPECT_EQ(run.out(), kQuestion +
                            "Allgemeine Datenbank\nPostleitzahlenstamm\nLese Mandanten ein\n" +
                            // K1 and K4 are abandoned at their first column, K3 at its
@@ -273,6 +274,111 @@ TEST(ClientHandler, SkipsBrokenClientsSilentlyAndConvertsTheOthers) {
   for (const std::string c : {"K2", "K3", "K4", "K5"}) {
     EXPECT_EQ(IntegrityCheck(ClientDb(prefix, c)), "ok") << c;
   }
+}
+
+const std::string kVersionMessage =
+    "Der Mandant: Mandant 02\n"
+    " ist nicht im Format der Version 6.4\n"
+    "Es erfolgt keine Umstellung der Vorwahlnummern\n";
+
+// Client 02 is older than 6.4; 05, still to come at its message, qualifies,
+// and 06 lacks its Version key (a later run would write it).
+TEST(ConsoleRun, CtrlCAtAVersionMessageEndsTheRunThereWithStatus130) {
+  TempDir dir;
+  const std::string prefix = dir.Path("prefix");
+  std::vector<sample::SampleClient> clients = sample::DefaultClients(6, 300);
+  clients[5].version = "";
+  sample::WriteInstallation(Installation(prefix, 300, clients));
+  const std::string ini06 = DataPath(prefix, clients[5].directory + "/NoltData.ini");
+  const std::string iniBefore = ReadFile(ini06);
+  const DatabaseContent client05 = ReadDatabase(ClientDb(prefix, clients[4].directory));
+
+  RunOptions options;
+  options.keepInputOpen = true;  // the message waits for its answer
+  ProgramRun run(prefix, "j\n", options);
+  while (run.LineTime("Es erfolgt keine Umstellung") < 0 && !run.WaitFor(0.01)) {
+  }
+  ASSERT_FALSE(run.Exited()) << run.out();
+  kill(run.Pid(), SIGINT);
+  run.Finish(60);
+  EXPECT_EQ(run.status(), 130);
+  EXPECT_EQ(run.out(), kQuestion +
+                           "Allgemeine Datenbank\nPostleitzahlenstamm\nLese Mandanten ein\n" +
+                           ClientLines("Mandant 01") + kVersionMessage + "[OK] \n");
+  EXPECT_EQ(Differences(client05, ReadDatabase(ClientDb(prefix, clients[4].directory))), "");
+  EXPECT_EQ(ReadFile(ini06), iniBefore);
+  EXPECT_TRUE(Journals(prefix).empty());
+}
+
+// A Ctrl-C that comes before the message asks for its answer: no message,
+// and the run does not wait for input.
+TEST(ConsoleRun, CtrlCBeforeAMessageShowsNoMessage) {
+  TempDir dir;
+  const std::string prefix = dir.Path("prefix");
+  sample::WriteInstallation(Installation(prefix, Scaled(200000, 40000), sample::DefaultClients(3, 10)));
+  RunOptions options;
+  options.keepInputOpen = true;
+  ProgramRun run(prefix, "j\n", options);
+  while (run.LineTime("Postleitzahlenstamm") < 0 && !run.WaitFor(0.001)) {
+  }
+  kill(run.Pid(), SIGINT);
+  run.Finish(60);
+  ASSERT_EQ(run.status(), 130);
+  EXPECT_EQ(run.out().find("Der Mandant"), std::string::npos);
+  EXPECT_EQ(run.out().find("Lese Mandanten ein"), std::string::npos);
+}
+
+inline int64_t FileSize(const std::string& path) {
+  return static_cast<int64_t>(fs::file_size(path));
+}
+
+// A client database that cannot take a single write (as on a full disk) is
+// abandoned without a word, and the exit status says so.
+TEST(DiskFull, AClientThatCannotBeWrittenEndsTheRunWithStatusThree) {
+  TempDir dir;
+  const std::string prefix = dir.Path("prefix");
+  sample::WriteInstallation(Installation(prefix, 200, sample::DefaultClients(1, Scaled(20000, 8000))));
+  const std::string client = ClientDb(prefix, "Mand01");
+  const int64_t limit = 4 * FileSize(PublicDb(prefix));
+  ASSERT_GT(FileSize(client), 4 * limit);
+  RunOptions options;
+  options.fileSizeLimit = static_cast<uint64_t>(limit);
+  ProgramRun run(prefix, "j\n", options);
+  run.Finish();
+  EXPECT_EQ(run.status(), 3) << run.out();
+  EXPECT_EQ(run.out().find("Fehler"), std::string::npos) << run.out();
+  EXPECT_EQ(CountRows(PublicDb(prefix),
+                      "SELECT count(*) FROM PLZSTM WHERE LAND = 'CH' AND TELVOR = '01'"),
+            0);
+  EXPECT_GT(CountRows(client, "SELECT count(*) FROM ADRSTM WHERE LAND = 'CH' AND TELVOR = '01'"),
+            0);
+  EXPECT_EQ(IntegrityCheck(client), "ok");
+  EXPECT_TRUE(Journals(prefix).empty());
+}
+
+// The general database on a full disk: every write group fails with a
+// message that differs from the one before only in its numbers. The third
+// one ends the run.
+TEST(DiskFull, TheSameFailureThreeTimesEndsTheRunAlthoughItsNumbersChange) {
+  TempDir dir;
+  const std::string prefix = dir.Path("prefix");
+  sample::WriteInstallation(Installation(prefix, Scaled(60000, 20000), {}));
+  const std::string pub = PublicDb(prefix);
+  RunOptions options;
+  options.fileSizeLimit = static_cast<uint64_t>(FileSize(pub) / 4);
+  ProgramRun run(prefix, "j\n", options);
+  run.Finish();
+  EXPECT_EQ(run.status(), 1) << run.out();
+  const std::string& out = run.out();
+  size_t messages = 0;
+  for (size_t at = out.find("Fehler [OK]"); at != std::string::npos;
+       at = out.find("Fehler [OK]", at + 1))
+    ++messages;
+  EXPECT_GE(messages, 3u) << out;
+  EXPECT_LE(messages, 10u) << out;
+  EXPECT_EQ(out.find("Lese Mandanten ein"), std::string::npos) << out;
+  EXPECT_EQ(IntegrityCheck(pub), "ok");
+  EXPECT_TRUE(Journals(prefix).empty());
 }
 
 }  // namespace

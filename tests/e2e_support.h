@@ -111,12 +111,22 @@ struct OutputLine {
   std::string text;
 };
 
+// How the program is started.
+struct RunOptions {
+  // stdin stays open after the input (a prompt then waits for more), until
+  // CloseInput or the end.
+  bool keepInputOpen = false;
+  // Largest file the program may write, in bytes (RLIMIT_FSIZE); writes
+  // beyond it fail as on a full disk. 0: no limit.
+  uint64_t fileSizeLimit = 0;
+};
+
 // kwandor_upd on a prefix, started at construction: WINEPREFIX set, no
 // display (so the console front end is used), stdin a pipe holding input
 // and then closed, stdout and stderr captured.
 class ProgramRun {
  public:
-  ProgramRun(const std::string& prefix, const std::string& input) {
+  ProgramRun(const std::string& prefix, const std::string& input, RunOptions options = {}) {
     const std::string binary = KW_BINARY_DIR "/kwandor_upd";
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
@@ -141,6 +151,12 @@ class ProgramRun {
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+      if (options.fileSizeLimit > 0) {
+        // A write past the limit then fails with EFBIG instead of ending the process.
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+        setrlimit(RLIMIT_FSIZE, &limit);
+      }
       dup2(in[0], 0);
       dup2(out[1], 1);
       dup2(err[1], 2);
@@ -157,12 +173,14 @@ class ProgramRun {
       if (n <= 0) break;
       done += static_cast<size_t>(n);
     }
-    close(in[1]);
+    inFd_ = in[1];
+    if (!options.keepInputOpen) CloseInput();
     outFd_ = out[0];
     errFd_ = err[0];
   }
 
   ~ProgramRun() {
+    CloseInput();
     if (pid_ > 0 && !exited_) Kill();
     if (outFd_ >= 0) close(outFd_);
     if (errFd_ >= 0) close(errFd_);
@@ -171,6 +189,10 @@ class ProgramRun {
   ProgramRun& operator=(const ProgramRun&) = delete;
 
   pid_t Pid() const { return pid_; }
+  void CloseInput() {
+    if (inFd_ >= 0) close(inFd_);
+    inFd_ = -1;
+  }
   bool Exited() const { return exited_; }
 
   // Collects output for up to seconds; true once the program has ended.
@@ -275,6 +297,7 @@ class ProgramRun {
   }
 
   pid_t pid_ = -1;
+  int inFd_ = -1;
   int outFd_ = -1;
   int errFd_ = -1;
   double start_ = 0;

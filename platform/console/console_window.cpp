@@ -1,5 +1,9 @@
 #include "platform/console/console_window.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
 
 #include "platform/interrupt.h"
@@ -17,10 +21,6 @@ double Now() {
 
 ConsoleWindow::ConsoleWindow(std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal)
     : in_(in), out_(out), inTty_(inIsTerminal), outTty_(outIsTerminal) {}
-
-void ConsoleWindow::InstallInterruptHandler() { kw::InstallInterruptHandler(); }
-
-bool ConsoleWindow::Interrupted() { return kw::Interrupted(); }
 
 void ConsoleWindow::SetLabel(int label, std::string_view text) {
   if (label < 1 || label > 4) return;
@@ -45,8 +45,10 @@ void ConsoleWindow::SetLabel(int label, std::string_view text) {
 
 bool ConsoleWindow::ProcessEvents() {
   DrawStatus(false);
-  return !Interrupted();
+  return !EndRequested();
 }
+
+bool ConsoleWindow::EndRequested() { return Interrupted(); }
 
 void ConsoleWindow::DrawStatus(bool force) {
   if (!outTty_ || !statusDirty_) return;
@@ -66,20 +68,41 @@ void ConsoleWindow::ClearStatus() {
   statusDirty_ = !labels_[3].empty();
 }
 
+int ConsoleWindow::ReadChar() {
+  const int fd = fileno(in_);
+  if (fd < 0) return EndRequested() ? EOF : std::fgetc(in_);
+  // The input is read past stdio, byte by byte, so that waiting for it can
+  // also watch for Ctrl-C: one that came just before the wait would
+  // otherwise leave the prompt waiting for a line.
+  for (;;) {
+    if (EndRequested()) return EOF;
+    pollfd fds[2] = {{fd, POLLIN, 0}, {InterruptFd(), POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) return EOF;
+    if (EndRequested()) return EOF;
+    if (fds[0].revents == 0) continue;
+    unsigned char c;
+    const ssize_t n = read(fd, &c, 1);
+    if (n == 1) return c;
+    if (n == 0 || errno != EINTR) return EOF;
+  }
+}
+
 int ConsoleWindow::MessageBox(std::string_view text, int style) {
+  const bool yesNo = style == MB_YESNO_QUESTION;
+  if (EndRequested()) return yesNo ? IDNO : IDOK;
   ClearStatus();
-  const char* prompt = style == MB_YESNO_QUESTION ? "Frage [Ja/Nein] "
+  const char* prompt = yesNo ? "Frage [Ja/Nein] "
                        : style == MB_ICONCRITICAL ? "Fehler [OK] "
                                                   : "[OK] ";
   std::fprintf(out_, "%s\n%s", NormalizeLineBreaks(text).c_str(), prompt);
   std::fflush(out_);
   std::string answer;
   int c;
-  while ((c = std::fgetc(in_)) != EOF && c != '\n') answer += static_cast<char>(c);
+  while ((c = ReadChar()) != EOF && c != '\n') answer += static_cast<char>(c);
   if (c == EOF) clearerr(in_);
   if (!inTty_ || c == EOF) std::fputc('\n', out_);
   std::fflush(out_);
-  if (style != MB_YESNO_QUESTION) return IDOK;
+  if (!yesNo || EndRequested()) return yesNo ? IDNO : IDOK;
   const char first = answer.empty() ? '\0' : answer[0];
   return first == 'j' || first == 'J' || first == 'y' || first == 'Y' ? IDYES : IDNO;
 }

@@ -2,7 +2,10 @@
 // The window shown on a terminal: label 1 and 2 changes are printed as lines,
 // label 3 is a status line overwritten in place (only on a terminal, at most
 // ten times a second), message boxes print their text and a prompt and read
-// the answer from a line of input. Ctrl-C asks the run to end.
+// the answer from a line of input. Ctrl-C asks the run to end (once the
+// interrupt handler of platform/interrupt.h is installed): as in the desktop
+// window, a box waiting for its answer then returns the Esc answer, and no
+// further box is shown.
 #include <cstdio>
 #include <string>
 
@@ -16,11 +19,6 @@ class ConsoleWindow : public WindowSystem {
   // inIsTerminal whether the answer to a prompt echoes its own line end.
   ConsoleWindow(std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal);
 
-  // Routes SIGINT to a flag that the next ProcessEvents reports; a second
-  // Ctrl-C ends the process at once.
-  static void InstallInterruptHandler();
-  static bool Interrupted();
-
   void SetLabel(int label, std::string_view text) override;
   TwipsSize ScreenSize() override { return {}; }
   TwipsSize WindowSize() override { return {}; }
@@ -28,11 +26,14 @@ class ConsoleWindow : public WindowSystem {
   void Show() override {}
   void SetMousePointer(int) override {}
   bool ProcessEvents() override;
+  bool EndRequested() override;
   int MessageBox(std::string_view text, int style) override;
   void EndProgram() override;
 
  private:
   void ClearStatus();
+  // One character of input; EOF at the end of input or once the user asked to end.
+  int ReadChar();
   void DrawStatus(bool force);
   std::FILE* in_;
   std::FILE* out_;

@@ -2,7 +2,7 @@
 // An in-memory database engine for tests of the run. It understands the one
 // selection form the run uses (SELECT * FROM t [WHERE t.c = 'v' AND ...]),
 // keeps a keyset like a dynaset, logs every operation and can be told to
-// fail an operation a number of times.
+// fail an operation a number of times (CommitPending too).
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -30,6 +30,7 @@ class FakeDatabaseEngine : public DatabaseEngine {
     int skip = 0;    // calls of op that pass before the first failure
     int times = 1;   // consecutive failing calls
     std::string message = "Simulated failure";
+    int number = kErrGeneral;  // the RunError's number
   };
 
   static std::string Upper(std::string s) {
@@ -54,7 +55,7 @@ class FakeDatabaseEngine : public DatabaseEngine {
     ++openDatabases;
     return std::make_unique<Db>(*this, it->second);
   }
-  void CommitPending() override { log.push_back("CommitPending"); }
+  void CommitPending() override { Hit("CommitPending"); }
 
   // Throws the planned fault for op, if any is due.
   void Hit(const std::string& op, const std::string& detail = {}) {
@@ -65,7 +66,7 @@ class FakeDatabaseEngine : public DatabaseEngine {
         --f.skip;
       } else if (f.times > 0) {
         --f.times;
-        throw RunError(f.message);
+        throw RunError(f.message, f.number);
       }
     }
   }

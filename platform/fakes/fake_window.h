@@ -1,6 +1,8 @@
 #pragma once
 // A window for tests: records every label change and message box, and
-// answers message boxes from a script (default: Yes / OK).
+// answers message boxes from a script (default: Yes / OK). The user's request
+// to end comes at a chosen round of events or while a chosen box is up; boxes
+// asked for afterwards are recorded all the same, so that a test sees them.
 #include <deque>
 #include <string>
 #include <vector>
@@ -33,18 +35,22 @@ class FakeWindow : public WindowSystem {
   }
   bool ProcessEvents() override {
     ++eventRounds;
-    if (closeAfterRounds >= 0 && eventRounds >= closeAfterRounds) return false;
-    return true;
+    if (closeAfterRounds >= 0 && eventRounds >= closeAfterRounds) endRequested = true;
+    return !endRequested;
   }
+  bool EndRequested() override { return endRequested; }
   int MessageBox(std::string_view text, int style) override {
     boxes.push_back({std::string(text), style});
     events.push_back("Box(" + std::to_string(style) + ")=" + std::string(text));
+    const bool yesNo = style == MB_YESNO_QUESTION;
+    if (endDuringBox == static_cast<int>(boxes.size())) endRequested = true;
+    if (endRequested) return yesNo ? IDNO : IDOK;
     if (!answers.empty()) {
       int a = answers.front();
       answers.pop_front();
       return a;
     }
-    return style == MB_YESNO_QUESTION ? IDYES : IDOK;
+    return yesNo ? IDYES : IDOK;
   }
   void EndProgram() override { ended = true; }
 
@@ -54,6 +60,8 @@ class FakeWindow : public WindowSystem {
   std::deque<int> answers;
   int left = -1, top = -1, pointer = -1, eventRounds = 0;
   int closeAfterRounds = -1;  // ProcessEvents returns false from this round on
+  int endDuringBox = -1;      // the user asks to end while this box (1 = the first) is up
+  bool endRequested = false;
   bool shown = false, ended = false;
 };
 

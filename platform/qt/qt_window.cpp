@@ -252,7 +252,7 @@ void QtWindow::RequestEnd() {
   if (openBox_ != nullptr) openBox_->close();
 }
 
-bool QtWindow::EndRequested() const { return form_->closeRequested; }
+bool QtWindow::EndRequested() { return form_->closeRequested; }
 
 void QtWindow::ShowPendingLabel() {
   if (!label3Pending_) return;

@@ -42,6 +42,7 @@ class QtWindow : public WindowSystem {
   void Show() override;
   void SetMousePointer(int pointer) override;
   bool ProcessEvents() override;
+  bool EndRequested() override;
   int MessageBox(std::string_view text, int style) override;
   void EndProgram() override;
 
@@ -51,7 +52,6 @@ class QtWindow : public WindowSystem {
  private:
   void ShowPendingLabel();
   void RequestEnd();
-  bool EndRequested() const;
 
   std::unique_ptr<QApplication> app_;  // destroyed last
   std::unique_ptr<FormWidget> form_;

@@ -95,7 +95,7 @@ void SqliteConnection::BeginGroup(std::string_view table) {
   if (OpenGroup()) {
     if (!GroupDue()) return;
     const std::string error = TryCommit();
-    if (!error.empty()) throw RunError(error);
+    if (!error.empty()) throw RunError(error, TakeErrorNumber());
   }
   // BEGIN IMMEDIATE succeeds on a file opened read-only; the updates would not.
   if (sqlite3_db_readonly(db_, "main") == 1) {
@@ -123,7 +123,7 @@ void SqliteConnection::RowSaved() {
   ++saves_;
   if (GroupDue()) {
     const std::string error = TryCommit();
-    if (!error.empty()) throw RunError(error);
+    if (!error.empty()) throw RunError(error, TakeErrorNumber());
   }
 }
 
@@ -259,6 +259,7 @@ std::string SqliteConnection::SaveHeldOneByOne() {
 // Rows that could not be saved no longer count as saved.
 std::string SqliteConnection::RowsNotSaved(const std::string& why, long rows) {
   groupRows_ -= rows;
+  rowsLost_ = true;
   return sqlite::NotSaved(why, rows);
 }
 
@@ -271,6 +272,7 @@ std::string SqliteConnection::TryCommit() {
   };
   if (sqlite3_get_autocommit(db_)) {
     if (groupOpen_ && groupRows_ > 0) {
+      rowsLost_ = true;
       add("The changes to the last " + std::to_string(groupRows_) + " updated rows of " +
           Quoted(name_) + " were lost.");
     }
@@ -301,7 +303,9 @@ std::string SqliteConnection::TryCommit() {
 void SqliteConnection::Fail(std::string description, int number) {
   const std::string error = TryCommit();
   if (!error.empty()) description += " " + error;
-  throw RunError(description, number);
+  // Rows lost on the way weigh more than what the error was about.
+  const int lost = TakeErrorNumber();
+  throw RunError(description, lost == kErrRowsNotSaved ? lost : number);
 }
 
 }  // namespace kw

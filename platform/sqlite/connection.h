@@ -23,6 +23,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <string_view>
 #include <vector>
 
@@ -106,6 +107,9 @@ class SqliteConnection {
   std::string TryCommit();
   // Commits what is pending, then throws description with its number.
   [[noreturn]] void Fail(std::string description, int number = kErrGeneral);
+  // The number for the error about to be thrown: kErrRowsNotSaved when rows
+  // that counted as saved were lost since the last error was told.
+  int TakeErrorNumber() { return std::exchange(rowsLost_, false) ? kErrRowsNotSaved : kErrGeneral; }
 
  private:
   struct Held {
@@ -137,6 +141,7 @@ class SqliteConnection {
   sqlite::Stmt dataVersion_;
   std::map<std::string, sqlite::Stmt> updates_;  // by their text
   Held held_;
+  bool rowsLost_ = false;
   sqlite3_int64 dataVersionSeen_ = -1;
   uint64_t keptEra_ = 0;
   uint64_t saves_ = 0;

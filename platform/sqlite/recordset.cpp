@@ -125,8 +125,9 @@ class SqliteRecordset : public Recordset {
 
   void Close() override {
     if (!conn_) throw RunError(kInvalidObject);
+    const std::shared_ptr<SqliteConnection> conn = conn_;
     const std::string error = Release();
-    if (!error.empty()) throw RunError(error);
+    if (!error.empty()) throw RunError(error, conn->TakeErrorNumber());
   }
 
  private:

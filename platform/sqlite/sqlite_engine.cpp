@@ -93,8 +93,9 @@ class SqliteDatabase : public Database {
   void Close() override {
     if (!conn_) throw RunError(kInvalidObject);
     const std::string error = conn_->TryCommit();
+    const int number = conn_->TakeErrorNumber();
     conn_.reset();
-    if (!error.empty()) throw RunError(error);
+    if (!error.empty()) throw RunError(error, number);
   }
 
  private:
@@ -208,13 +209,15 @@ SqliteEngineStats SqliteEngine::Stats() const { return shared_->stats; }
 
 void SqliteEngine::CommitPending() {
   std::string errors;
+  int number = kErrGeneral;
   for (auto& weak : connections_) {
     auto conn = weak.lock();
     if (!conn) continue;
     const std::string error = conn->TryCommit();
+    if (conn->TakeErrorNumber() == kErrRowsNotSaved) number = kErrRowsNotSaved;
     if (!error.empty()) errors += (errors.empty() ? "" : " ") + error;
   }
-  if (!errors.empty()) throw RunError(errors);
+  if (!errors.empty()) throw RunError(errors, number);
 }
 
 }  // namespace kw
