@@ -189,15 +189,21 @@ void FilePageStore::RecoverJournal() {
     case journal::State::kComplete:
       break;
   }
+  // From here on the file is being put back; a failure keeps the journal,
+  // which puts it back at the next open.
+  const std::string partly = "the journal " + Quoted(journalName_) +
+                             " of an interrupted run could not be rolled back completely, so the "
+                             "file is not used; the journal is kept and rolled back when the "
+                             "file is next opened";
   int writeErr = 0;
   const bool restored = journal::ForEachRecord(header, read, [&](uint32_t page, const uint8_t* b) {
     if (WriteAt(fd_, StoreIo::kFileWrite, b, kPageSize, uint64_t{page} * kPageSize)) return true;
     writeErr = errno;
     return false;
   });
-  if (!restored) Fail(cannot, writeErr ? writeErr : readErr);
-  if (!Truncate(header.originalSize) || !Sync(fd_, StoreIo::kSync)) Fail(cannot, errno);
-  RemoveJournalOrThrow(cannot);
+  if (!restored) Fail(partly, writeErr ? writeErr : readErr);
+  if (!Truncate(header.originalSize) || !Sync(fd_, StoreIo::kSync)) Fail(partly, errno);
+  RemoveJournalOrThrow(partly);
 }
 
 void FilePageStore::RemoveJournalOrThrow(const std::string& why) {

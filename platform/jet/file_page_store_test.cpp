@@ -266,6 +266,29 @@ TEST_F(JournalAtOpenTest, ACompleteJournalPutsTheFileBack) {
   EXPECT_FALSE(Exists(journalPath));
 }
 
+TEST_F(JournalAtOpenTest, ARollbackThatFailsMidwayKeepsTheJournalForTheNextOpen) {
+  LeaveInterruptedGroup();
+  WriteAll(journalPath, journalBytes);
+  for (StoreIo failing : {StoreIo::kFileWrite, StoreIo::kSync, StoreIo::kFolderSync}) {
+    SCOPED_TRACE(static_cast<int>(failing));
+    FilePageStoreOptions options;
+    options.failIo = [&](StoreIo io) { return io == failing; };
+    try {
+      FilePageStore::Open(db, kName, options);
+      ADD_FAILURE() << "opened";
+    } catch (const RunError& e) {
+      EXPECT_NE(e.Description().find("could not be rolled back completely"), std::string::npos)
+          << e.Description();
+    }
+    if (failing != StoreIo::kFolderSync) {
+      EXPECT_EQ(ReadAll(journalPath), journalBytes);
+    }
+  }
+  // The folder flush failed after the journal was removed: the file is back.
+  EXPECT_NO_THROW(FilePageStore::Open(db, kName));
+  EXPECT_EQ(ReadAll(db), PatternFile(8));
+}
+
 TEST_F(JournalAtOpenTest, AJournalCutShortIsRemovedAndTheFileKept) {
   LeaveInterruptedGroup();
   const std::vector<uint8_t> file = ReadAll(db);
