@@ -1,0 +1,257 @@
+// The file page store under failing system calls and under kill -9: the
+// file is always as after some complete group.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <algorithm>
+#include <cstring>
+#include <random>
+
+#include "platform/jet/file_page_store.h"
+#include "platform/jet/file_store_test_support.h"
+#include "platform/run_error.h"
+
+namespace kw::jet {
+namespace {
+
+using testing::Exists;
+using testing::Pattern;
+using testing::PatternFile;
+using testing::ReadAll;
+using testing::ScratchDir;
+using testing::WriteAll;
+
+constexpr char kName[] = "D:\\Daten\\Public\\Public.mdb";
+
+// A group that changes scattered and consecutive pages and appends two.
+void WriteGroup(PageStore& store, uint32_t seed) {
+  for (uint32_t n : {1u, 2u, 3u, 6u}) store.Write(n, Pattern(seed * 100 + n));
+  store.Write(store.PageCount(), Pattern(seed * 100 + 50));
+  store.Write(store.PageCount(), Pattern(seed * 100 + 51));
+}
+
+TEST(FilePageStoreFailure, EveryFailingCallDuringCommitLeavesTheFileAsBefore) {
+  // How many calls of each kind one clean commit makes.
+  std::map<StoreIo, int> clean;
+  {
+    ScratchDir dir;
+    WriteAll(dir / "Public.mdb", PatternFile(8));
+    FilePageStoreOptions count;
+    count.failIo = [&](StoreIo io) { return ++clean[io], false; };
+    auto store = FilePageStore::Open(dir / "Public.mdb", kName, count);
+    store->BeginGroup();
+    WriteGroup(*store, 1);
+    store->Commit();
+  }
+  ASSERT_EQ(clean[StoreIo::kSync], 2);
+  for (StoreIo kind : {StoreIo::kJournalWrite, StoreIo::kFileWrite, StoreIo::kSync,
+                       StoreIo::kFolderSync}) {
+    for (int n = 1; n <= clean[kind]; ++n) {
+      SCOPED_TRACE("kind " + std::to_string(static_cast<int>(kind)) + ", call " +
+                   std::to_string(n));
+      ScratchDir dir;
+      const std::string db = dir / "Public.mdb";
+      WriteAll(db, PatternFile(8));
+      int seen = 0;
+      FilePageStoreOptions options;
+      options.failIo = [&](StoreIo io) { return io == kind && ++seen == n; };
+      auto store = FilePageStore::Open(db, kName, options);
+      store->BeginGroup();
+      WriteGroup(*store, 1);
+      try {
+        store->Commit();
+        ADD_FAILURE() << "the commit did not fail";
+      } catch (const RunError& e) {
+        EXPECT_NE(e.Description().find("'D:\\Daten\\Public\\Public.mdb': the changes could not "
+                                       "be saved"),
+                  std::string::npos)
+            << e.Description();
+      }
+      EXPECT_EQ(ReadAll(db), PatternFile(8));
+      EXPECT_FALSE(Exists(db + "-journal"));
+      EXPECT_EQ(store->PageCount(), 8u);
+      // The store goes on: the next group commits.
+      store->BeginGroup();
+      WriteGroup(*store, 2);
+      store->Commit();
+      PageBytes page;
+      store->Read(9, page);
+      EXPECT_EQ(page, Pattern(251));
+    }
+  }
+}
+
+TEST(FilePageStoreFailure, WhenPuttingBackFailsTooTheJournalDoesItAtTheNextOpen) {
+  ScratchDir dir;
+  const std::string db = dir / "Public.mdb";
+  WriteAll(db, PatternFile(8));
+  int fileWrites = 0;
+  FilePageStoreOptions options;
+  // The first write into the file succeeds, every later one fails.
+  options.failIo = [&](StoreIo io) { return io == StoreIo::kFileWrite && ++fileWrites > 1; };
+  {
+    auto store = FilePageStore::Open(db, kName, options);
+    store->BeginGroup();
+    WriteGroup(*store, 1);
+    EXPECT_THROW(store->Commit(), RunError);
+    EXPECT_NE(ReadAll(db), PatternFile(8));  // half-written
+    EXPECT_TRUE(Exists(db + "-journal"));
+    PageBytes page;
+    EXPECT_THROW(store->Read(0, page), RunError);  // no further use
+    EXPECT_THROW(store->BeginGroup(), RunError);
+  }
+  auto again = FilePageStore::Open(db, kName);
+  EXPECT_EQ(ReadAll(db), PatternFile(8));
+  EXPECT_FALSE(Exists(db + "-journal"));
+}
+
+constexpr uint32_t kKillTestPages = 256;
+
+// The kill test's group g, applied to the file's content.
+void ApplyGroup(std::vector<uint8_t>& file, uint32_t g) {
+  const uint32_t pages = static_cast<uint32_t>(file.size() / kPageSize);
+  std::map<uint32_t, PageBytes> writes;
+  PageBytes counter{};
+  std::memcpy(counter.data(), &g, sizeof g);
+  writes[0] = counter;
+  // Every other page, so that writing the file takes one call per page and
+  // a kill often comes in the middle of it.
+  for (uint32_t n = 1 + g % 2; n < pages; n += 2) writes[n] = Pattern(g * 1000 + n);
+  if (g % 5 == 0 && pages < kKillTestPages + 40) writes[pages] = Pattern(g);  // the file grows
+  for (const auto& [n, page] : writes) {
+    if (file.size() < (n + 1) * kPageSize) file.resize((n + 1) * kPageSize);
+    std::copy(page.begin(), page.end(), file.begin() + n * kPageSize);
+  }
+}
+
+// The kill test's content after a number of groups, worked out forward.
+class States {
+ public:
+  States() : file_(PatternFile(kKillTestPages)) {
+    std::fill_n(file_.begin(), kPageSize, 0);  // page 0 counts the groups
+  }
+  const std::vector<uint8_t>& After(uint32_t groups) {
+    if (groups < groups_) *this = States();
+    while (groups_ < groups) ApplyGroup(file_, ++groups_);
+    return file_;
+  }
+
+ private:
+  std::vector<uint8_t> file_;
+  uint32_t groups_ = 0;
+};
+
+uint32_t GroupsIn(const std::vector<uint8_t>& file) {
+  uint32_t g = 0;
+  std::memcpy(&g, file.data(), sizeof g);
+  return g;
+}
+
+constexpr uint32_t kStopped = 0xFFFFFFFF;
+
+// Child: commits the kill test's groups, one after the other, from the
+// state it finds, and tells the parent each group it completed. With
+// `stopAt`, it stops before its stopAt-th write or flush, tells the parent
+// and waits there to be killed.
+[[noreturn]] void CommitGroupsForever(const std::string& db, int report, int stopAt) {
+  try {
+    int calls = 0;
+    FilePageStoreOptions options;
+    options.failIo = [&](StoreIo) {
+      if (++calls == stopAt) {
+        if (write(report, &kStopped, sizeof kStopped) != sizeof kStopped) _exit(3);
+        for (;;) pause();
+      }
+      return false;
+    };
+    auto store = FilePageStore::Open(db, kName, options);
+    PageBytes first;
+    store->Read(0, first);
+    uint32_t g = 0;
+    std::memcpy(&g, first.data(), sizeof g);
+    States states;
+    for (;;) {
+      const std::vector<uint8_t>& target = states.After(++g);
+      store->BeginGroup();
+      for (uint32_t n = 0; n < target.size() / kPageSize; ++n) {
+        PageBytes page;
+        std::copy_n(target.begin() + n * kPageSize, kPageSize, page.begin());
+        store->Write(n, page);  // unchanged pages are left out by the store
+      }
+      store->Commit();
+      if (write(report, &g, sizeof g) != sizeof g) _exit(3);
+    }
+  } catch (...) {
+    _exit(2);
+  }
+}
+
+TEST(FilePageStoreCrash, KilledAtAnyMomentTheFileIsAsAfterACompleteGroup) {
+  ScratchDir dir;
+  const std::string db = dir / "Public.mdb";
+  States states;
+  WriteAll(db, states.After(0));
+  std::mt19937 random(20261209);
+  uint32_t lastReported = 0;
+  int killedMidway = 0;
+  uint32_t roundsUnchecked = 0;  // each child may complete one group it did not report
+  for (int round = 0; round < 60; ++round) {
+    SCOPED_TRACE(round);
+    // Half the children are killed at a random time, half just before a
+    // random write or flush (a group makes about 140 of them).
+    const int stopAt =
+        (round / 2) % 2 == 0 ? std::uniform_int_distribution<int>(1, 300)(random) : 0;
+    int pipes[2];
+    ASSERT_EQ(pipe(pipes), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      close(pipes[0]);
+      CommitGroupsForever(db, pipes[1], stopAt);
+    }
+    close(pipes[1]);
+    uint32_t g = 0;
+    if (stopAt > 0) {
+      while (read(pipes[0], &g, sizeof g) == sizeof g && g != kStopped) {
+        lastReported = std::max(lastReported, g);
+      }
+      ASSERT_EQ(g, kStopped);
+    } else {
+      usleep(std::uniform_int_distribution<useconds_t>(0, 50000)(random));
+    }
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself: " << WEXITSTATUS(status);
+    while (read(pipes[0], &g, sizeof g) == sizeof g) lastReported = std::max(lastReported, g);
+    close(pipes[0]);
+    if (Exists(db + "-journal")) ++killedMidway;
+    // Every other round the next child finds what the kill left, and may
+    // itself be killed while it puts the file back.
+    ++roundsUnchecked;
+    if (round % 2 == 1) continue;
+
+    FilePageStore::Open(db, kName).reset();  // rolls back what the kill left
+    const std::vector<uint8_t> file = ReadAll(db);
+    const uint32_t groups = GroupsIn(file);
+    // Every group a child saw committed is in the file, and at most one
+    // more per child since the last look.
+    ASSERT_GE(groups, lastReported);
+    ASSERT_LE(groups, lastReported + roundsUnchecked);
+    roundsUnchecked = 0;
+    ASSERT_TRUE(file == states.After(groups)) << "not the content after group " << groups;
+    EXPECT_FALSE(Exists(db + "-journal"));
+    lastReported = groups;
+  }
+  // The kills came in the middle of commits, and groups were completed.
+  EXPECT_GE(killedMidway, 10);
+  EXPECT_GT(lastReported, 3u);
+}
+
+}  // namespace
+}  // namespace kw::jet

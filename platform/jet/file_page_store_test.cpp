@@ -1,0 +1,373 @@
+#include "platform/jet/file_page_store.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "platform/jet/file_store_test_support.h"
+#include "platform/jet/journal.h"
+#include "platform/run_error.h"
+
+namespace kw::jet {
+namespace {
+
+using testing::Exists;
+using testing::Pattern;
+using testing::PatternFile;
+using testing::ReadAll;
+using testing::ScratchDir;
+using testing::WriteAll;
+
+constexpr char kName[] = "D:\\Daten\\Public\\Public.mdb";
+
+std::string OpenError(const std::string& path) {
+  try {
+    FilePageStore::Open(path, kName);
+  } catch (const RunError& e) {
+    return e.Description();
+  }
+  return "";
+}
+
+PageBytes ReadPage(PageStore& store, uint32_t n) {
+  PageBytes page;
+  store.Read(n, page);
+  return page;
+}
+
+std::vector<uint8_t> PageOf(const std::vector<uint8_t>& file, uint32_t n) {
+  return {file.begin() + n * kPageSize, file.begin() + (n + 1) * kPageSize};
+}
+
+std::vector<uint8_t> Bytes(const PageBytes& p) { return {p.begin(), p.end()}; }
+
+class FilePageStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { WriteAll(db, PatternFile(8)); }
+  ScratchDir dir;
+  std::string db = dir / "Public.mdb";
+};
+
+TEST_F(FilePageStoreTest, WritesAreHeldUntilCommitAndReadBack) {
+  auto store = FilePageStore::Open(db, kName);
+  EXPECT_EQ(store->Name(), kName);
+  EXPECT_EQ(store->PageCount(), 8u);
+  EXPECT_EQ(Bytes(ReadPage(*store, 3)), PageOf(PatternFile(8), 3));
+  store->BeginGroup();
+  store->Write(3, Pattern(100));
+  store->Write(8, Pattern(101));  // appended
+  EXPECT_EQ(store->PageCount(), 9u);
+  EXPECT_EQ(ReadPage(*store, 3), Pattern(100));
+  EXPECT_EQ(ReadPage(*store, 8), Pattern(101));
+  EXPECT_EQ(ReadAll(db), PatternFile(8));  // nothing reached the file yet
+  store->Commit();
+  EXPECT_FALSE(store->InGroup());
+  EXPECT_FALSE(Exists(db + "-journal"));
+  std::vector<uint8_t> expected = PatternFile(9);
+  auto p100 = Pattern(100), p101 = Pattern(101);
+  std::copy(p100.begin(), p100.end(), expected.begin() + 3 * kPageSize);
+  std::copy(p101.begin(), p101.end(), expected.begin() + 8 * kPageSize);
+  EXPECT_EQ(ReadAll(db), expected);
+  EXPECT_EQ(ReadPage(*store, 8), Pattern(101));  // read from the file now
+}
+
+TEST_F(FilePageStoreTest, RollbackForgetsTheGroup) {
+  auto store = FilePageStore::Open(db, kName);
+  store->BeginGroup();
+  store->Write(1, Pattern(50));
+  store->Write(8, Pattern(51));
+  store->Rollback();
+  EXPECT_EQ(store->PageCount(), 8u);
+  EXPECT_EQ(Bytes(ReadPage(*store, 1)), PageOf(PatternFile(8), 1));
+  EXPECT_EQ(ReadAll(db), PatternFile(8));
+}
+
+TEST_F(FilePageStoreTest, MisuseIsAnError) {
+  auto store = FilePageStore::Open(db, kName);
+  PageBytes page{};
+  EXPECT_THROW(store->Read(8, page), RunError);
+  EXPECT_THROW(store->Write(0, page), RunError);  // outside a group
+  EXPECT_THROW(store->Commit(), RunError);
+  store->BeginGroup();
+  EXPECT_THROW(store->BeginGroup(), RunError);
+  EXPECT_THROW(store->Write(9, page), RunError);  // a gap after the end
+  store->Write(8, page);
+  store->Write(9, page);
+  EXPECT_EQ(store->PageCount(), 10u);
+}
+
+TEST_F(FilePageStoreTest, PagesWrittenBackUnchangedTouchNothing) {
+  int calls = 0;
+  FilePageStoreOptions options;
+  options.failIo = [&](StoreIo) { return ++calls, false; };
+  auto store = FilePageStore::Open(db, kName, options);
+  store->BeginGroup();
+  store->Write(2, ReadPage(*store, 2));
+  store->Commit();
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(ReadAll(db), PatternFile(8));
+}
+
+TEST_F(FilePageStoreTest, CommitOfManyPagesFlushesTwiceWithItsFolderTwice) {
+  WriteAll(db, PatternFile(300));
+  std::map<StoreIo, int> calls;
+  FilePageStoreOptions options;
+  options.failIo = [&](StoreIo io) { return ++calls[io], false; };
+  auto store = FilePageStore::Open(db, kName, options);
+  store->BeginGroup();
+  for (uint32_t n = 100; n < 200; ++n) store->Write(n, Pattern(n + 1000));
+  store->Commit();
+  EXPECT_EQ(calls[StoreIo::kSync], 2);
+  EXPECT_EQ(calls[StoreIo::kFolderSync], 2);
+  EXPECT_EQ(calls[StoreIo::kJournalWrite], 1);
+  EXPECT_EQ(calls[StoreIo::kFileWrite], 1);  // one run of consecutive pages
+  EXPECT_EQ(ReadPage(*store, 150), Pattern(1150));
+}
+
+TEST_F(FilePageStoreTest, RefusesWhatIsNotAWholeDatabaseFile) {
+  EXPECT_EQ(OpenError(dir / "Missing.mdb"), "Could not find file 'D:\\Daten\\Public\\Public.mdb'.");
+  EXPECT_NE(OpenError(dir.Path()).find("cannot open the file 'D:\\Daten\\Public\\Public.mdb'"),
+            std::string::npos);
+  std::vector<uint8_t> partial = PatternFile(2);
+  partial.resize(partial.size() + 100);
+  WriteAll(db, partial);
+  EXPECT_EQ(OpenError(db),
+            "'D:\\Daten\\Public\\Public.mdb': the file is not a whole number of pages of 4096 "
+            "bytes (8292 bytes); it is damaged or not a database.");
+  EXPECT_EQ(ReadAll(db), partial);
+  EXPECT_FALSE(Exists(db + "-journal"));
+}
+
+// Another process (or open file) holding a lock of the given kind.
+enum class Holder { kOfdWrite, kOfdRead, kPosixWriteInChild, kPosixReadRangeInChild };
+
+TEST_F(FilePageStoreTest, RefusesAFileThatAnotherHolderLocks) {
+  for (Holder holder : {Holder::kOfdWrite, Holder::kOfdRead, Holder::kPosixWriteInChild,
+                        Holder::kPosixReadRangeInChild}) {
+    SCOPED_TRACE(static_cast<int>(holder));
+    const int fd = open(db.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0);
+    struct flock lock {};
+    lock.l_whence = SEEK_SET;
+    lock.l_type = holder == Holder::kOfdWrite || holder == Holder::kPosixWriteInChild ? F_WRLCK
+                                                                                     : F_RDLCK;
+    pid_t child = -1;
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    if (holder == Holder::kOfdWrite || holder == Holder::kOfdRead) {
+      ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
+    } else {
+      if (holder == Holder::kPosixReadRangeInChild) {
+        lock.l_start = 0x10000000;  // a byte range far beyond the end, as shared users take
+        lock.l_len = 1;
+      }
+      child = fork();
+      if (child == 0) {
+        if (fcntl(fd, F_SETLK, &lock) != 0) _exit(1);
+        char c = 'x';
+        if (write(ready[1], &c, 1) != 1) _exit(1);
+        pause();
+        _exit(0);
+      }
+      char c;
+      ASSERT_EQ(read(ready[0], &c, 1), 1);
+    }
+    WriteAll(db + "-journal", {1, 2, 3});  // left as it is: nothing is touched
+    EXPECT_EQ(OpenError(db),
+              "Could not use 'D:\\Daten\\Public\\Public.mdb'; file already in use by another "
+              "program. Close Orbica-Kontor on every workstation, then run the conversion again.");
+    EXPECT_EQ(ReadAll(db + "-journal"), (std::vector<uint8_t>{1, 2, 3}));
+    if (child > 0) {
+      kill(child, SIGKILL);
+      waitpid(child, nullptr, 0);
+    }
+    close(ready[0]);
+    close(ready[1]);
+    close(fd);
+    unlink((db + "-journal").c_str());
+    EXPECT_NO_THROW(FilePageStore::Open(db, kName));  // free again
+  }
+}
+
+TEST_F(FilePageStoreTest, HoldsTheWholeFileWhileOpen) {
+  auto store = FilePageStore::Open(db, kName);
+  const int fd = open(db.c_str(), O_RDONLY);
+  ASSERT_GE(fd, 0);
+  struct flock lock {};
+  lock.l_type = F_RDLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = 0x7fffffff;
+  lock.l_len = 1;
+  EXPECT_NE(fcntl(fd, F_OFD_SETLK, &lock), 0);
+  EXPECT_NE(OpenError(db).find("file already in use"), std::string::npos);
+  store.reset();
+  EXPECT_EQ(fcntl(fd, F_OFD_SETLK, &lock), 0);
+  close(fd);
+}
+
+TEST_F(FilePageStoreTest, RefusesAFileBesideALockFileThatShowsAUser) {
+  struct Case {
+    const char* lockFile;
+    std::vector<uint8_t> content;
+    bool refused;
+  } cases[] = {
+      {"Public.ldb", {'P', 'C', '1'}, true},
+      {"PUBLIC.LDB", {'P'}, true},
+      {"public.Ldb", {}, false},  // left empty: no one
+      {"Public.mdb.ldb", {'P'}, false},
+      {"Other.ldb", {'P'}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lockFile);
+    WriteAll(dir / c.lockFile, c.content);
+    const std::string error = OpenError(db);
+    if (c.refused) {
+      EXPECT_EQ(error, "Could not use 'D:\\Daten\\Public\\Public.mdb'; the lock file "
+                       "'D:\\Daten\\Public\\" + std::string(c.lockFile) +
+                           "' beside it shows that it is in use. Close Orbica-Kontor on every "
+                           "workstation, then run the conversion again. A lock file left behind "
+                           "by a crash may be deleted once Orbica-Kontor is closed everywhere.");
+    } else {
+      EXPECT_EQ(error, "");
+    }
+    unlink((dir / c.lockFile).c_str());
+  }
+}
+
+// --- A journal left by an interrupted run ------------------------------------
+
+class JournalAtOpenTest : public FilePageStoreTest {
+ protected:
+  // The journal of a group that changed pages 2 and 5 and appended two
+  // pages, and the file as that group left it half-written.
+  void LeaveInterruptedGroup() {
+    const std::vector<uint8_t> original = PatternFile(8);
+    const auto p2 = PageOf(original, 2), p5 = PageOf(original, 5);
+    journalBytes = journal::Build(8 * kPageSize, {{2, p2.data()}, {5, p5.data()}});
+    std::vector<uint8_t> half = PatternFile(10);
+    const PageBytes changed = Pattern(77);
+    std::copy(changed.begin(), changed.end(), half.begin() + 2 * kPageSize);
+    WriteAll(db, half);
+  }
+  std::string journalPath = db + "-journal";
+  std::vector<uint8_t> journalBytes;
+};
+
+TEST_F(JournalAtOpenTest, ACompleteJournalPutsTheFileBack) {
+  LeaveInterruptedGroup();
+  WriteAll(journalPath, journalBytes);
+  auto store = FilePageStore::Open(db, kName);
+  EXPECT_EQ(store->PageCount(), 8u);
+  EXPECT_EQ(ReadAll(db), PatternFile(8));
+  EXPECT_FALSE(Exists(journalPath));
+}
+
+TEST_F(JournalAtOpenTest, ARollbackThatFailsMidwayKeepsTheJournalForTheNextOpen) {
+  LeaveInterruptedGroup();
+  WriteAll(journalPath, journalBytes);
+  for (StoreIo failing : {StoreIo::kFileWrite, StoreIo::kSync, StoreIo::kFolderSync}) {
+    SCOPED_TRACE(static_cast<int>(failing));
+    FilePageStoreOptions options;
+    options.failIo = [&](StoreIo io) { return io == failing; };
+    try {
+      FilePageStore::Open(db, kName, options);
+      ADD_FAILURE() << "opened";
+    } catch (const RunError& e) {
+      EXPECT_NE(e.Description().find("could not be rolled back completely"), std::string::npos)
+          << e.Description();
+    }
+    if (failing != StoreIo::kFolderSync) {
+      EXPECT_EQ(ReadAll(journalPath), journalBytes);
+    }
+  }
+  // The folder flush failed after the journal was removed: the file is back.
+  EXPECT_NO_THROW(FilePageStore::Open(db, kName));
+  EXPECT_EQ(ReadAll(db), PatternFile(8));
+}
+
+TEST_F(JournalAtOpenTest, AJournalCutShortIsRemovedAndTheFileKept) {
+  LeaveInterruptedGroup();
+  const std::vector<uint8_t> file = ReadAll(db);
+  std::vector<uint8_t> flipped = journalBytes;
+  flipped[40] ^= 1;
+  const std::vector<std::vector<uint8_t>> journals = {
+      {},
+      {journalBytes.begin(), journalBytes.begin() + 20},
+      {journalBytes.begin(), journalBytes.end() - 1},
+      {journalBytes.begin(), journalBytes.begin() + journal::kHeaderSize + journal::kRecordSize},
+      flipped,
+      std::vector<uint8_t>(journalBytes.size(), 0),
+  };
+  for (size_t i = 0; i < journals.size(); ++i) {
+    SCOPED_TRACE(i);
+    WriteAll(db, file);
+    WriteAll(journalPath, journals[i]);
+    EXPECT_NO_THROW(FilePageStore::Open(db, kName));
+    EXPECT_EQ(ReadAll(db), file);
+    EXPECT_FALSE(Exists(journalPath));
+  }
+}
+
+TEST_F(JournalAtOpenTest, AJournalThatCannotBeRolledBackRefusesTheOpen) {
+  LeaveInterruptedGroup();
+  const std::vector<uint8_t> file = ReadAll(db);
+  ASSERT_EQ(mkdir(journalPath.c_str(), 0755), 0);  // unreadable as a journal
+  const std::string error = OpenError(db);
+  EXPECT_NE(error.find("'D:\\Daten\\Public\\Public.mdb': the journal "
+                       "'D:\\Daten\\Public\\Public.mdb-journal' of an interrupted run cannot be "
+                       "rolled back"),
+            std::string::npos)
+      << error;
+  EXPECT_TRUE(Exists(journalPath));
+  EXPECT_EQ(ReadAll(db), file);
+  rmdir(journalPath.c_str());
+
+  // Whole, but about pages the file never had before the group.
+  std::vector<uint8_t> stray = PageOf(file, 0);
+  WriteAll(journalPath, journal::Build(2 * kPageSize, {{5, stray.data()}}));
+  EXPECT_NE(OpenError(db).find("does not describe this file"), std::string::npos);
+  EXPECT_EQ(ReadAll(db), file);
+  EXPECT_TRUE(Exists(journalPath));
+}
+
+TEST_F(JournalAtOpenTest, AReadOnlyFolderRefusesTheOpenAndKeepsBoth) {
+  LeaveInterruptedGroup();
+  const std::vector<uint8_t> file = ReadAll(db);
+  WriteAll(journalPath, journalBytes);
+  ASSERT_EQ(chmod(db.c_str(), 0666), 0);
+  ASSERT_EQ(chmod(journalPath.c_str(), 0666), 0);
+  ASSERT_EQ(chmod(dir.Path().c_str(), 0555), 0);
+  // The superuser writes into read-only folders: the open is tried as
+  // another user then, in a child.
+  int pipes[2];
+  ASSERT_EQ(pipe(pipes), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(1);
+    const std::string error = OpenError(db);
+    if (write(pipes[1], error.data(), error.size()) < 0) _exit(1);
+    _exit(0);
+  }
+  close(pipes[1]);
+  std::string error;
+  char buf[256];
+  for (ssize_t n; (n = read(pipes[0], buf, sizeof buf)) > 0;) error.append(buf, static_cast<size_t>(n));
+  close(pipes[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  chmod(dir.Path().c_str(), 0700);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_NE(error.find("cannot be rolled back, so the file is not used; both files are left as "
+                       "they are: its folder is read-only"),
+            std::string::npos)
+      << error;
+  EXPECT_EQ(ReadAll(db), file);
+  EXPECT_EQ(ReadAll(journalPath), journalBytes);
+}
+
+}  // namespace
+}  // namespace kw::jet
