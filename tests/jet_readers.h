@@ -165,7 +165,8 @@ inline std::vector<std::string> MdbTables(const fs::path& file, bool system = fa
 
 // Splits mdb-export's output (options below) into rows of values: quoted
 // fields are text, an unquoted empty field is null, other unquoted fields are
-// numbers as printed. Escapes inside quotes: \" \\ \r \n \t.
+// numbers as printed. Inside quotes a quote is doubled; \\ \r \n \t are
+// escapes. (mdbtools 1.0 leaves quotes alone when given an escape character.)
 inline std::vector<Row> ParseExport(const std::string& text, size_t columns) {
   std::vector<Row> rows;
   Row row;
@@ -181,7 +182,14 @@ inline std::vector<Row> ParseExport(const std::string& text, size_t columns) {
       for (;;) {
         if (i >= text.size()) fail("unterminated quoted field");
         char c = text[i++];
-        if (c == '"') break;
+        if (c == '"') {
+          if (i < text.size() && text[i] == '"') {
+            v += '"';
+            ++i;
+            continue;
+          }
+          break;
+        }
         if (c == '\\') {
           if (i >= text.size()) fail("escape at end");
           char e = text[i++];
@@ -226,7 +234,7 @@ inline Table MdbExport(const fs::path& file, const std::string& table) {
     result.columns.push_back({names.substr(pos, end - pos), "", 0});
     pos = end + 1;
   }
-  std::string out = RunOrThrow({"mdb-export", "-H", "-d", ",", "-R", "\n", "-q", "\"", "-X", "\\", "-e",
+  std::string out = RunOrThrow({"mdb-export", "-H", "-d", ",", "-R", "\n", "-q", "\"", "-e",
                                 "-D", "%F %T", "-T", "%F %T", "-b", "hex", file.string(), table});
   result.rows = ParseExport(out, result.columns.size());
   return result;
@@ -327,6 +335,20 @@ inline const Table& Find(const std::vector<Table>& tables, const std::string& na
   for (const auto& t : tables)
     if (t.name == name) return t;
   throw std::runtime_error("no table " + name);
+}
+
+// "" when the rows are equal, else where they first differ, with values cut
+// short so that a failing test prints a readable line.
+inline std::string FirstDifference(const Row& actual, const Row& expected) {
+  auto show = [](const Value& v) {
+    if (!v) return std::string("null");
+    return "'" + (v->size() > 60 ? v->substr(0, 60) + "...(" + std::to_string(v->size()) + " bytes)" : *v) + "'";
+  };
+  if (actual.size() != expected.size())
+    return std::to_string(actual.size()) + " values, expected " + std::to_string(expected.size());
+  for (size_t i = 0; i < actual.size(); ++i)
+    if (actual[i] != expected[i]) return "column " + std::to_string(i) + ": " + show(actual[i]) + ", expected " + show(expected[i]);
+  return "";
 }
 
 // Rows as mdb-export would show them: an empty text becomes null.
