@@ -1,0 +1,60 @@
+#pragma once
+// What a new Jet 4 file holds: tables of typed columns and rows of values.
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace kw::jetw {
+
+enum class ColumnType : uint8_t {
+  kBoolean = 0x01,
+  kByte = 0x02,
+  kInteger = 0x03,   // 16 bits
+  kLong = 0x04,      // 32 bits
+  kCurrency = 0x05,  // 64 bits, ten-thousandths
+  kDouble = 0x07,
+  kDateTime = 0x08,  // days since 1899-12-30 as a double
+  kBinary = 0x09,
+  kText = 0x0A,
+  kOle = 0x0B,
+  kMemo = 0x0C,
+};
+
+struct ColumnDef {
+  std::string name;
+  ColumnType type = ColumnType::kText;
+  int length = 0;             // text and binary: declared length (characters resp. bytes)
+  bool compressed = false;    // text and memo: Unicode compression
+  bool autoNumber = false;    // long: numbered 1, 2, ... by the writer when the value is null
+};
+
+struct TableDef {
+  std::string name;
+  std::vector<ColumnDef> columns;
+  bool system = false;  // a catalog table (type 0x53, flagged system in the catalog)
+};
+
+struct Currency {
+  int64_t tenThousandths = 0;  // 12.3400 is 123400
+  bool operator==(const Currency&) const = default;
+};
+
+struct DateTime {
+  double days = 0;  // since 1899-12-30 00:00, the fraction is the time of day
+  bool operator==(const DateTime&) const = default;
+};
+
+// Null, yes/no, byte/integer/long, currency, double, date, text (UTF-8) or
+// binary bytes (for binary and OLE columns).
+struct Double {
+  double value = 0;
+  bool operator==(const Double&) const = default;
+};
+using Value = std::variant<std::monostate, bool, int32_t, Currency, Double, DateTime, std::string>;
+using RowValues = std::vector<Value>;
+
+// A civil date and time (proleptic Gregorian, no time zone) as a Jet date.
+DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+
+}  // namespace kw::jetw

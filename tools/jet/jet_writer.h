@@ -1,0 +1,43 @@
+#pragma once
+// Writes a new Jet 4 (Access 2000 format) database from nothing: the
+// database definition page, the catalog MSysObjects and the system tables
+// MSysACEs, MSysQueries and MSysRelationships, then the caller's tables and
+// rows. Rows are packed onto data pages in the order given, each page as full
+// as the next row allows; memo and OLE values go inline (up to 64 bytes), on
+// long-value pages, or on a chain of them. Pages are written to the file as
+// they fill, so memory stays small whatever the number of rows.
+//
+// Left out: indexes (and so primary keys), relationships, properties and
+// permissions; a table definition must fit on one page.
+#include <memory>
+#include <string>
+
+#include "tools/jet/jet_schema.h"
+
+namespace kw::jetw {
+
+class JetWriter {
+ public:
+  // Creates (or replaces) the file; an error names it (std::runtime_error).
+  JetWriter(const std::string& path, DateTime created);
+  // Without Finish, the partial file is removed.
+  ~JetWriter();
+  JetWriter(const JetWriter&) = delete;
+  JetWriter& operator=(const JetWriter&) = delete;
+
+  // Definition errors name the table and column (std::invalid_argument).
+  size_t AddTable(const TableDef& def);
+  // A null autonumber value is given the next number; a given one must be
+  // larger than every earlier one. Value errors name the table and column.
+  void AddRow(size_t table, const RowValues& values);
+  // Writes the catalog, the table definitions and the usage maps and closes
+  // the file.
+  void Finish();
+
+  struct State;
+
+ private:
+  std::unique_ptr<State> s_;
+};
+
+}  // namespace kw::jetw
