@@ -4,6 +4,7 @@
 // only when the whole change has been built and checked.
 #include <cstdint>
 #include <map>
+#include <string>
 
 #include "platform/jet/page_store.h"
 
@@ -29,6 +30,7 @@ class PageEdit {
     return n;
   }
   uint32_t PageCount() const { return next_; }
+  const std::string& Name() const { return store_.Name(); }
   // Every page touched, in ascending order (appended pages last, in order).
   const std::map<uint32_t, PageBytes>& Pages() const { return pages_; }
 

@@ -51,6 +51,7 @@ std::optional<UsageMap::Bit> UsageMap::Locate(uint32_t n) const {
     if (n < firstPage_) return std::nullopt;
     const uint64_t bit = n - firstPage_;
     if (bit / 8 >= rowEnd_ - rowStart_ - 5) return std::nullopt;
+    // The map's row keeps its length; where it starts is read again at Mark.
     return Bit{where_.page, rowStart_ + 5 + static_cast<size_t>(bit / 8), static_cast<uint8_t>(1u << (bit % 8))};
   }
   const size_t k = n / kPagesPerMapPage;
@@ -74,7 +75,10 @@ std::vector<uint32_t> UsageMap::Pages(PageStore& store) const {
   };
   if (type_ == 0) {
     store.Read(where_.page, page);
-    scan(page.data() + rowStart_ + 5, rowEnd_ - rowStart_ - 5, firstPage_);
+    const Slot now = DataPage(page, store.Name(), where_.page).SlotAt(where_.row);
+    if (static_cast<size_t>(now.end - now.start) != rowEnd_ - rowStart_)
+      ThrowDamaged(store.Name(), what_ + ": its row changed length");
+    scan(page.data() + now.start + 5, rowEnd_ - rowStart_ - 5, firstPage_);
     return out;
   }
   for (size_t k = 0; k < mapPages_.size(); ++k) {
@@ -88,8 +92,14 @@ std::vector<uint32_t> UsageMap::Pages(PageStore& store) const {
 }
 
 bool UsageMap::Mark(PageEdit& edit, uint32_t n, bool on) const {
-  const auto bit = Locate(n);
+  auto bit = Locate(n);
   if (!bit) return false;
+  if (type_ == 0) {
+    const Slot now = DataPage(edit.Get(where_.page), edit.Name(), where_.page).SlotAt(where_.row);
+    if (static_cast<size_t>(now.end - now.start) != rowEnd_ - rowStart_)
+      ThrowDamaged(edit.Name(), what_ + ": its row changed length");
+    bit->byte = bit->byte - rowStart_ + now.start;
+  }
   uint8_t& b = edit.Get(bit->page)[bit->byte];
   b = static_cast<uint8_t>(on ? b | bit->mask : b & ~bit->mask);
   return true;
