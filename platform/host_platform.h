@@ -22,11 +22,12 @@ class HostPlatform {
   Platform& Get() { return platform_; }
 
  private:
-  // The run reads the postal code and the town of every row it changes in
-  // the general database first; the engine keeps them as it selects the rows.
+  // The run reads the country, the area code, the postal code and the town
+  // of every row it changes in the general database first; the engine keeps
+  // them as it selects the rows.
   static SqliteEngineOptions EngineOptions() {
     SqliteEngineOptions options;
-    options.readColumns = {"PLZ", "ORT"};
+    options.readColumns = {"LAND", "TELVOR", "PLZ", "ORT"};
     return options;
   }
 

@@ -125,7 +125,7 @@ class FakeDatabaseEngine : public DatabaseEngine {
     Row& Current() {
       if (pos_ >= keys_.size()) throw RunError("No current record.");
       auto& r = t_.rows[keys_[pos_]];
-      if (!r) throw RunError("Record is deleted.");
+      if (!r) throw RunError("Record is deleted.", kErrRecordDeleted);
       return *r;
     }
     FakeDatabaseEngine& e_;

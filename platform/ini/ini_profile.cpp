@@ -1,17 +1,14 @@
 #include "platform/ini/ini_profile.h"
 
-#include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 
 #include "platform/cp1252.h"
+#include "platform/ini/file_rewrite.h"
 #include "platform/ini/ini_text.h"
 
 namespace kw {
@@ -45,80 +42,9 @@ ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat&
   return status;
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool IsDirectory(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-// Removes the temporary files that writers of base killed mid-write left in
-// dir: ".<base>.<pid>.<n>.tmp" of a process that no longer runs.
-void RemoveStaleTemporaries(const std::string& dir, const std::string& base) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return;
-  const std::string start = "." + base + ".";
-  while (const dirent* e = readdir(d)) {
-    const std::string name = e->d_name;
-    if (name.size() <= start.size() + 4 || name.compare(0, start.size(), start) != 0 ||
-        name.compare(name.size() - 4, 4, ".tmp") != 0)
-      continue;
-    char* end = nullptr;
-    const long pid = std::strtol(name.c_str() + start.size(), &end, 10);
-    if (pid <= 0 || *end != '.' || pid == getpid()) continue;
-    if (kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) unlink((dir + "/" + name).c_str());
-  }
-  closedir(d);
-}
-
-// Writes bytes to a new file beside path, then renames it over path, so that
-// path holds either the old or the new text whatever happens. old: the file
-// replaced, whose permission bits (and owner, where allowed) the new one gets.
-bool ReplaceFile(const std::string& path, const std::string& bytes,
-                 const std::optional<struct stat>& old) {
-  const size_t slash = path.rfind('/');
-  const std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
-  const std::string base = slash == std::string::npos ? path : path.substr(slash + 1);
-  static std::atomic<unsigned> counter{0};
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = dir + "/." + base + "." + std::to_string(getpid()) + "." + std::to_string(++counter) +
-           ".tmp";
-    fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  if (old && (old->st_uid != geteuid() || old->st_gid != getegid())) {
-    // Only a privileged user may give the file back to its owner; for anyone
-    // else the new file is theirs, as a copy would be.
-    if (fchown(fd, old->st_uid, old->st_gid) != 0) {
-    }
-  }
-  bool ok =
-      WriteAll(fd, bytes) && (!old || fchmod(fd, old->st_mode & 07777) == 0) && fsync(fd) == 0;
-  ok = (close(fd) == 0) && ok;
-  if (!ok || rename(temp.c_str(), path.c_str()) != 0) {
-    unlink(temp.c_str());
-    return false;
-  }
-  // Make the rename itself durable; the new text is complete either way.
-  const int dirFd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dirFd >= 0) {
-    fsync(dirFd);
-    close(dirFd);
-  }
-  RemoveStaleTemporaries(dir, base);
-  return true;
 }
 
 }  // namespace
@@ -186,7 +112,7 @@ bool IniProfileFiles::WritePrivateProfileStringA(const std::string& section,
     case ini::EditStatus::kChanged:
       break;
   }
-  return ReplaceFile(path, edit.bytes, exists ? std::optional<struct stat>(st) : std::nullopt);
+  return RewriteFile(path, edit.bytes, exists ? std::optional<struct stat>(st) : std::nullopt);
 }
 
 }  // namespace kw

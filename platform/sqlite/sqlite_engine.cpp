@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "platform/run_error.h"
+#include "platform/sqlite/jet_text.h"
 
 namespace kw {
 namespace {
@@ -349,7 +350,8 @@ class SqliteConnection {
         sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, dataVersion_.out(), nullptr) !=
             SQLITE_OK ||
         sqlite3_create_function_v2(db_, "kw_row_in", 2, SQLITE_UTF8 | SQLITE_DIRECTONLY, nullptr,
-                                   RowIn, nullptr, nullptr, nullptr) != SQLITE_OK) {
+                                   RowIn, nullptr, nullptr, nullptr) != SQLITE_OK ||
+        RegisterJetCollation(db_) != SQLITE_OK) {
       throw RunError(CannotOpen(name_) + " (" + sqlite3_errmsg(db_) + ")");
     }
   }
@@ -503,11 +505,11 @@ class SqliteConnection {
     return Clock::now() - groupStart_ + std::min(commitTime_, interval / 2) >= interval;
   }
 
-  // Commits what is pending, then throws description.
-  [[noreturn]] void Fail(std::string description) {
+  // Commits what is pending, then throws description with its number.
+  [[noreturn]] void Fail(std::string description, int number = kErrGeneral) {
     const std::string error = TryCommit();
     if (!error.empty()) description += " " + error;
-    throw RunError(description);
+    throw RunError(description, number);
   }
 
  private:
@@ -755,7 +757,7 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
         int rc = SQLITE_OK;
         const std::string error = Save(u, values, &keys_[pos_], 1, rc);
         if (!error.empty()) c.Fail(error);
-        if (sqlite3_changes(c.db()) == 0) c.Fail(RecordDeleted());
+        if (sqlite3_changes(c.db()) == 0) c.Fail(RecordDeleted(), kErrRecordDeleted);
       }
       ++keptSaves_;
       saved_ = true;
@@ -887,6 +889,7 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
       if (rc == SQLITE_ROW) walkKey_ = sqlite3_column_int64(s, 0);
     }
     std::string error;
+    int number = kErrGeneral;
     if (rc == SQLITE_ROW && walkKey_ == key) {
       for (size_t k = 0; k < wantedList_.size(); ++k) {
         const int col = static_cast<int>(k + 1);
@@ -902,13 +905,14 @@ class SqliteRecordset : public Recordset, private QueuedWrites {
       }
     } else if (rc == SQLITE_ROW || rc == SQLITE_DONE) {
       error = RecordDeleted();
+      number = kErrRecordDeleted;
     } else {
       error = c.Describe(rc, table_, false);
     }
     walking_ = inGroup && rc == SQLITE_ROW && error.empty();
     walkEpoch_ = c.ReadEpoch();
     if (!walking_) sqlite3_reset(s);
-    if (!error.empty()) c.Fail(error);
+    if (!error.empty()) c.Fail(error, number);
     fetched_ = true;
   }
 
@@ -1120,8 +1124,19 @@ class SqliteDatabase : public Database {
              "; expected SELECT * FROM <table> [WHERE <condition>].");
     }
     CheckTable(form.table);
+    // Text in the condition compares as Jet compares it; the rest of the
+    // selection stays as given.
+    std::string jet(source);
+    if (form.condition != std::string_view::npos) {
+      jet = std::string(source.substr(0, form.condition)) +
+            CompareTextAsJet(source.substr(form.condition));
+    }
+    if (jet.size() > INT_MAX) {
+      c.Fail("Unsupported selection " + Quoted(source) + "; it is too long.");
+    }
+    const std::string_view text = jet;
 
-    // The selection as given: one read-only statement, its names known.
+    // The selection: one read-only statement, its names known.
     Stmt given;
     Stmt keyStmt;
     const char* tail = nullptr;
@@ -1129,12 +1144,12 @@ class SqliteDatabase : public Database {
     std::string error;
     {
       SelectionGuard guard(c.db(), form.table);
-      rc = guard.Prepare(source, given, &tail);
+      rc = guard.Prepare(text, given, &tail);
       if (rc != SQLITE_OK) error = SelectionError(rc, source, form.table, guard.Refused());
     }
     if (!error.empty()) c.Fail(error);
-    const size_t end = static_cast<size_t>(tail - source.data());
-    if (SkipBlanks(source, end) != source.size()) {
+    const size_t end = static_cast<size_t>(tail - text.data());
+    if (SkipBlanks(text, end) != text.size()) {
       c.Fail("Characters found after end of SQL statement. (" + Quoted(source) + ")");
     }
     if (!given.get() || !sqlite3_stmt_readonly(given.get())) {
@@ -1149,9 +1164,9 @@ class SqliteDatabase : public Database {
     // The key set: the same statement with the row id, and the columns
     // whose values are kept, in place of '*'.
     KeySet set(c.Shared(), KeptColumns(names));
-    std::string keySql(source.substr(0, form.star));
+    std::string keySql(text.substr(0, form.star));
     keySql += rowid + set.ColumnList(names);
-    keySql += source.substr(form.star + 1, end - form.star - 1);
+    keySql += text.substr(form.star + 1, end - form.star - 1);
     {
       SelectionGuard guard(c.db(), form.table);
       rc = guard.Prepare(keySql, keyStmt, nullptr);
@@ -1169,7 +1184,7 @@ class SqliteDatabase : public Database {
     if (!whole) {
       sqlite3_reset(keyStmt.get());
       set.Restart();
-      rc = ScanBySlices(source, form, rowid, set.ColumnList(names), end, slice, set);
+      rc = ScanBySlices(text, form, rowid, set.ColumnList(names), end, slice, set);
       if (rc == kNoSlices) {
         // A condition that does not fit the sliced form is read in one go.
         set.Restart();

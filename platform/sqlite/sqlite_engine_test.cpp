@@ -397,6 +397,7 @@ TEST_F(SqliteEngineTest, RowsSavedBeforeAnErrorStaySavedAndVisible) {
   auto rs = db->OpenRecordset(kPass, 2);
   Peer(path_).Exec("DELETE FROM PLZSTM WHERE rowid=6");
   std::string error;
+  int number = kErrGeneral;
   int saved = 0;
   bool editing = false;
   try {
@@ -411,10 +412,12 @@ TEST_F(SqliteEngineTest, RowsSavedBeforeAnErrorStaySavedAndVisible) {
     }
   } catch (const RunError& e) {
     error = e.Description();
+    number = e.Number();
   }
   EXPECT_EQ(saved, 2);
   EXPECT_TRUE(editing) << "a row deleted by someone else fails at Edit";
   EXPECT_EQ(error, "Record is deleted. Table 'PLZSTM' in 'D:\\Daten\\Public\\Public.mdb'.");
+  EXPECT_EQ(number, kErrRecordDeleted);
   // Seen by another connection while everything is still open.
   EXPECT_EQ(Telvor(1), "044");
   EXPECT_EQ(Telvor(3), "044");
