@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
           googletest libgtest-dev libgmock-dev nlohmann-json3-dev qt6-base-dev
-          xvfb xdotool x11-utils)
+          xvfb xdotool x11-utils mdbtools)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
