@@ -1,0 +1,58 @@
+#pragma once
+// One open Jet database file: the page store it owns and its write groups.
+//
+// States:
+//   idle     - open, no write group; the file is as after the last commit.
+//   grouping - a write group is open in the store since the first Write
+//              after idle; it is committed (back to idle) once it is
+//              `commitIntervalMs` old or holds `groupPages` pages (checked at
+//              every Write), on Commit, and on Close.
+//   closed   - Close committed what was pending and released the store;
+//              every further use throws.
+// A write or commit that fails leaves the file as after the last commit and
+// the connection idle; the rows of the lost group are told in the error.
+#include <cstdint>
+#include <memory>
+#include <set>
+
+#include "platform/clock.h"
+#include "platform/jet/page_edit.h"
+#include "platform/jet/page_store.h"
+
+namespace kw::jet {
+
+struct JetEngineOptions {
+  int commitIntervalMs = 80;
+  uint32_t groupPages = 1024;
+};
+
+class JetConnection {
+ public:
+  JetConnection(std::unique_ptr<PageStore> store, Clock& clock, JetEngineOptions options);
+  ~JetConnection();
+  JetConnection(const JetConnection&) = delete;
+  JetConnection& operator=(const JetConnection&) = delete;
+
+  PageStore& Store();
+  // Writes the pages of one saved row into the open group, beginning one if
+  // needed, and commits when the group is due.
+  void Write(const PageEdit& edit);
+  // Commits the open group, if any. Throws RunError (kErrRowsNotSaved) when
+  // the group's rows could not be saved.
+  void Commit();
+  void Close();
+  bool Closed() const { return !store_; }
+
+ private:
+  [[noreturn]] void Lost(const std::string& why);
+
+  std::unique_ptr<PageStore> store_;
+  std::string name_;
+  Clock& clock_;
+  JetEngineOptions options_;
+  double groupStart_ = 0;
+  long groupRows_ = 0;
+  std::set<uint32_t> groupPages_;
+};
+
+}  // namespace kw::jet

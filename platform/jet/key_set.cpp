@@ -1,0 +1,40 @@
+#include "platform/jet/key_set.h"
+
+#include <map>
+
+#include "platform/jet/row_codec.h"
+#include "platform/text_compare.h"
+
+namespace kw::jet {
+
+std::vector<RowLocation> SelectKeys(TableRows& rows, const Selection& selection) {
+  const TableDef& t = rows.Table();
+  std::map<std::pair<std::string, std::string>, size_t> place;  // operand -> column index
+  if (selection.hasWhere) {
+    for (const Operand& o : ColumnsOf(selection.where)) {
+      if (!o.qualifier.empty() && !JetTextEqual(o.qualifier, t.name))
+        throw RunError("The column reference " + Quoted(o.qualifier + "." + o.name) +
+                       " names a table that is not in the selection.");
+      const Column* c = t.Find(o.name);
+      if (!c) throw RunError(NoSuchColumn(o.name, t.name));
+      if (c->type != kText) throw RunError(kTypeMismatch);
+      place[{o.qualifier, o.name}] = static_cast<size_t>(c - t.columns.data());
+    }
+  }
+  std::vector<RowLocation> keys;
+  rows.Scan([&](RowLocation at, const ByteView& row) {
+    if (!selection.hasWhere) {
+      keys.push_back(at);
+      return;
+    }
+    const std::vector<Cell> cells = DecodeRow(t, row);
+    const bool chosen = Evaluate(selection.where, [&](const Operand& o) -> FieldValue {
+      const size_t i = place.at({o.qualifier, o.name});
+      return CellText(t.columns[i], row, cells[i]);
+    });
+    if (chosen) keys.push_back(at);
+  });
+  return keys;
+}
+
+}  // namespace kw::jet

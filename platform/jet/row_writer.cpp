@@ -1,0 +1,134 @@
+#include "platform/jet/row_writer.h"
+
+#include <algorithm>
+#include <map>
+#include <set>
+
+#include "platform/jet/row_codec.h"
+
+namespace kw::jet {
+namespace {
+
+constexpr RowRef kGlobalMap{1, 0};
+
+ByteView RowBytes(const PageBytes& page, const Slot& s, const std::string& file) {
+  return ByteView(page.data() + s.start, s.end - s.start, file, "a changed row");
+}
+
+// Every row of the page that is not in `changed` kept its flags and bytes.
+void CheckOthersKept(const PageBytes& before, const PageBytes& after, uint32_t n, const std::string& file,
+                     const std::set<uint16_t>& changed) {
+  const DataPage was(before, file, n), now(after, file, n);
+  if (now.RowCount() < was.RowCount() || !now.FreeSpaceAgrees())
+    throw RunError("Internal check failed for page " + std::to_string(n) + " of " + Quoted(file) + "; nothing was written.");
+  for (uint16_t i = 0; i < was.RowCount(); ++i) {
+    if (changed.count(i)) continue;
+    const Slot a = was.SlotAt(i), b = now.SlotAt(i);
+    if (a.flags != b.flags || a.end - a.start != b.end - b.start ||
+        !std::equal(before.begin() + a.start, before.begin() + a.end, after.begin() + b.start))
+      throw RunError("Internal check failed for row " + std::to_string(i) + " of page " + std::to_string(n) +
+                     " of " + Quoted(file) + "; nothing was written.");
+  }
+}
+
+}  // namespace
+
+RowWriter::RowWriter(PageStore& store, TableRows& rows)
+    : store_(store), rows_(rows), global_(UsageMap::Read(store, kGlobalMap, "the map of free pages")) {}
+
+bool RowWriter::HasRoom(PageEdit& edit, uint32_t n, size_t rowSize) {
+  if (n >= edit.PageCount()) return false;
+  const PageBytes& bytes = edit.Get(n);
+  if (bytes[0] != 0x01) return false;
+  const DataPage page(bytes, store_.Name(), n);
+  return page.TableDefPage() == rows_.Table().page && page.FreeSpaceAgrees() &&
+         page.RowCount() < kMaxRowsOnPage && page.Room() >= rowSize + 2;
+}
+
+uint32_t RowWriter::PageWithRoom(PageEdit& edit, size_t rowSize, uint32_t notThis) {
+  if (lastRoom_ && *lastRoom_ != notThis && HasRoom(edit, *lastRoom_, rowSize)) return *lastRoom_;
+  if (!searched_) {
+    searched_ = true;
+    std::vector<uint32_t> pages = rows_.OwnedPages().Pages(store_);
+    for (auto it = pages.rbegin(); it != pages.rend(); ++it)
+      if (*it != notThis && HasRoom(edit, *it, rowSize)) return *(lastRoom_ = *it);
+  }
+  const uint32_t n = edit.Append();
+  InitDataPage(edit.Get(n), rows_.Table().page);
+  if (!rows_.OwnedPages().Mark(edit, n, true))
+    throw RunError("The page map of table " + Quoted(rows_.Table().name) + " in " + Quoted(store_.Name()) +
+                   " has no room for a new page; a row that needs one cannot be changed.");
+  rows_.FreePages().Mark(edit, n, true);  // a hint for inserts; harmless where it has no bit
+  global_.Mark(edit, n, false);           // pages beyond that map count as used
+  lastRoom_ = n;
+  return n;
+}
+
+void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
+                         const std::optional<std::vector<uint8_t>>& value) {
+  const std::string& file = store_.Name();
+  const auto place = rows_.Locate(key, [&](uint32_t n) -> const PageBytes& { return edit.Get(n); });
+  if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
+  const RowLocation at = place->at;
+  const PageBytes before = edit.Get(at.page);
+  const Slot slot = DataPage(before, file, at.page).SlotAt(at.row);
+  const ByteView old = RowBytes(before, slot, file);
+  const std::vector<uint8_t> row = WithValue(rows_.Table(), old, column, value);
+
+  // The rebuilt row must hold the new value and every other cell as it was.
+  const ByteView rebuilt(row.data(), row.size(), file, "a changed row");
+  const std::vector<Cell> was = DecodeRow(rows_.Table(), old), now = DecodeRow(rows_.Table(), rebuilt);
+  for (size_t i = 0; i < was.size(); ++i) {
+    const Column& c = rows_.Table().columns[i];
+    const bool same = was[i].null == now[i].null && was[i].flag == now[i].flag && was[i].length == now[i].length &&
+                      std::equal(old.Data() + was[i].offset, old.Data() + was[i].offset + was[i].length,
+                                 row.data() + now[i].offset);
+    const bool isTarget = c.number == column.number;
+    const bool holdsValue = value ? !now[i].null && std::equal(value->begin(), value->end(), row.data() + now[i].offset) &&
+                                        now[i].length == value->size()
+                                  : now[i].null;
+    if (isTarget ? !holdsValue : !same)
+      throw RunError("Internal check failed for a row of table " + Quoted(rows_.Table().name) + " in " +
+                     Quoted(file) + "; nothing was written.");
+  }
+
+  if (!DataPage(before, file, at.page).FreeSpaceAgrees())
+    throw RunError("The free space of page " + std::to_string(at.page) + " of " + Quoted(file) +
+                   " does not agree with its rows; the row is left unchanged.");
+  PageBytes& page = edit.Get(at.page);
+  if (ReplaceRow(page, at.row, row, slot.flags)) {
+    CheckOthersKept(before, page, at.page, file, {at.row});
+    return;
+  }
+
+  // No room on its page: the row moves. Every data page touched is checked
+  // against its state before, with the slots meant to change left out.
+  const uint32_t target = PageWithRoom(edit, row.size(), at.page);
+  std::map<uint32_t, std::pair<PageBytes, std::set<uint16_t>>> touched;
+  auto touch = [&](uint32_t n, std::optional<uint16_t> changing) -> PageBytes& {
+    auto it = touched.find(n);
+    if (it == touched.end()) it = touched.emplace(n, std::make_pair(edit.Get(n), std::set<uint16_t>{})).first;
+    if (changing) it->second.second.insert(*changing);
+    return edit.Get(n);
+  };
+  const auto copy = AppendRow(touch(target, std::nullopt), row, kMovedFlag);
+  if (!copy) throw RunError("Internal check failed: no room on page " + std::to_string(target) + " of " + Quoted(file) + ".");
+  touched[target].second.insert(*copy);
+  std::vector<uint8_t> pointer(4);
+  pointer[0] = static_cast<uint8_t>(*copy);
+  Put24(&pointer[1], target);
+  if (place->moved) {
+    // The earlier copy is deleted; the row's own slot points to the new one.
+    PageBytes& oldPage = touch(at.page, at.row);
+    Put16(&oldPage[kDataHeader + 2u * at.row], kDeletedFlags | slot.start);
+    PageBytes& head = touch(key.page, key.row);
+    const Slot h = DataPage(head, file, key.page).SlotAt(key.row);
+    if (!h.Pointer() || h.end - h.start < 4) throw RunError("Internal check failed: a row pointer of " + Quoted(file) + " is not one.");
+    std::copy(pointer.begin(), pointer.end(), head.begin() + h.start);
+  } else if (!ReplaceRow(touch(key.page, key.row), key.row, pointer, kPointerFlag)) {
+    throw RunError("Internal check failed: no room for a row pointer in " + Quoted(file) + ".");
+  }
+  for (auto& [n, state] : touched) CheckOthersKept(state.first, edit.Get(n), n, file, state.second);
+}
+
+}  // namespace kw::jet

@@ -1,0 +1,70 @@
+#include "platform/jet/table_rows.h"
+
+namespace kw::jet {
+
+TableRows::TableRows(PageStore& store, TableDef table)
+    : store_(store),
+      table_(std::move(table)),
+      owned_(UsageMap::Read(store, table_.ownedPages, "the page map of table " + Quoted(table_.name))),
+      free_(UsageMap::Read(store, table_.freePages, "the free-space map of table " + Quoted(table_.name))) {}
+
+DataPage TableRows::Check(const PageBytes& bytes, uint32_t n) const {
+  DataPage page(bytes, store_.Name(), n);
+  if (page.TableDefPage() != table_.page)
+    ThrowDamaged(store_.Name(), "data page " + std::to_string(n) + " does not belong to table " +
+                                    Quoted(table_.name));
+  return page;
+}
+
+std::optional<RowPlace> TableRows::Locate(RowLocation key,
+                                          const std::function<const PageBytes&(uint32_t)>& page) const {
+  if (key.page == 0 || key.page >= store_.PageCount())
+    ThrowDamaged(store_.Name(), "row location on page " + std::to_string(key.page) + " is not in the file");
+  const PageBytes& bytes = page(key.page);
+  const DataPage header = Check(bytes, key.page);
+  const Slot slot = header.SlotAt(key.row);
+  if (slot.Deleted() || slot.MovedCopy()) return std::nullopt;
+  if (!slot.Pointer()) return RowPlace{key, false};
+  const ByteView pointer(bytes.data() + slot.start, slot.end - slot.start, store_.Name(),
+                         "the pointer of row " + std::to_string(key.row) + " on page " + std::to_string(key.page));
+  const RowLocation to{pointer.U24(1), pointer.U8(0)};
+  if (to.page == 0 || to.page >= store_.PageCount()) pointer.Fail("it points beyond the file");
+  const PageBytes& target = page(to.page);
+  const Slot copy = Check(target, to.page).SlotAt(to.row);
+  if (!copy.MovedCopy()) pointer.Fail("it points to a row that is not a moved row");
+  return RowPlace{to, true};
+}
+
+void TableRows::Scan(const std::function<void(RowLocation, const ByteView&)>& visit) {
+  PageBytes bytes, target;
+  uint32_t targetNumber = 0;
+  bool haveTarget = false;
+  for (uint32_t n : owned_.Pages(store_)) {
+    store_.Read(n, bytes);
+    if (bytes[0] != 0x01) continue;
+    const DataPage page = Check(bytes, n);
+    for (uint16_t i = 0; i < page.RowCount(); ++i) {
+      const Slot slot = page.SlotAt(i);
+      if (slot.Deleted() || slot.MovedCopy()) continue;
+      const std::string what = "row " + std::to_string(i) + " of page " + std::to_string(n) + " of table " + Quoted(table_.name);
+      if (!slot.Pointer()) {
+        visit({n, i}, ByteView(bytes.data() + slot.start, slot.end - slot.start, store_.Name(), what));
+        continue;
+      }
+      const auto place = Locate({n, i}, [&](uint32_t p) -> const PageBytes& {
+        if (p == n) return bytes;
+        if (!haveTarget || targetNumber != p) {
+          store_.Read(p, target);
+          targetNumber = p;
+          haveTarget = true;
+        }
+        return target;
+      });
+      const PageBytes& holder = place->at.page == n ? bytes : target;
+      const Slot copy = DataPage(holder, store_.Name(), place->at.page).SlotAt(place->at.row);
+      visit({n, i}, ByteView(holder.data() + copy.start, copy.end - copy.start, store_.Name(), what));
+    }
+  }
+}
+
+}  // namespace kw::jet

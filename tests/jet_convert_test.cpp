@@ -1,0 +1,144 @@
+// Conversions of the shared Jet files, read back with mdbtools.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "platform/jet/data_page.h"
+#include "platform/text_compare.h"
+#include "tests/jet_test_support.h"
+
+namespace kw::jet::test {
+namespace {
+
+struct Case {
+  const char* file;
+  const char* table;
+  const char* column;
+};
+
+// The export of `before` with the pass's change made by hand.
+std::vector<std::string> Expected(const std::vector<std::string>& before, const std::string& column,
+                                  const std::string& from, const std::string& to, long* changed) {
+  std::vector<std::string> out = before;
+  const std::vector<std::string> header = Split(before.at(0));
+  const size_t land = std::find(header.begin(), header.end(), "LAND") - header.begin();
+  const size_t col = std::find(header.begin(), header.end(), column) - header.begin();
+  *changed = 0;
+  for (size_t i = 1; i < out.size(); ++i) {
+    std::vector<std::string> cells = Split(out[i]);
+    if (cells.size() != header.size() || !JetTextEqual(cells[land], "CH") || cells[col] != from) continue;
+    cells[col] = to;
+    ++*changed;
+    std::string line;
+    for (size_t k = 0; k < cells.size(); ++k) line += (k ? "\t" : "") + cells[k];
+    out[i] = line;
+  }
+  std::sort(out.begin() + 1, out.end());
+  return out;
+}
+
+class TempFile {
+ public:
+  TempFile() {
+    char name[] = "/tmp/kw-jet-XXXXXX";
+    const int fd = mkstemp(name);
+    if (fd >= 0) close(fd);
+    path_ = name;
+  }
+  ~TempFile() { std::remove(path_.c_str()); }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+long CountSlots(const std::vector<uint8_t>& bytes, uint16_t flags) {
+  long n = 0;
+  for (size_t p = 0; p + kPageSize <= bytes.size(); p += kPageSize) {
+    if (bytes[p] != 0x01) continue;
+    const uint16_t count = static_cast<uint16_t>(bytes[p + 12] | bytes[p + 13] << 8);
+    for (uint16_t i = 0; i < count && 14u + 2u * i + 1 < kPageSize; ++i)
+      if ((bytes[p + 14 + 2 * i + 1] << 8 & kDeletedFlags) == flags) ++n;
+  }
+  return n;
+}
+
+class JetConvert : public ::testing::TestWithParam<Case> {};
+
+TEST_P(JetConvert, ChangesExactlyTheSelectedCellsAndLeavesEveryOtherTableAsItWas) {
+  const Case c = GetParam();
+  const std::string source = JetFile(c.file);
+  MemoryJet jet(ReadBytes(source));
+  const long changed = ConvertPass(jet.engine, c.table, c.column);
+  TempFile out;
+  WriteBytes(out.Path(), jet.store.Bytes());
+
+  long expectedChanges = 0;
+  const auto expected = Expected(Export(source, c.table), c.column, "01", "044", &expectedChanges);
+  EXPECT_GT(expectedChanges, 0);
+  EXPECT_EQ(changed, expectedChanges);
+  EXPECT_EQ(Export(out.Path(), c.table), expected);
+  for (const std::string& other : Tables(source))
+    if (other != c.table) {
+      EXPECT_EQ(Export(out.Path(), other), Export(source, other)) << other;
+    }
+}
+
+TEST_P(JetConvert, ASecondRunLeavesTheFileByteForByteUnchanged) {
+  const Case c = GetParam();
+  MemoryJet jet(ReadBytes(JetFile(c.file)));
+  ConvertPass(jet.engine, c.table, c.column);
+  const std::vector<uint8_t> once = jet.store.Bytes();
+  EXPECT_EQ(ConvertPass(jet.engine, c.table, c.column), 0);
+  EXPECT_EQ(jet.store.Bytes(), once);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    SharedFiles, JetConvert,
+    ::testing::Values(Case{"product/Public.mdb", "PLZSTM", "TELVOR"}, Case{"product/NoltData.mdb", "ADRSTM", "TELVOR"},
+                      Case{"product/NoltData.mdb", "ADRSTM", "FAXVOR"}, Case{"variants/full-pages.mdb", "PLZSTM", "TELVOR"},
+                      Case{"variants/uncompressed.mdb", "ADRSTM", "TELVOR"},
+                      Case{"variants/deleted-rows.mdb", "ADRSTM", "TELVOR"}, Case{"variants/v2003.mdb", "ADRSTM", "TELVOR"}));
+
+TEST(JetConvertMoves, RowsWithoutRoomOnTheirPageMoveAndAreReadOnce) {
+  MemoryJet jet(ReadBytes(JetFile("variants/full-pages.mdb")));
+  const long pointersBefore = CountSlots(jet.store.Bytes(), kPointerFlag);
+  const uint32_t pagesBefore = jet.store.PageCount();
+  ConvertPass(jet.engine, "PLZSTM", "TELVOR");
+  EXPECT_GT(CountSlots(jet.store.Bytes(), kPointerFlag), pointersBefore);
+  EXPECT_EQ(CountSlots(jet.store.Bytes(), kPointerFlag), CountSlots(jet.store.Bytes(), kMovedFlag));
+  EXPECT_GE(jet.store.PageCount(), pagesBefore);
+}
+
+TEST(JetConvertMoves, ARowMovedTwiceLeavesItsFirstCopyDeleted) {
+  MemoryJet jet(ReadBytes(JetFile("variants/full-pages.mdb")));
+  ConvertPass(jet.engine, "PLZSTM", "TELVOR", "044");
+  const long moved = CountSlots(jet.store.Bytes(), kMovedFlag);
+  ASSERT_GT(moved, 0);
+  // Growing every converted value again moves some moved copies once more.
+  ConvertPass(jet.engine, "PLZSTM", "TELVOR", "04444", "044");
+  TempFile out;
+  WriteBytes(out.Path(), jet.store.Bytes());
+  long n = 0;
+  const auto first = Expected(Export(JetFile("variants/full-pages.mdb"), "PLZSTM"), "TELVOR", "01", "044", &n);
+  const auto once = Expected(first, "TELVOR", "044", "04444", &n);
+  EXPECT_EQ(Export(out.Path(), "PLZSTM"), once);
+  EXPECT_EQ(CountSlots(jet.store.Bytes(), kPointerFlag), CountSlots(jet.store.Bytes(), kMovedFlag));
+}
+
+TEST(JetConvertRefusals, AnIndexedColumnIsRefusedBeforeAnythingIsWritten) {
+  const std::vector<uint8_t> original = ReadBytes(JetFile("variants/indexed-telvor.mdb"));
+  MemoryJet jet(original);
+  try {
+    ConvertPass(jet.engine, "PLZSTM", "TELVOR");
+    FAIL() << "no error";
+  } catch (const RunError& e) {
+    EXPECT_NE(e.Description().find("'TELVOR'"), std::string::npos) << e.Description();
+    EXPECT_NE(e.Description().find("'PLZSTM'"), std::string::npos) << e.Description();
+    EXPECT_NE(e.Description().find("index"), std::string::npos) << e.Description();
+  }
+  EXPECT_EQ(jet.store.Bytes(), original);
+  EXPECT_EQ(jet.store.Commits(), 0);
+}
+
+}  // namespace
+}  // namespace kw::jet::test
