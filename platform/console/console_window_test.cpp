@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <string>
+
+#include "platform/interrupt.h"
 
 namespace kw {
 namespace {
@@ -89,6 +92,20 @@ TEST(ConsoleWindow, ProgressLineIsOverwrittenInPlaceAndThrottledOnATerminal) {
   EXPECT_LT(std::count(out.begin(), out.end(), '\r'), 20);
   // The status line is cleared before a label line is printed.
   EXPECT_NE(out.find("\r\x1b[KMandant 01\n"), std::string::npos);
+}
+
+TEST(ConsoleWindow, AfterCtrlCNoBoxIsShownAndItsEscAnswerIsGiven) {
+  Console c("j\n");
+  InstallInterruptHandler();
+  EXPECT_FALSE(c.window->EndRequested());
+  std::raise(SIGINT);
+  EXPECT_TRUE(c.window->EndRequested());
+  EXPECT_FALSE(c.window->ProcessEvents());
+  EXPECT_EQ(c.window->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), IDNO);
+  EXPECT_EQ(c.window->MessageBox("Der Mandant: X", MB_OK), IDOK);
+  EXPECT_EQ(c.Output(), "");
+  InstallInterruptHandler();  // forgets the interrupt again
+  EXPECT_EQ(c.window->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), IDYES);
 }
 
 TEST(NormalizeLineBreaks, EveryKindOfLineEndBecomesANewline) {
