@@ -12,10 +12,11 @@ namespace {
 void Usage() {
   std::fprintf(stderr,
                "usage: make_sample PREFIX [--plz-rows N] [--clients N] [--rows-per-client N]\n"
-               "                          [--seed N] [--no-data-dir]\n"
+               "                          [--seed N] [--no-data-dir] [--format sqlite|jet]\n"
                "Writes a Wine-style prefix with the registry value NoltDataDir = D:\\Daten\\,\n"
                "the general database Public.mdb (PLZSTM of N rows, default 5000) and N clients\n"
-               "(default 6) of N addresses each (default 1000).\n");
+               "(default 6) of N addresses each (default 1000). The databases are SQLite files\n"
+               "(default) or Jet 4 (Access 2000) files.\n");
 }
 
 bool Number(const char* s, long long& out) {
@@ -39,6 +40,9 @@ int main(int argc, char** argv) {
     long long n = 0;
     if (a == "--no-data-dir") {
       setup.dataDir.clear();
+    } else if (a == "--format" && i + 1 < argc &&
+               (std::string(argv[i + 1]) == "sqlite" || std::string(argv[i + 1]) == "jet")) {
+      setup.format = std::string(argv[++i]) == "jet" ? kw::sample::DbFormat::kJet : kw::sample::DbFormat::kSqlite;
     } else if (i + 1 < argc && Number(argv[i + 1], n) &&
                (a == "--plz-rows" || a == "--clients" || a == "--rows-per-client" || a == "--seed")) {
       ++i;

@@ -1,16 +1,17 @@
 #include "tools/sample/installation.h"
 
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <stdexcept>
 
 #include "tools/sample/def_writer.h"
 #include "tools/sample/public_pro_writer.h"
 #include "tools/sample/sample_files.h"
+#include "tools/sample/table_sink.h"
 
 namespace kw::sample {
 namespace {
@@ -86,42 +87,6 @@ constexpr const char* kStreets[] = {"Bahnhofstrasse", "Dorfstrasse", "Hauptstras
                                     "Seestrasse", "Kirchweg", "Schulhausstrasse", "Im Grüt",
                                     "Rosenweg", "Industriestrasse", "Limmatquai"};
 
-class Db {
- public:
-  explicit Db(const std::string& path) {
-    fs::create_directories(fs::path(path).parent_path());
-    fs::remove(path);
-    if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("cannot create " + path);
-    Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN");
-  }
-  ~Db() { sqlite3_close(db_); }
-  void Exec(const std::string& sql) {
-    char* err = nullptr;
-    if (sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-      std::string msg = err ? err : "?";
-      sqlite3_free(err);
-      throw std::runtime_error(msg);
-    }
-  }
-  sqlite3_stmt* Prepare(const std::string& sql) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db_, sql.c_str(), -1, &st, nullptr) != SQLITE_OK)
-      throw std::runtime_error(sqlite3_errmsg(db_));
-    return st;
-  }
-  void Step(sqlite3_stmt* st) {
-    if (sqlite3_step(st) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db_));
-    sqlite3_reset(st);
-  }
-
- private:
-  sqlite3* db_ = nullptr;
-};
-
-void Bind(sqlite3_stmt* st, int i, const std::string& v) {
-  sqlite3_bind_text(st, i, v.c_str(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-}
-
 template <class T, size_t N>
 const T& Pick(const T (&a)[N], std::mt19937& rng) {
   return a[rng() % N];
@@ -173,7 +138,7 @@ void WriteClients(const SampleInstallation& setup, const std::string& dataDir) {
                       "DBExtension=.mdb\r\n";
     if (!c.version.empty()) ini += "Version=" + c.version + "\r\n";
     WriteFile(dir + "NoltData.ini", ini);
-    if (c.withDatabase) WriteAddresses(dir + "NoltData.mdb", c.rows, ++seed);
+    if (c.withDatabase) WriteAddresses(dir + "NoltData.mdb", c.rows, ++seed, setup.format);
     if (c.withDefinition) WriteFile(dir + "NoltData.def", SampleAddressDefinitionFile());
   }
   WriteFile(HostPath(setup.prefix, dataDir + "Public\\public.pro"), EncodePublicPro(list));
@@ -189,68 +154,72 @@ std::string HostPath(const std::string& prefix, const std::string& windowsPath) 
   return prefix + "/drive_" + drive + rel;
 }
 
-void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed) {
-  Db db(hostPath);
-  db.Exec(
-      "CREATE TABLE PLZSTM (PLZNR INTEGER PRIMARY KEY, LAND TEXT, PLZ TEXT, ORT TEXT, "
-      "TELVOR TEXT, KANTON TEXT, GEAENDERT TEXT)");
-  sqlite3_stmt* ins =
-      db.Prepare("INSERT INTO PLZSTM (LAND, PLZ, ORT, TELVOR, KANTON, GEAENDERT) VALUES (?,?,?,?,?,?)");
+void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format) {
+  auto sink = TableSink::Create(format, hostPath, "PLZSTM", "PLZNR",
+                                {{"LAND", 3}, {"PLZ", 10}, {"ORT", 40}, {"TELVOR", 5}, {"KANTON", 2},
+                                 {"GEAENDERT", 10}});
   std::mt19937 rng(seed);
+  std::vector<std::optional<std::string>> v(6);
   for (int64_t i = 0; i < rows; ++i) {
     const Place& pl = PickPlace(rng);
-    Bind(ins, 1, pl.land);
-    Bind(ins, 2, pl.plz);
-    Bind(ins, 3, pl.ort);
-    Bind(ins, 4, pl.telvor);
-    Bind(ins, 5, std::string(pl.land) == "CH" ? (pl.plz[0] == '8' ? "ZH" : "--") : "");
-    Bind(ins, 6, "2005-0" + std::to_string(1 + rng() % 9) + "-1" + std::to_string(rng() % 10));
-    db.Step(ins);
+    v[0] = pl.land;
+    v[1] = pl.plz;
+    v[2] = pl.ort;
+    v[3] = pl.telvor;
+    v[4] = std::string(pl.land) == "CH" ? (pl.plz[0] == '8' ? "ZH" : "--") : "";
+    v[5] = "2005-0" + std::to_string(1 + rng() % 9) + "-1" + std::to_string(rng() % 10);
+    sink->Add(v);
   }
-  sqlite3_finalize(ins);
-  db.Exec("CREATE INDEX PLZSTM_PLZ ON PLZSTM (PLZ); COMMIT");
+  sink->Finish({{"PLZSTM_PLZ", "PLZ"}});
 }
 
-void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed) {
-  Db db(hostPath);
-  db.Exec(
-      "CREATE TABLE ADRSTM (ADRNR INTEGER PRIMARY KEY, ANREDE TEXT, NAME TEXT, VORNAME TEXT, "
-      "FIRMA TEXT, STRASSE TEXT, LAND TEXT, PLZ TEXT, ORT TEXT, TELVOR TEXT, TELNR TEXT, "
-      "FAXVOR TEXT, FAXNR TEXT, EMAIL TEXT, BEMERKUNG TEXT)");
-  sqlite3_stmt* ins = db.Prepare(
-      "INSERT INTO ADRSTM (ANREDE, NAME, VORNAME, FIRMA, STRASSE, LAND, PLZ, ORT, TELVOR, TELNR, "
-      "FAXVOR, FAXNR, EMAIL, BEMERKUNG) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)");
+void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format) {
+  auto sink = TableSink::Create(format, hostPath, "ADRSTM", "ADRNR",
+                                {{"ANREDE", 10},
+                                 {"NAME", 50},
+                                 {"VORNAME", 30},
+                                 {"FIRMA", 60},
+                                 {"STRASSE", 50},
+                                 {"LAND", 3},
+                                 {"PLZ", 10},
+                                 {"ORT", 40},
+                                 {"TELVOR", 5},
+                                 {"TELNR", 20},
+                                 {"FAXVOR", 5},
+                                 {"FAXNR", 20},
+                                 {"EMAIL", 80},
+                                 {"BEMERKUNG", 0, true}});
   std::mt19937 rng(seed);
+  std::vector<std::optional<std::string>> v(14);
   for (int64_t i = 0; i < rows; ++i) {
     const Place& pl = PickPlace(rng);
     const std::string first = Pick(kFirst, rng), last = Pick(kLast, rng);
     const bool company = rng() % 4 == 0;
     const bool fax = rng() % 3 == 0;
-    Bind(ins, 1, company ? "Firma" : (rng() % 2 ? "Herr" : "Frau"));
-    Bind(ins, 2, last);
-    Bind(ins, 3, first);
-    Bind(ins, 4, company ? last + " AG" : "");
-    Bind(ins, 5, std::string(Pick(kStreets, rng)) + " " + std::to_string(1 + rng() % 120));
-    Bind(ins, 6, pl.land);
-    Bind(ins, 7, pl.plz);
-    Bind(ins, 8, pl.ort);
-    Bind(ins, 9, pl.telvor);
-    Bind(ins, 10, Digits(rng, 3) + " " + Digits(rng, 2) + " " + Digits(rng, 2));
+    v[0] = company ? "Firma" : (rng() % 2 ? "Herr" : "Frau");
+    v[1] = last;
+    v[2] = first;
+    v[3] = company ? last + " AG" : "";
+    v[4] = std::string(Pick(kStreets, rng)) + " " + std::to_string(1 + rng() % 120);
+    v[5] = pl.land;
+    v[6] = pl.plz;
+    v[7] = pl.ort;
+    v[8] = pl.telvor;
+    v[9] = Digits(rng, 3) + " " + Digits(rng, 2) + " " + Digits(rng, 2);
     if (fax) {
       // Mostly the same area code as the telephone, sometimes the old one
       // left behind when the telephone was already changed.
-      Bind(ins, 11, rng() % 5 == 0 ? "01" : pl.telvor);
-      Bind(ins, 12, Digits(rng, 3) + " " + Digits(rng, 2) + " " + Digits(rng, 2));
+      v[10] = rng() % 5 == 0 ? "01" : pl.telvor;
+      v[11] = Digits(rng, 3) + " " + Digits(rng, 2) + " " + Digits(rng, 2);
     } else {
-      sqlite3_bind_null(ins, 11);
-      sqlite3_bind_null(ins, 12);
+      v[10].reset();
+      v[11].reset();
     }
-    Bind(ins, 13, company ? "info@" + last + ".ch" : "");
-    Bind(ins, 14, "");
-    db.Step(ins);
+    v[12] = company ? "info@" + last + ".ch" : "";
+    v[13] = "";
+    sink->Add(v);
   }
-  sqlite3_finalize(ins);
-  db.Exec("COMMIT");
+  sink->Finish({});
 }
 
 std::vector<SampleClient> DefaultClients(int count, int64_t rowsPerClient) {
@@ -279,7 +248,8 @@ void WriteInstallation(const SampleInstallation& setup) {
   Link("../drive_d", setup.prefix + "/dosdevices/d:");
   WriteRegistry(setup);
   const std::string dataDir = setup.dataDir.empty() ? "D:\\Daten\\" : setup.dataDir;
-  WritePostalCodes(HostPath(setup.prefix, dataDir + "Public\\Public.mdb"), setup.plzRows, setup.seed);
+  WritePostalCodes(HostPath(setup.prefix, dataDir + "Public\\Public.mdb"), setup.plzRows, setup.seed,
+                   setup.format);
   WriteClients(setup, dataDir);
 }
 

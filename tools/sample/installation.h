@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/sample/table_sink.h"
+
 namespace kw::sample {
 
 struct SampleClient {
@@ -24,6 +26,7 @@ struct SampleInstallation {
   int64_t plzRows = 5000;
   std::vector<SampleClient> clients;
   uint32_t seed = 1;
+  DbFormat format = DbFormat::kSqlite;  // of Public.mdb and every NoltData.mdb
 };
 
 // A realistic set of clients: most at 6.4 or later, one older, one without a
@@ -37,7 +40,9 @@ void WriteInstallation(const SampleInstallation& setup);
 std::string HostPath(const std::string& prefix, const std::string& windowsPath);
 
 // The databases alone, for tests and benchmarks.
-void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed);
-void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed);
+void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed,
+                      DbFormat format = DbFormat::kSqlite);
+void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed,
+                    DbFormat format = DbFormat::kSqlite);
 
 }  // namespace kw::sample
