@@ -1,6 +1,11 @@
 #pragma once
-// The real platform over a Wine-style prefix, around the window the caller chose.
+// The real platform over a Wine-style prefix, around the window the caller
+// chose. A database file is opened by the engine its first bytes call for:
+// SQLite or Jet 4.
 #include "platform/ini/ini_profile.h"
+#include "platform/jet/engine_choice.h"
+#include "platform/jet/file_store_opener.h"
+#include "platform/jet/jet_engine.h"
 #include "platform/platform.h"
 #include "platform/posix/posix_filesystem.h"
 #include "platform/sqlite/sqlite_engine.h"
@@ -14,7 +19,8 @@ class HostPlatform {
  public:
   // The registry files are read here, once. `window` is not owned.
   HostPlatform(const WinePaths& paths, WindowSystem& window)
-      : db_(paths, clock_), registry_(paths), profiles_(paths), files_(paths),
+      : sqlite_(paths, clock_), jet_(jet::FileStoreOpener(paths), clock_), db_(paths, sqlite_, jet_),
+        registry_(paths), profiles_(paths), files_(paths),
         platform_{db_, registry_, profiles_, files_, clock_, window} {}
   HostPlatform(const HostPlatform&) = delete;
   HostPlatform& operator=(const HostPlatform&) = delete;
@@ -22,8 +28,10 @@ class HostPlatform {
   Platform& Get() { return platform_; }
 
  private:
-  SteadyClock clock_;  // first: the engine times its write groups by it
-  SqliteEngine db_;
+  SteadyClock clock_;  // first: the engines time their write groups by it
+  SqliteEngine sqlite_;
+  jet::JetEngine jet_;
+  jet::EngineChoice db_;
   WineRegistry registry_;
   IniProfileFiles profiles_;
   PosixFileSystem files_;

@@ -6,6 +6,7 @@
 #include "platform/jet/jet_recordset.h"
 #include "platform/jet/key_set.h"
 #include "platform/jet/selection.h"
+#include "platform/text_compare.h"
 
 namespace kw::jet {
 namespace {
@@ -67,6 +68,13 @@ JetEngine::~JetEngine() {
 
 std::unique_ptr<Database> JetEngine::OpenDatabase(std::string_view name, bool, bool) {
   CommitPending();
+  std::erase_if(connections_, [](const Open& o) {
+    auto c = o.connection.lock();
+    return !c || c->Closed();
+  });
+  const std::string key = FoldText(name);
+  for (const Open& o : connections_)
+    if (o.key == key) return std::make_unique<JetDatabase>(o.connection.lock());
   std::unique_ptr<PageStore> store = opener_(name);
   if (store->PageCount() == 0) ThrowRefused(store->Name(), RefusalOf(FileKind::kEmpty));
   PageBytes first;
@@ -75,14 +83,13 @@ std::unique_ptr<Database> JetEngine::OpenDatabase(std::string_view name, bool, b
   if (kind != FileKind::kJet4) ThrowRefused(store->Name(), RefusalOf(kind));
   if (const std::string why = LockedReason(first); !why.empty()) ThrowRefused(store->Name(), why);
   auto connection = std::make_shared<JetConnection>(std::move(store), clock_, options_);
-  std::erase_if(connections_, [](const auto& w) { return w.expired(); });
-  connections_.push_back(connection);
+  connections_.push_back({key, connection});
   return std::make_unique<JetDatabase>(std::move(connection));
 }
 
 void JetEngine::CommitPending() {
-  for (auto& weak : connections_)
-    if (auto c = weak.lock(); c && !c->Closed()) c->Commit();
+  for (const Open& o : connections_)
+    if (auto c = o.connection.lock(); c && !c->Closed()) c->Commit();
 }
 
 }  // namespace kw::jet

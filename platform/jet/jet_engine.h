@@ -9,6 +9,11 @@
 // groups (see JetConnection); every group is committed before an error
 // leaves the engine, on CommitPending, and when a record set, a database or
 // the engine closes or is released.
+//
+// A file is used by this engine alone while it is open (the page store
+// locks it): opening it again, under a name equal without regard to case,
+// while a database or record set on it is still open shares that
+// connection, as one process shares one open file.
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,7 +44,11 @@ class JetEngine : public DatabaseEngine {
   StoreOpener opener_;
   Clock& clock_;
   JetEngineOptions options_;
-  std::vector<std::weak_ptr<JetConnection>> connections_;
+  struct Open {
+    std::string key;  // the file's name, folded
+    std::weak_ptr<JetConnection> connection;
+  };
+  std::vector<Open> connections_;
 };
 
 }  // namespace kw::jet

@@ -1,0 +1,225 @@
+// The real program over installations whose databases are Jet 4 files: the
+// product-shaped files converted exactly as their SQLite twins are, read
+// back by both independent readers; a second run that changes no byte; and
+// runs killed at random moments followed by one full run.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <random>
+
+#include "platform/text_compare.h"
+#include "tests/e2e_support.h"
+#include "tests/jet_readers.h"
+
+namespace kw::e2e {
+namespace {
+
+namespace jr = kw::jet_readers;
+
+using Rows = std::map<int64_t, jr::Row>;
+
+// The rows of a table by its first column (the autonumber key): a row that
+// moved to another page is read in another order, but is the same row.
+Rows ByKey(const std::vector<jr::Row>& rows) {
+  Rows out;
+  for (const jr::Row& r : rows) out.emplace(std::stoll(r.at(0).value()), r);
+  return out;
+}
+
+int ColumnOf(const jr::Table& t, const std::string& name) {
+  for (size_t i = 0; i < t.columns.size(); ++i)
+    if (t.columns[i].name == name) return static_cast<int>(i);
+  throw std::runtime_error(t.name + " has no column " + name);
+}
+
+// What a correct conversion makes of the rows: text compares as in Jet,
+// without regard to case, blanks counted.
+Rows Converted(const jr::Table& t, const std::vector<std::string>& columns) {
+  Rows rows = ByKey(t.rows);
+  const int land = ColumnOf(t, "LAND");
+  for (auto& [key, row] : rows) {
+    if (!row[land] || !JetTextEqual(*row[land], "CH")) continue;
+    for (const std::string& c : columns)
+      if (jr::Value& v = row[ColumnOf(t, c)]; v && JetTextEqual(*v, "01")) v = "044";
+  }
+  return rows;
+}
+
+std::string FirstDifference(const Rows& actual, const Rows& expected) {
+  if (actual.size() != expected.size())
+    return std::to_string(actual.size()) + " rows, expected " + std::to_string(expected.size());
+  for (const auto& [key, row] : expected) {
+    auto it = actual.find(key);
+    if (it == actual.end()) return "row " + std::to_string(key) + " missing";
+    if (std::string d = jr::FirstDifference(it->second, row); !d.empty())
+      return "row " + std::to_string(key) + ": " + d;
+  }
+  return "";
+}
+
+// Every table of a file as mdb-reader reads it, by name.
+std::map<std::string, Rows> ReadAll(const std::string& file) {
+  std::map<std::string, Rows> out;
+  for (const jr::Table& t : jr::NodeRead(file)) out[t.name] = ByKey(t.rows);
+  return out;
+}
+
+// An SQLite file holding, as text, what mdb-reader reads of the Jet file's
+// table: the twin that the SQLite engine converts.
+void WriteSqliteTwin(const jr::Table& t, const std::string& path) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  std::string create = "CREATE TABLE " + t.name + " (", insert = "INSERT INTO " + t.name + " VALUES (";
+  for (size_t i = 0; i < t.columns.size(); ++i) {
+    create += (i ? ", " : "") + t.columns[i].name + (i ? " TEXT" : " INTEGER PRIMARY KEY");
+    insert += i ? ", ?" : "?";
+  }
+  ASSERT_EQ(sqlite3_exec(db, (create + ")").c_str(), nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_stmt* s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, (insert + ")").c_str(), -1, &s, nullptr), SQLITE_OK);
+  for (const jr::Row& r : t.rows) {
+    for (size_t i = 0; i < r.size(); ++i) {
+      if (r[i]) sqlite3_bind_text(s, static_cast<int>(i + 1), r[i]->c_str(), -1, SQLITE_TRANSIENT);
+      else sqlite3_bind_null(s, static_cast<int>(i + 1));
+    }
+    ASSERT_EQ(sqlite3_step(s), SQLITE_DONE);
+    sqlite3_reset(s);
+  }
+  sqlite3_finalize(s);
+  ASSERT_EQ(sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+}
+
+// The SQLite twin's rows, as text.
+Rows ReadTwin(const std::string& path, const std::string& table) {
+  const DatabaseContent content = ReadDatabase(path);
+  Rows out;
+  for (const auto& [id, row] : content.at(table).rows) {
+    jr::Row r;
+    for (const std::string& v : row) r.push_back(v == "N" ? jr::Value() : jr::Value(v.substr(2)));
+    out.emplace(id, r);
+  }
+  return out;
+}
+
+struct ProductFile {
+  std::string rel;       // below the data folder
+  std::string table;
+  std::vector<std::string> columns;  // converted by the run
+};
+
+const ProductFile kProduct[] = {
+    {"Public/Public.mdb", "PLZSTM", {"TELVOR"}},
+    {"Mand01/NoltData.mdb", "ADRSTM", {"TELVOR", "FAXVOR"}},
+};
+
+std::string ProductSource(const ProductFile& f) {
+  return std::string(KW_TEST_DATA) + "/jet/product/" + fs::path(f.rel).filename().string();
+}
+
+TEST(JetRun, ProductFilesConvertAsTheirSqliteTwinsAndASecondRunChangesNoByte) {
+  if (const std::string missing = jr::MissingReaders(); !missing.empty()) GTEST_SKIP() << missing;
+  TempDir dir;
+  const std::string jet = dir.Path("jet"), twin = dir.Path("sqlite");
+  for (const auto& [prefix, format] : {std::pair{jet, sample::DbFormat::kJet}, {twin, sample::DbFormat::kSqlite}}) {
+    sample::SampleInstallation setup;
+    setup.prefix = prefix;
+    setup.plzRows = 300;
+    setup.clients = sample::DefaultClients(4, 200);
+    setup.format = format;
+    sample::WriteInstallation(setup);
+  }
+  for (const ProductFile& f : kProduct) {
+    fs::copy_file(ProductSource(f), DataPath(jet, f.rel), fs::copy_options::overwrite_existing);
+    fs::remove(DataPath(twin, f.rel));
+    WriteSqliteTwin(jr::Find(jr::NodeRead(ProductSource(f)), f.table), DataPath(twin, f.rel));
+  }
+  ProgramRun jetRun(jet, "j\n"), twinRun(twin, "j\n");
+  jetRun.Finish();
+  twinRun.Finish();
+  ASSERT_EQ(jetRun.status(), 0) << jetRun.out() << jetRun.err();
+  ASSERT_EQ(twinRun.status(), 0) << twinRun.out() << twinRun.err();
+  EXPECT_EQ(jetRun.out(), twinRun.out());
+  EXPECT_EQ(jetRun.err(), twinRun.err());
+
+  for (const ProductFile& f : kProduct) {
+    SCOPED_TRACE(f.rel);
+    const std::string file = DataPath(jet, f.rel);
+    const jr::Table original = jr::Find(jr::NodeRead(ProductSource(f)), f.table);
+    const Rows expected = Converted(original, f.columns);
+    ASSERT_NE(expected, ByKey(original.rows)) << "the file holds rows to convert";
+    EXPECT_EQ(FirstDifference(ByKey(jr::Find(jr::NodeRead(file), f.table).rows), expected), "") << "mdb-reader";
+    std::vector<jr::Row> exportedExpected;
+    for (const auto& [key, row] : expected) exportedExpected.push_back(row);
+    EXPECT_EQ(FirstDifference(ByKey(jr::MdbExport(file, f.table).rows), ByKey(jr::EmptyTextAsNull(exportedExpected))), "")
+        << "mdb-export";
+    EXPECT_EQ(FirstDifference(ReadTwin(DataPath(twin, f.rel), f.table), expected), "") << "SQLite twin";
+    EXPECT_EQ(jr::MdbTables(file, true), jr::MdbTables(ProductSource(f), true));
+  }
+  // The writer-made clients convert as their SQLite twins too.
+  for (const std::string& rel : DatabaseFiles(twin)) {
+    if (rel.find("Mand01") != std::string::npos || rel.find("Public.mdb") != std::string::npos) continue;
+    SCOPED_TRACE(rel);
+    EXPECT_EQ(FirstDifference(ReadAll(jet + "/" + rel).at("ADRSTM"), ReadTwin(twin + "/" + rel, "ADRSTM")), "");
+  }
+
+  std::map<std::string, std::string> before;
+  for (const std::string& rel : DatabaseFiles(jet)) before[rel] = ReadFile(jet + "/" + rel);
+  ProgramRun again(jet, "j\n"), twinAgain(twin, "j\n");
+  again.Finish();
+  twinAgain.Finish();
+  EXPECT_EQ(again.status(), 0);
+  EXPECT_EQ(again.out(), twinAgain.out());
+  for (const auto& [rel, bytes] : before) EXPECT_TRUE(ReadFile(jet + "/" + rel) == bytes) << rel << " changed";
+  EXPECT_EQ(Journals(jet), std::vector<std::string>());
+}
+
+TEST(JetRun, KilledRunsAndOneFullRunGiveWhatOneCleanRunGives) {
+  if (const std::string missing = jr::MissingReaders(); !missing.empty()) GTEST_SKIP() << missing;
+  TempDir dir;
+  const std::string pristine = dir.Path("pristine"), reference = dir.Path("reference"), work = dir.Path("work");
+  sample::SampleInstallation setup;
+  setup.prefix = pristine;
+  setup.plzRows = Scaled(200000, 40000);
+  setup.clients = sample::DefaultClients(4, Scaled(20000, 4000));
+  setup.format = sample::DbFormat::kJet;
+  sample::WriteInstallation(setup);
+  const std::vector<std::string> databases = DatabaseFiles(pristine);
+
+  CopyTree(pristine, reference);
+  ProgramRun clean(reference, "j\n");
+  clean.Finish();
+  ASSERT_EQ(clean.status(), 0) << clean.out() << clean.err();
+  const double cleanSeconds = clean.wallSeconds();
+
+  const uint32_t seed = std::random_device{}();
+  std::printf("random seed %u\n", seed);
+  std::mt19937 random(seed);
+  CopyTree(pristine, work);
+  for (int kill = 0; kill < 8; ++kill) {
+    ProgramRun run(work, "j\n");
+    run.WaitFor(std::uniform_real_distribution<double>(0.0, cleanSeconds)(random));
+    run.Kill();
+  }
+  ProgramRun full(work, "j\n");
+  full.Finish();
+  ASSERT_EQ(full.status(), 0) << full.out() << full.err();
+  EXPECT_EQ(Journals(work), std::vector<std::string>());
+  for (const std::string& rel : databases) {
+    SCOPED_TRACE(rel);
+    const auto expected = ReadAll(reference + "/" + rel);
+    const auto actual = ReadAll(work + "/" + rel);
+    ASSERT_EQ(actual.size(), expected.size());
+    for (const auto& [table, rows] : expected) {
+      EXPECT_EQ(FirstDifference(actual.at(table), rows), "") << "mdb-reader, " << table;
+      EXPECT_EQ(FirstDifference(ByKey(jr::MdbExport(work + "/" + rel, table).rows),
+                                ByKey(jr::MdbExport(reference + "/" + rel, table).rows)),
+                "")
+          << "mdb-export, " << table;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kw::e2e
