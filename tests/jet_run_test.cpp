@@ -1,9 +1,12 @@
 // The real program over installations whose databases are Jet 4 files: the
 // product-shaped files converted exactly as their SQLite twins are, read
 // back by both independent readers; a second run that changes no byte; and
-// runs killed at random moments followed by one full run.
+// runs killed at random moments followed by one full run; files in use by
+// someone else left as they were.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <random>
 
@@ -173,6 +176,58 @@ TEST(JetRun, ProductFilesConvertAsTheirSqliteTwinsAndASecondRunChangesNoByte) {
   EXPECT_EQ(again.out(), twinAgain.out());
   for (const auto& [rel, bytes] : before) EXPECT_TRUE(ReadFile(jet + "/" + rel) == bytes) << rel << " changed";
   EXPECT_EQ(Journals(jet), std::vector<std::string>());
+}
+
+// A file that another process holds, or beside which the product's lock
+// file shows a user, is not written: the general database ends the run
+// after three messages, a client is abandoned.
+TEST(JetRun, AFileInUseIsLeftByteForByteAsItWas) {
+  struct Case {
+    const char* rel;
+    bool lockFile;  // else held by a lock of this process
+    int status;
+    int messages;
+  };
+  const Case cases[] = {
+      {"Public/Public.mdb", false, 1, 3},
+      {"Public/Public.mdb", true, 1, 3},
+      {"Mand05/NoltData.mdb", false, 3, 0},
+      {"Mand05/NoltData.mdb", true, 3, 0},
+  };
+  TempDir dir;
+  sample::SampleInstallation setup;
+  setup.prefix = dir.Path("pristine");
+  setup.plzRows = 300;
+  setup.clients = sample::DefaultClients(6, 100);
+  setup.format = sample::DbFormat::kJet;
+  sample::WriteInstallation(setup);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.rel) + (c.lockFile ? " beside a lock file" : " held"));
+    const std::string prefix = dir.Path("work");
+    CopyTree(setup.prefix, prefix);
+    const std::string file = DataPath(prefix, c.rel);
+    const std::string before = ReadFile(file);
+    int held = -1;
+    if (c.lockFile) {
+      WriteBytes(fs::path(file).replace_extension(".ldb").string(), "WS01\0Admin");
+    } else {
+      held = open(file.c_str(), O_RDWR);
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      ASSERT_EQ(fcntl(held, F_OFD_SETLK, &lock), 0);
+    }
+    ProgramRun run(prefix, "j\n\n\n\n\n");
+    run.Finish();
+    if (held >= 0) close(held);
+    EXPECT_EQ(run.status(), c.status) << run.out();
+    size_t messages = 0;
+    for (size_t at = run.out().find("Close Orbica-Kontor on every workstation"); at != std::string::npos;
+         at = run.out().find("Close Orbica-Kontor on every workstation", at + 1))
+      ++messages;
+    EXPECT_EQ(messages, static_cast<size_t>(c.messages)) << run.out();
+    EXPECT_TRUE(ReadFile(file) == before);
+    EXPECT_EQ(Journals(prefix), std::vector<std::string>());
+  }
 }
 
 TEST(JetRun, KilledRunsAndOneFullRunGiveWhatOneCleanRunGives) {
