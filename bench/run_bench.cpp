@@ -1,7 +1,11 @@
-// Times whole kwandor_upd runs against the floor: the same changes made by
-// one UPDATE per table and column, each in one transaction, through sqlite3.
+// Times whole kwandor_upd runs against the floor. For SQLite files the
+// floor is the same changes made by one UPDATE per table and column, each in
+// one transaction, through sqlite3; for Jet 4 files, which nothing else here
+// writes, it is one plain copy of every database the run changes (read,
+// written and flushed).
 //
-//   run_bench [--rows N[,N...]] [--clients N] [--rows-per-client N] [--rounds N]
+//   run_bench [--format sqlite|jet] [--rows N[,N...]] [--clients N]
+//             [--rows-per-client N] [--rounds N]
 //
 // Defaults: postal-code tables of 10 000, 100 000 and 1 000 000 rows (about
 // a third Swiss with "01"), 20 clients of 50 000 addresses with two marked
@@ -25,6 +29,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/fakes/fake_clock.h"
+#include "platform/jet/file_page_store.h"
+#include "platform/jet/jet_engine.h"
 #include "tools/sample/installation.h"
 
 namespace {
@@ -37,6 +44,7 @@ struct Options {
   int clients = 20;
   long rowsPerClient = 50000;
   int rounds = 5;
+  kw::sample::DbFormat format = kw::sample::DbFormat::kSqlite;
 };
 
 void Die(const std::string& what) {
@@ -85,11 +93,28 @@ std::vector<Target> Targets(const std::string& prefix, const std::vector<kw::sam
   return out;
 }
 
-long Remaining(const std::vector<Target>& ts) {
+// Rows of a Jet file that the selection finds, through the Jet engine.
+long CountJet(const std::string& file, const std::string& sql) {
+  kw::FakeClock clock;
+  kw::jet::JetEngine engine([&](std::string_view name) { return kw::jet::FilePageStore::Open(file, std::string(name)); },
+                            clock);
+  auto db = engine.OpenDatabase(file, false, false);
+  auto rs = db->OpenRecordset(sql, 2);
+  long n = 0;
+  for (; !rs->Eof(); rs->MoveNext()) ++n;
+  rs->Close();
+  db->Close();
+  return n;
+}
+
+long Remaining(const std::vector<Target>& ts, kw::sample::DbFormat format) {
   long n = 0;
   for (const auto& t : ts)
-    for (const auto& c : t.columns)
-      n += Count(t.file, "SELECT count(*) FROM " + t.table + " WHERE LAND='CH' AND " + c + "='01'");
+    for (const auto& c : t.columns) {
+      const std::string where = " WHERE LAND='CH' AND " + c + "='01'";
+      n += format == kw::sample::DbFormat::kJet ? CountJet(t.file, "SELECT * FROM " + t.table + where)
+                                                : Count(t.file, "SELECT count(*) FROM " + t.table + where);
+    }
   return n;
 }
 
@@ -107,6 +132,26 @@ double Floor(const std::vector<Target>& ts) {
     sqlite3_close(db);
   }
   return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// One plain copy of every database: read whole, written to a new file and
+// flushed.
+double CopyFloor(const std::vector<Target>& ts) {
+  const auto start = Clock::now();
+  std::vector<char> buf(1 << 20);
+  for (const auto& t : ts) {
+    const int in = open(t.file.c_str(), O_RDONLY);
+    const int out = open((t.file + ".copy").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (in < 0 || out < 0) Die("cannot copy " + t.file);
+    for (ssize_t n; (n = read(in, buf.data(), buf.size())) > 0;)
+      if (write(out, buf.data(), static_cast<size_t>(n)) != n) Die("cannot copy " + t.file);
+    if (fsync(out) != 0) Die("cannot flush the copy of " + t.file);
+    close(in);
+    close(out);
+  }
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  for (const auto& t : ts) fs::remove(t.file + ".copy");
+  return seconds;
 }
 
 struct RunResult {
@@ -162,7 +207,10 @@ Options Parse(int argc, char** argv) {
   for (int i = 1; i + 1 < argc; i += 2) {
     const std::string a = argv[i];
     const char* v = argv[i + 1];
-    if (a == "--rows") {
+    if (a == "--format") {
+      if (std::string(v) != "sqlite" && std::string(v) != "jet") Die("--format is sqlite or jet");
+      o.format = std::string(v) == "jet" ? kw::sample::DbFormat::kJet : kw::sample::DbFormat::kSqlite;
+    } else if (a == "--rows") {
       o.rows.clear();
       for (const char* p = v; *p;) {
         char* end = nullptr;
@@ -191,6 +239,8 @@ int main(int argc, char** argv) {
   const std::string binary = std::string(KW_BINARY_DIR) + "/kwandor_upd";
   char tmpl[] = "/tmp/kw_run_bench_XXXXXX";
   const fs::path root = mkdtemp(tmpl);
+  std::printf("%s files; floor: %s\n", o.format == kw::sample::DbFormat::kJet ? "Jet 4" : "SQLite",
+              o.format == kw::sample::DbFormat::kJet ? "one plain copy of each database" : "one UPDATE per column");
   std::printf("%-10s %8s %9s %9s %7s %11s %9s %9s\n", "PLZSTM", "changed", "program", "floor",
               "ratio", "rows/s", "cpu", "peak MiB");
   double time100k = 0, time1m = 0;
@@ -199,8 +249,10 @@ int main(int argc, char** argv) {
     setup.prefix = (root / "master").string();
     setup.plzRows = rows;
     setup.clients = kw::sample::DefaultClients(o.clients, o.rowsPerClient);
+    setup.format = o.format;
     kw::sample::WriteInstallation(setup);
-    const long changed = Remaining(Targets(setup.prefix, setup.clients));
+    const bool jet = o.format == kw::sample::DbFormat::kJet;
+    const long changed = Remaining(Targets(setup.prefix, setup.clients), o.format);
     std::vector<double> prog, floor, cpu;
     long rss = 0;
     for (int round = 0; round < o.rounds; ++round) {
@@ -211,12 +263,12 @@ int main(int argc, char** argv) {
       fs::copy(setup.prefix, b, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
       sync();
       const RunResult r = Program(binary, a.string());
-      floor.push_back(Floor(Targets(b.string(), setup.clients)));
+      floor.push_back(jet ? CopyFloor(Targets(b.string(), setup.clients)) : Floor(Targets(b.string(), setup.clients)));
       prog.push_back(r.seconds);
       cpu.push_back(r.cpu);
       rss = std::max(rss, r.maxRssKiB);
-      if (Remaining(Targets(a.string(), setup.clients)) != 0 ||
-          Remaining(Targets(b.string(), setup.clients)) != 0)
+      if (Remaining(Targets(a.string(), setup.clients), o.format) != 0 ||
+          (!jet && Remaining(Targets(b.string(), setup.clients), o.format) != 0))
         Die("rows were left unchanged");
     }
     const double p = Median(prog), f = Median(floor);

@@ -37,7 +37,7 @@ fail() {
 
 prefix="$work/prefix"
 data="$prefix/drive_d/Daten"
-"$make_sample" "$prefix" --plz-rows 3000 --clients 4 --rows-per-client 300 >/dev/null ||
+"$make_sample" "$prefix" --format sqlite --plz-rows 3000 --clients 4 --rows-per-client 300 >/dev/null ||
   fail "make_sample"
 
 sql() { "$sqlite" -readonly "$1" "$2"; }
@@ -126,7 +126,7 @@ plz_new="SELECT count(*) FROM PLZSTM WHERE TELVOR = '044'"
 
 # 3. Ctrl-C once the run is under way.
 big="$work/big"
-"$make_sample" "$big" --plz-rows 1000000 --clients 1 --rows-per-client 100 >/dev/null ||
+"$make_sample" "$big" --format sqlite --plz-rows 1000000 --clients 1 --rows-per-client 100 >/dev/null ||
   fail "make_sample"
 db="$big/drive_d/Daten/Public/Public.mdb"
 cp "$db" "$work/original.mdb"

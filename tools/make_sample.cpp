@@ -15,8 +15,8 @@ void Usage() {
                "                          [--seed N] [--no-data-dir] [--format sqlite|jet]\n"
                "Writes a Wine-style prefix with the registry value NoltDataDir = D:\\Daten\\,\n"
                "the general database Public.mdb (PLZSTM of N rows, default 5000) and N clients\n"
-               "(default 6) of N addresses each (default 1000). The databases are SQLite files\n"
-               "(default) or Jet 4 (Access 2000) files.\n");
+               "(default 6) of N addresses each (default 1000). The databases are Jet 4\n"
+               "(Access 2000) files, as the product's own (default), or SQLite files.\n");
 }
 
 bool Number(const char* s, long long& out) {
@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
   }
   kw::sample::SampleInstallation setup;
   setup.prefix = argv[1];
+  setup.format = kw::sample::DbFormat::kJet;
   long long clients = 6, rowsPerClient = 1000;
   for (int i = 2; i < argc; ++i) {
     const std::string a = argv[i];
