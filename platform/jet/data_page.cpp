@@ -20,16 +20,16 @@ uint16_t LowestStart(const PageBytes& p, uint16_t count) {
 
 DataPage::DataPage(const PageBytes& page, const std::string& file, uint32_t number)
     : page_(page), file_(file), number_(number) {
-  const std::string where = "data page " + std::to_string(number);
+  auto where = [number] { return "data page " + std::to_string(number); };
   if (page[0] != 0x01) ThrowDamaged(file, "page " + std::to_string(number) + " is not a data page");
   count_ = Get16(page, 12);
   if (kDataHeader + 2u * count_ > kPageSize)
-    ThrowDamaged(file, where + " claims " + std::to_string(count_) + " rows, more than it can hold");
+    ThrowDamaged(file, where() + " claims " + std::to_string(count_) + " rows, more than it can hold");
   uint32_t end = kPageSize;
   for (uint16_t i = 0; i < count_; ++i) {
     const uint32_t start = SlotWord(page, i) & kOffsetMask;
     if (start > end || start < kDataHeader + 2u * count_)
-      ThrowDamaged(file, where + ": row " + std::to_string(i) + " lies outside its place on the page");
+      ThrowDamaged(file, where() + ": row " + std::to_string(i) + " lies outside its place on the page");
     end = start;
   }
 }

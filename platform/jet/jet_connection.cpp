@@ -22,6 +22,7 @@ PageStore& JetConnection::Store() {
 
 void JetConnection::Lost(const std::string& why) {
   const long rows = groupRows_;
+  ++changes_;
   groupRows_ = 0;
   groupPages_.clear();
   if (store_ && store_->InGroup()) store_->Rollback();
@@ -42,6 +43,7 @@ void JetConnection::Write(const PageEdit& edit) {
   ++groupRows_;
   try {
     for (const auto& [n, bytes] : edit.Pages()) {
+      ++changes_;
       store.Write(n, bytes);
       groupPages_.insert(n);
     }

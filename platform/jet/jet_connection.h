@@ -42,6 +42,10 @@ class JetConnection {
   void Commit();
   void Close();
   bool Closed() const { return !store_; }
+  // Counts every page write and every rollback through this connection. The
+  // file is this connection's alone while it is open, so a page read when
+  // the count was the same still holds the file's bytes.
+  uint64_t Changes() const { return changes_; }
 
  private:
   [[noreturn]] void Lost(const std::string& why);
@@ -52,6 +56,7 @@ class JetConnection {
   JetEngineOptions options_;
   double groupStart_ = 0;
   long groupRows_ = 0;
+  uint64_t changes_ = 0;
   std::set<uint32_t> groupPages_;
 };
 

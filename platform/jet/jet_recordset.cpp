@@ -7,7 +7,8 @@ namespace kw::jet {
 
 JetRecordset::JetRecordset(std::shared_ptr<JetConnection> connection, std::unique_ptr<TableRows> rows,
                            std::vector<RowLocation> keys)
-    : connection_(std::move(connection)), rows_(std::move(rows)), keys_(std::move(keys)) {}
+    : connection_(std::move(connection)), rows_(std::move(rows)), keys_(std::move(keys)),
+      rowWhat_("a row of table " + Quoted(rows_->Table().name)) {}
 
 template <typename F>
 auto JetRecordset::Guard(F&& f) -> decltype(f()) {
@@ -35,16 +36,28 @@ bool JetRecordset::Eof() {
   return Guard([&] { return at_ >= keys_.size(); });
 }
 
+const JetRecordset::CurrentRow& JetRecordset::ReadCurrent(bool fresh) {
+  NeedCurrent();
+  if (!fresh && current_.at == at_ && current_.changes == connection_->Changes()) return current_;
+  current_.at = SIZE_MAX;
+  PageStore& store = connection_->Store();
+  const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& {
+    store.Read(n, current_.page);
+    return current_.page;
+  });
+  if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
+  current_.slot = rows_->Check(current_.page, place->at.page).SlotAt(place->at.row);
+  const ByteView row(current_.page.data() + current_.slot.start, current_.slot.end - current_.slot.start,
+                     store.Name(), rowWhat_);
+  current_.cells = DecodeRow(rows_->Table(), row);
+  current_.changes = connection_->Changes();
+  current_.at = at_;
+  return current_;
+}
+
 void JetRecordset::Edit() {
   Guard([&] {
-    NeedCurrent();
-    PageStore& store = connection_->Store();
-    PageBytes page;
-    const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& {
-      store.Read(n, page);
-      return page;
-    });
-    if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
+    ReadCurrent(true);
     changes_.clear();
     editing_ = true;
   });
@@ -55,19 +68,9 @@ FieldValue JetRecordset::GetValue(std::string_view field) {
     const Column& c = ColumnNamed(field);
     if (editing_)
       if (auto it = changes_.find(c.number); it != changes_.end()) return it->second;
-    NeedCurrent();
-    PageStore& store = connection_->Store();
-    PageBytes page;
-    const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& {
-      store.Read(n, page);
-      return page;
-    });
-    if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
-    const Slot s = rows_->Check(page, place->at.page).SlotAt(place->at.row);
-    const ByteView row(page.data() + s.start, s.end - s.start, store.Name(),
-                       "a row of table " + Quoted(rows_->Table().name));
-    const std::vector<Cell> cells = DecodeRow(rows_->Table(), row);
-    return CellText(c, row, cells[static_cast<size_t>(&c - rows_->Table().columns.data())]);
+    const CurrentRow& r = ReadCurrent(false);
+    const ByteView row(r.page.data() + r.slot.start, r.slot.end - r.slot.start, connection_->Store().Name(), rowWhat_);
+    return CellText(c, row, r.cells[static_cast<size_t>(&c - rows_->Table().columns.data())]);
   });
 }
 
@@ -75,13 +78,15 @@ void JetRecordset::SetValue(std::string_view field, const FieldValue& value) {
   Guard([&] {
     const Column& c = ColumnNamed(field);
     if (!editing_) throw RunError(kUpdateWithoutEdit);
-    const std::string where = "column " + Quoted(c.name) + " of table " + Quoted(rows_->Table().name) +
-                              " in " + Quoted(connection_->Store().Name());
+    auto where = [&] {
+      return "column " + Quoted(c.name) + " of table " + Quoted(rows_->Table().name) + " in " +
+             Quoted(connection_->Store().Name());
+    };
     if (c.type != kText || c.Fixed())
-      throw RunError("The " + where + " is not a variable-length text column; this program changes only those.");
+      throw RunError("The " + where() + " is not a variable-length text column; this program changes only those.");
     const auto indexes = rows_->Table().IndexesOf(c);
     if (!indexes.empty())
-      throw RunError("The " + where + " is part of the index " + Quoted(indexes.front()->name) +
+      throw RunError("The " + where() + " is part of the index " + Quoted(indexes.front()->name) +
                      "; this program does not change indexed columns, so the table is left unchanged.");
     if (value && TextUnits(*value) * 2 > c.length) throw RunError(FieldTooSmall(c.name));
     changes_[c.number] = value;

@@ -10,6 +10,7 @@
 
 #include "platform/database.h"
 #include "platform/jet/jet_connection.h"
+#include "platform/jet/row_codec.h"
 #include "platform/jet/row_writer.h"
 
 namespace kw::jet {
@@ -32,6 +33,16 @@ class JetRecordset : public Recordset {
   auto Guard(F&& f) -> decltype(f());
   const Column& ColumnNamed(std::string_view field) const;
   void NeedCurrent() const;
+  // The current row as the file holds it: read anew when fresh is asked
+  // for or when anything was written through the connection since.
+  struct CurrentRow {
+    size_t at = SIZE_MAX;
+    uint64_t changes = 0;
+    PageBytes page;
+    Slot slot;
+    std::vector<Cell> cells;
+  };
+  const CurrentRow& ReadCurrent(bool fresh);
 
   std::shared_ptr<JetConnection> connection_;
   std::unique_ptr<TableRows> rows_;
@@ -41,6 +52,8 @@ class JetRecordset : public Recordset {
   bool closed_ = false;
   bool editing_ = false;
   std::map<uint16_t, FieldValue> changes_;  // by column number
+  CurrentRow current_;
+  std::string rowWhat_;  // how a row is named in errors
 };
 
 }  // namespace kw::jet

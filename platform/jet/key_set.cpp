@@ -22,6 +22,15 @@ std::vector<RowLocation> SelectKeys(TableRows& rows, const Selection& selection)
     }
   }
   std::vector<RowLocation> keys;
+  // The operands the condition passes, by address: found by name once each.
+  std::vector<std::pair<const Operand*, size_t>> seen;
+  auto columnOf = [&](const Operand& o) {
+    for (const auto& [p, i] : seen)
+      if (p == &o) return i;
+    const size_t i = place.at({o.qualifier, o.name});
+    seen.emplace_back(&o, i);
+    return i;
+  };
   rows.Scan([&](RowLocation at, const ByteView& row) {
     if (!selection.hasWhere) {
       keys.push_back(at);
@@ -29,7 +38,7 @@ std::vector<RowLocation> SelectKeys(TableRows& rows, const Selection& selection)
     }
     const std::vector<Cell> cells = DecodeRow(t, row);
     const bool chosen = Evaluate(selection.where, [&](const Operand& o) -> FieldValue {
-      const size_t i = place.at({o.qualifier, o.name});
+      const size_t i = columnOf(o);
       return CellText(t.columns[i], row, cells[i]);
     });
     if (chosen) keys.push_back(at);
