@@ -12,6 +12,7 @@
 #include "platform/console/console_window.h"
 #include "platform/host_platform.h"
 #include "platform/interrupt.h"
+#include "platform/steady_clock.h"
 #include "platform/wine/wine_paths.h"
 #ifdef KW_HAVE_QT
 #include "platform/qt/qt_window.h"
@@ -25,12 +26,13 @@ int main(int argc, [[maybe_unused]] char** argv) {
   // Before the window exists: its event loop watches for the interrupt.
   kw::InstallInterruptHandler();
 
+  kw::SteadyClock consoleClock;  // before the window that reads it
   std::unique_ptr<kw::WindowSystem> window;
 #ifdef KW_HAVE_QT
   window = kw::MakeQtWindow(argc, argv);
 #endif
   if (!window) {
-    window = std::make_unique<kw::ConsoleWindow>(stdin, stdout, isatty(0) == 1, isatty(1) == 1);
+    window = std::make_unique<kw::ConsoleWindow>(consoleClock, stdin, stdout, isatty(0) == 1, isatty(1) == 1);
   }
 
   kw::HostPlatform host(kw::WinePaths::FromEnvironment(), *window);

@@ -27,6 +27,7 @@
 #include "platform/console/console_window.h"
 #include "platform/host_platform.h"
 #include "platform/qt/qt_window.h"
+#include "platform/steady_clock.h"
 #include "tools/sample/installation.h"
 
 namespace {
@@ -110,6 +111,7 @@ double TimedRun(const std::string& templ, const std::string& work, bool withWind
   std::FILE* in = nullptr;
   std::FILE* out = nullptr;
   static char answer[] = "j\n";
+  kw::SteadyClock consoleClock;
 
   const auto start = Clock::now();
   if (withWindow) {
@@ -119,7 +121,7 @@ double TimedRun(const std::string& templ, const std::string& work, bool withWind
     in = fmemopen(answer, 2, "r");
     out = std::fopen("/dev/null", "w");
     if (in == nullptr || out == nullptr) Fail("cannot open the console's streams");
-    window = std::make_unique<kw::ConsoleWindow>(in, out, false, false);
+    window = std::make_unique<kw::ConsoleWindow>(consoleClock, in, out, false, false);
   }
   kw::RunOutcome outcome;
   {

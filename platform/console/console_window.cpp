@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 #include "platform/interrupt.h"
 
@@ -13,14 +12,10 @@ namespace {
 
 constexpr double kStatusInterval = 0.1;  // seconds between status redraws
 
-double Now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
 }  // namespace
 
-ConsoleWindow::ConsoleWindow(std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal)
-    : in_(in), out_(out), inTty_(inIsTerminal), outTty_(outIsTerminal) {}
+ConsoleWindow::ConsoleWindow(Clock& clock, std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal)
+    : in_(in), out_(out), inTty_(inIsTerminal), outTty_(outIsTerminal), clock_(clock) {}
 
 void ConsoleWindow::SetLabel(int label, std::string_view text) {
   if (label < 1 || label > 4) return;
@@ -52,7 +47,7 @@ bool ConsoleWindow::EndRequested() { return Interrupted(); }
 
 void ConsoleWindow::DrawStatus(bool force) {
   if (!outTty_ || !statusDirty_) return;
-  const double now = Now();
+  const double now = clock_.Seconds();
   if (!force && now - lastDraw_ < kStatusInterval) return;
   lastDraw_ = now;
   statusDirty_ = false;

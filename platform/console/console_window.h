@@ -9,15 +9,17 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/window.h"
 
 namespace kw {
 
 class ConsoleWindow : public WindowSystem {
  public:
-  // in and out are not owned. outIsTerminal decides whether label 3 is shown;
-  // inIsTerminal whether the answer to a prompt echoes its own line end.
-  ConsoleWindow(std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal);
+  // clock, in and out are not owned. outIsTerminal decides whether label 3
+  // is shown; inIsTerminal whether the answer to a prompt echoes its own
+  // line end. The clock paces the redraws of label 3.
+  ConsoleWindow(Clock& clock, std::FILE* in, std::FILE* out, bool inIsTerminal, bool outIsTerminal);
 
   void SetLabel(int label, std::string_view text) override;
   TwipsSize ScreenSize() override { return {}; }
@@ -41,7 +43,8 @@ class ConsoleWindow : public WindowSystem {
   std::string labels_[5];
   bool statusDirty_ = false;
   bool statusShown_ = false;
-  double lastDraw_ = -1;
+  Clock& clock_;
+  double lastDraw_ = -1e9;
 };
 
 }  // namespace kw

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/fakes/fake_clock.h"
 #include "platform/interrupt.h"
 
 namespace kw {
@@ -20,7 +21,7 @@ class Console {
     out_ = std::tmpfile();
     std::fputs(input.c_str(), in_);
     std::rewind(in_);
-    window = std::make_unique<ConsoleWindow>(in_, out_, false, outTty);
+    window = std::make_unique<ConsoleWindow>(clock, in_, out_, false, outTty);
   }
   ~Console() {
     std::fclose(in_);
@@ -34,6 +35,7 @@ class Console {
     while ((c = std::fgetc(out_)) != EOF) s += static_cast<char>(c);
     return s;
   }
+  FakeClock clock;
   std::unique_ptr<ConsoleWindow> window;
 
  private:
@@ -81,15 +83,19 @@ TEST(ConsoleWindow, ProgressLineIsNotPrintedWhenOutputIsNoTerminal) {
 
 TEST(ConsoleWindow, ProgressLineIsOverwrittenInPlaceAndThrottledOnATerminal) {
   Console c("", true);
+  // A thousand rows, one every 1/32 s: a redraw at most every tenth of a
+  // second, that is every fourth row.
   for (int i = 0; i < 1000; ++i) {
     c.window->SetLabel(3, "Zeile " + std::to_string(i));
     c.window->ProcessEvents();
+    c.clock.now += 1.0 / 32;
   }
   c.window->SetLabel(1, "Mandant 01");
   const std::string out = c.Output();
   EXPECT_EQ(out.rfind("\rZeile 0\x1b[K", 0), 0u) << out;
-  // A thousand rows in well under a second make only a few redraws.
-  EXPECT_LT(std::count(out.begin(), out.end(), '\r'), 20);
+  EXPECT_NE(out.find("\rZeile 4\x1b[K"), std::string::npos) << out;
+  EXPECT_EQ(out.find("\rZeile 3\x1b[K"), std::string::npos) << out;
+  EXPECT_EQ(std::count(out.begin(), out.end(), '\r'), 251);
   // The status line is cleared before a label line is printed.
   EXPECT_NE(out.find("\r\x1b[KMandant 01\n"), std::string::npos);
 }
