@@ -14,7 +14,7 @@ std::unique_ptr<Recordset> Open(Database& db, const std::string& where) {
   return db.OpenRecordset("SELECT * FROM PLZSTM WHERE " + where, 2);
 }
 
-TEST(JetDynaset, ARowReadsWhatAnotherRecordSetSavedSinceItsEdit) {
+TEST(JetSharedOpen, ARowReadsWhatAnotherRecordSetSavedSinceItsEdit) {
   MemoryJet jet(ReadBytes(JetFile("product/Public.mdb")));
   auto db = jet.engine.OpenDatabase("D:\\Daten\\test.mdb", false, false);
   auto reader = Open(*db, "LAND = 'CH' AND TELVOR = '01'");
@@ -33,7 +33,7 @@ TEST(JetDynaset, ARowReadsWhatAnotherRecordSetSavedSinceItsEdit) {
 // A file opened again by the same engine, under any spelling of its name,
 // shares the open file; another engine (another user) is refused while it
 // is open, and gets it once every holder has let go.
-TEST(JetDynaset, AFileOpenedAgainSharesItsConnection) {
+TEST(JetSharedOpen, AFileOpenedAgainSharesItsConnection) {
   char dir[] = "/tmp/kw-jet-open-XXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   const std::string file = std::string(dir) + "/Public.mdb";
