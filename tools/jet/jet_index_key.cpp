@@ -1,0 +1,170 @@
+#include "tools/jet/jet_index_key.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "tools/jet/jet_text.h"
+
+namespace kw::jetw {
+namespace {
+
+constexpr uint8_t kNullKey = 0x00;
+constexpr uint8_t kValueKey = 0x7F;
+constexpr uint8_t kEndOfText = 0x01;
+constexpr uint8_t kEndOfExtras = 0x00;
+constexpr uint8_t kPlainMark = 0x02;  // a character without an accent, among the accent marks
+
+// Accent marks as the sort order records them after the letters.
+constexpr uint8_t kGrave = 0x0F, kAcute = 0x0E, kCircumflex = 0x12, kTilde = 0x19, kDiaeresis = 0x13,
+                  kRing = 0x1A, kCedilla = 0x1C;
+
+// The sort code of a letter, digit or space; 0 for any other character.
+uint8_t PlainCode(char16_t c) {
+  static constexpr uint8_t kLetters[26] = {0x4A, 0x4C, 0x4D, 0x4F, 0x51, 0x53, 0x55, 0x57, 0x59,
+                                           0x5B, 0x5C, 0x5E, 0x60, 0x62, 0x64, 0x66, 0x68, 0x69,
+                                           0x6B, 0x6D, 0x6F, 0x71, 0x73, 0x75, 0x76, 0x78};
+  if (c == u' ') return 0x07;
+  if (c >= u'0' && c <= u'9') return static_cast<uint8_t>(0x36 + 2 * (c - u'0'));
+  if (c >= u'A' && c <= u'Z') return kLetters[c - u'A'];
+  if (c >= u'a' && c <= u'z') return kLetters[c - u'a'];
+  return 0;
+}
+
+struct Accented {
+  char16_t letter;
+  char base;
+  uint8_t mark;
+};
+
+// Upper-case letters of Latin-1 with their base letter and accent; the
+// lower-case ones lie 0x20 above them.
+constexpr Accented kAccented[] = {
+    {u'\u00C0', 'A', kGrave},     {u'\u00C1', 'A', kAcute},     {u'\u00C2', 'A', kCircumflex},
+    {u'\u00C3', 'A', kTilde},     {u'\u00C4', 'A', kDiaeresis}, {u'\u00C5', 'A', kRing},
+    {u'\u00C7', 'C', kCedilla},   {u'\u00C8', 'E', kGrave},     {u'\u00C9', 'E', kAcute},
+    {u'\u00CA', 'E', kCircumflex}, {u'\u00CB', 'E', kDiaeresis}, {u'\u00CC', 'I', kGrave},
+    {u'\u00CD', 'I', kAcute},     {u'\u00CE', 'I', kCircumflex}, {u'\u00CF', 'I', kDiaeresis},
+    {u'\u00D1', 'N', kTilde},     {u'\u00D2', 'O', kGrave},     {u'\u00D3', 'O', kAcute},
+    {u'\u00D4', 'O', kCircumflex}, {u'\u00D5', 'O', kTilde},     {u'\u00D6', 'O', kDiaeresis},
+    {u'\u00D9', 'U', kGrave},     {u'\u00DA', 'U', kAcute},     {u'\u00DB', 'U', kCircumflex},
+    {u'\u00DC', 'U', kDiaeresis}, {u'\u00DD', 'Y', kAcute},
+};
+
+const Accented* FindAccented(char16_t c) {
+  const char16_t upper = (c >= u'\u00E0' && c <= u'\u00FE') ? static_cast<char16_t>(c - 0x20) : c;
+  for (const Accented& a : kAccented)
+    if (a.letter == upper) return &a;
+  if (c == u'\u00FF') {  // y with diaeresis has no upper case in Latin-1
+    static constexpr Accented kYDiaeresis{u'\u00FF', 'Y', kDiaeresis};
+    return &kYDiaeresis;
+  }
+  return nullptr;
+}
+
+std::string Describe(char16_t c) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(c));
+  return buf;
+}
+
+void AppendText(Bytes& key, const std::string& utf8) {
+  std::u16string text = Utf16FromUtf8(utf8);
+  while (!text.empty() && text.back() == u' ') text.pop_back();  // trailing spaces do not count
+  Bytes marks;
+  bool accented = false;
+  for (char16_t c : text) {
+    if (uint8_t code = PlainCode(c)) {
+      key.push_back(code);
+      marks.push_back(kPlainMark);
+    } else if (const Accented* a = FindAccented(c)) {
+      key.push_back(PlainCode(static_cast<char16_t>(a->base)));
+      marks.push_back(a->mark);
+      accented = true;
+    } else {
+      throw std::invalid_argument("the character " + Describe(c) +
+                                  " cannot be indexed (letters, digits, spaces and accented Latin letters can)");
+    }
+  }
+  key.push_back(kEndOfText);
+  if (accented) {
+    while (!marks.empty() && marks.back() == kPlainMark) marks.pop_back();
+    AppendBytes(key, marks);
+  }
+  key.push_back(kEndOfExtras);
+}
+
+// Big-endian with the sign bit flipped: negative numbers sort first.
+void AppendInteger(Bytes& key, uint32_t v, int bytes) {
+  const uint32_t flipped = v ^ (1u << (8 * bytes - 1));
+  for (int i = bytes - 1; i >= 0; --i) key.push_back(static_cast<uint8_t>(flipped >> (8 * i)));
+}
+
+// Big-endian IEEE: positive numbers get the sign bit flipped, negative ones
+// every bit, so that larger magnitudes of negative numbers sort first.
+void AppendDouble(Bytes& key, double d) {
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  bits = (bits >> 63) ? ~bits : bits ^ (uint64_t{1} << 63);
+  for (int i = 7; i >= 0; --i) key.push_back(static_cast<uint8_t>(bits >> (8 * i)));
+}
+
+[[noreturn]] void WrongValue() { throw std::invalid_argument("the value does not match the column's type"); }
+
+}  // namespace
+
+bool IndexableType(ColumnType type) {
+  switch (type) {
+    case ColumnType::kInteger:
+    case ColumnType::kLong:
+    case ColumnType::kDouble:
+    case ColumnType::kDateTime:
+    case ColumnType::kText:
+      return true;
+    default:
+      return false;
+  }
+}
+
+void AppendIndexKey(Bytes& key, ColumnType type, const Value& value) {
+  if (std::holds_alternative<std::monostate>(value)) {
+    key.push_back(kNullKey);
+    return;
+  }
+  Bytes out{kValueKey};
+  switch (type) {
+    case ColumnType::kInteger:
+    case ColumnType::kLong: {
+      const int32_t* n = std::get_if<int32_t>(&value);
+      if (!n) WrongValue();
+      if (type == ColumnType::kInteger && (*n < INT16_MIN || *n > INT16_MAX))
+        throw std::invalid_argument("the value does not fit a short integer");
+      AppendInteger(out, static_cast<uint32_t>(*n), type == ColumnType::kInteger ? 2 : 4);
+      break;
+    }
+    case ColumnType::kDouble: {
+      const Double* d = std::get_if<Double>(&value);
+      if (!d) WrongValue();
+      AppendDouble(out, d->value);
+      break;
+    }
+    case ColumnType::kDateTime: {
+      const DateTime* d = std::get_if<DateTime>(&value);
+      if (!d) WrongValue();
+      AppendDouble(out, d->days);
+      break;
+    }
+    case ColumnType::kText: {
+      const std::string* s = std::get_if<std::string>(&value);
+      if (!s) WrongValue();
+      AppendText(out, *s);
+      break;
+    }
+    default:
+      throw std::invalid_argument("a column of this type cannot be indexed");
+  }
+  AppendBytes(key, out);
+}
+
+}  // namespace kw::jetw
