@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "tools/jet/jet_text.h"
+#include "platform/jet/text_codec.h"
 
 namespace kw::jetw {
 namespace {
@@ -22,7 +22,7 @@ bool IsLongValue(ColumnType t) { return t == ColumnType::kMemo || t == ColumnTyp
 bool IsTextual(ColumnType t) { return t == ColumnType::kText || t == ColumnType::kMemo; }
 
 void AppendName(Bytes& b, const std::string& utf8) {
-  Bytes name = Ucs2Bytes(Utf16FromUtf8(utf8));
+  Bytes name = kw::jet::EncodeText(utf8, false);
   Append16(b, static_cast<uint32_t>(name.size()));
   AppendBytes(b, name);
 }

@@ -15,6 +15,7 @@
 #include "tools/jet/jet_pages.h"
 #include "tools/jet/jet_row.h"
 #include "tools/jet/jet_tdef.h"
+#include "tools/jet/jet_text.h"
 
 namespace kw::jetw {
 
@@ -65,7 +66,8 @@ std::vector<TableIndex> LayOutIndexes(const TableDef& def, const TableLayout& la
   bool primary = false;
   for (const IndexDef& d : def.indexes) {
     const std::string where = "table " + def.name + ", index " + d.name;
-    if (d.name.empty() || d.name.size() > 64) throw std::invalid_argument(where + ": a name has 1 to 64 characters");
+    const size_t length = Utf16FromUtf8(d.name).size();
+    if (length == 0 || length > 64) throw std::invalid_argument(where + ": a name has 1 to 64 characters");
     for (const TableIndex& o : out)
       if (SameName(o.def.name, d.name)) throw std::invalid_argument(where + ": the name is used twice");
     if (d.columns.empty() || d.columns.size() > 10) throw std::invalid_argument(where + ": an index has 1 to 10 columns");
