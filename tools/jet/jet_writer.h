@@ -9,10 +9,12 @@
 // pages (a few bytes for each row and index).
 //
 // Indexes: a primary key and further indexes of one to ten columns, their
-// keys as tools/jet/jet_index_key.h makes them.
+// keys as tools/jet/jet_index_key.h makes them (integers, dates, doubles and
+// Latin text), the whole index built at Finish as a compacted tree.
 // Left out: unique indexes other than the primary key, descending columns,
-// relationships, properties and permissions; a table definition must fit on
-// one page.
+// entries sharing a prefix on a page (each entry is stored whole), indexes of
+// the system tables, relationships, properties and permissions; a table
+// definition must fit on one page.
 #include <memory>
 #include <string>
 
