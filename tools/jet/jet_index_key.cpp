@@ -20,17 +20,39 @@ constexpr uint8_t kPlainMark = 0x02;  // a character without an accent, among th
 constexpr uint8_t kGrave = 0x0F, kAcute = 0x0E, kCircumflex = 0x12, kTilde = 0x19, kDiaeresis = 0x13,
                   kRing = 0x1A, kCedilla = 0x1C;
 
-// The sort code of a letter, digit or space; 0 for any other character.
-uint8_t PlainCode(char16_t c) {
-  static constexpr uint8_t kLetters[26] = {0x4A, 0x4C, 0x4D, 0x4F, 0x51, 0x53, 0x55, 0x57, 0x59,
-                                           0x5B, 0x5C, 0x5E, 0x60, 0x62, 0x64, 0x66, 0x68, 0x69,
-                                           0x6B, 0x6D, 0x6F, 0x71, 0x73, 0x75, 0x76, 0x78};
-  if (c == u' ') return 0x07;
-  if (c >= u'0' && c <= u'9') return static_cast<uint8_t>(0x36 + 2 * (c - u'0'));
-  if (c >= u'A' && c <= u'Z') return kLetters[c - u'A'];
-  if (c >= u'a' && c <= u'z') return kLetters[c - u'a'];
-  return 0;
-}
+// Sort codes of the printable ASCII characters from the space (0x20) to the
+// tilde (0x7E), one or two bytes each; 0 for the apostrophe and the hyphen,
+// which the sort order treats apart and which are not indexed here.
+struct Code {
+  uint8_t first, second;
+};
+constexpr Code kAscii[95] = {
+    // space ! " # $ % & ' ( ) * + , - . /
+    {0x07, 0}, {0x09, 0}, {0x0A, 0}, {0x0C, 0}, {0x0E, 0}, {0x10, 0}, {0x12, 0}, {0, 0},
+    {0x14, 0}, {0x16, 0}, {0x18, 0}, {0x2C, 0}, {0x1A, 0}, {0, 0}, {0x1C, 0}, {0x1E, 0},
+    // 0 to 9
+    {0x36, 0}, {0x38, 0}, {0x3A, 0}, {0x3C, 0}, {0x3E, 0}, {0x40, 0}, {0x42, 0}, {0x44, 0},
+    {0x46, 0}, {0x48, 0},
+    // : ; < = > ? @
+    {0x20, 0}, {0x22, 0}, {0x2E, 0}, {0x30, 0}, {0x32, 0}, {0x24, 0}, {0x26, 0},
+    // A to Z
+    {0x4A, 0}, {0x4C, 0}, {0x4D, 0}, {0x4F, 0}, {0x51, 0}, {0x53, 0}, {0x55, 0}, {0x57, 0},
+    {0x59, 0}, {0x5B, 0}, {0x5C, 0}, {0x5E, 0}, {0x60, 0}, {0x62, 0}, {0x64, 0}, {0x66, 0},
+    {0x68, 0}, {0x69, 0}, {0x6B, 0}, {0x6D, 0}, {0x6F, 0}, {0x71, 0}, {0x73, 0}, {0x75, 0},
+    {0x76, 0}, {0x78, 0},
+    // [ \ ] ^ _ `
+    {0x27, 0}, {0x29, 0}, {0x2A, 0}, {0x2B, 0x02}, {0x2B, 0x03}, {0x2B, 0x07},
+    // a to z sort as A to Z
+    {0x4A, 0}, {0x4C, 0}, {0x4D, 0}, {0x4F, 0}, {0x51, 0}, {0x53, 0}, {0x55, 0}, {0x57, 0},
+    {0x59, 0}, {0x5B, 0}, {0x5C, 0}, {0x5E, 0}, {0x60, 0}, {0x62, 0}, {0x64, 0}, {0x66, 0},
+    {0x68, 0}, {0x69, 0}, {0x6B, 0}, {0x6D, 0}, {0x6F, 0}, {0x71, 0}, {0x73, 0}, {0x75, 0},
+    {0x76, 0}, {0x78, 0},
+    // { | } ~
+    {0x2B, 0x09}, {0x2B, 0x0B}, {0x2B, 0x0D}, {0x2B, 0x0F},
+};
+
+// The sort code of a printable ASCII character; {0, 0} for any other.
+Code PlainCode(char16_t c) { return c >= 0x20 && c <= 0x7E ? kAscii[c - 0x20] : Code{0, 0}; }
 
 struct Accented {
   char16_t letter;
@@ -75,16 +97,17 @@ void AppendText(Bytes& key, const std::string& utf8) {
   Bytes marks;
   bool accented = false;
   for (char16_t c : text) {
-    if (uint8_t code = PlainCode(c)) {
-      key.push_back(code);
+    if (const Code code = PlainCode(c); code.first != 0) {
+      key.push_back(code.first);
+      if (code.second != 0) key.push_back(code.second);
       marks.push_back(kPlainMark);
     } else if (const Accented* a = FindAccented(c)) {
-      key.push_back(PlainCode(static_cast<char16_t>(a->base)));
+      key.push_back(PlainCode(static_cast<char16_t>(a->base)).first);
       marks.push_back(a->mark);
       accented = true;
     } else {
       throw std::invalid_argument("the character " + Describe(c) +
-                                  " cannot be indexed (letters, digits, spaces and accented Latin letters can)");
+                                  " cannot be indexed (printable ASCII but for the apostrophe and the hyphen, and accented Latin letters can)");
     }
   }
   key.push_back(kEndOfText);

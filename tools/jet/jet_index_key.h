@@ -4,10 +4,11 @@
 // encoded so that comparing the bytes orders the values.
 //
 // Keys are made for long and short integers, doubles, dates and text. Text
-// keys cover letters A-Z and a-z (upper and lower case sort alike), digits,
-// spaces and the accented Latin letters of the Swiss languages (grave, acute,
-// circumflex, tilde, diaeresis, ring and cedilla on the letters that carry
-// them); any other character is refused (std::invalid_argument naming it).
+// keys cover printable ASCII (upper and lower case sort alike) but for the
+// apostrophe and the hyphen, and the accented Latin letters of Latin-1
+// (grave, acute, circumflex, tilde, diaeresis, ring and cedilla on the
+// letters that carry them); any other character is refused
+// (std::invalid_argument naming it). Trailing spaces do not count.
 #include "tools/jet/jet_bytes.h"
 #include "tools/jet/jet_schema.h"
 
