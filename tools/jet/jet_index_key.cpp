@@ -15,6 +15,11 @@ constexpr uint8_t kValueKey = 0x7F;
 constexpr uint8_t kEndOfText = 0x01;
 constexpr uint8_t kEndOfExtras = 0x00;
 constexpr uint8_t kPlainMark = 0x02;  // a character without an accent, among the accent marks
+// An apostrophe or hyphen is recorded after the text as its place (counted
+// in characters that have codes before it) and its own code.
+constexpr uint8_t kApostrophe = 0x80, kHyphen = 0x82;
+constexpr uint32_t kPassedOverBase = 7, kPassedOverStep = 4, kPassedOverFlag = 0x8000;
+constexpr uint8_t kPassedOverMidfix = 0x06;
 
 // Accent marks as the sort order records them after the letters.
 constexpr uint8_t kGrave = 0x0F, kAcute = 0x0E, kCircumflex = 0x12, kTilde = 0x19, kDiaeresis = 0x13,
@@ -22,7 +27,7 @@ constexpr uint8_t kGrave = 0x0F, kAcute = 0x0E, kCircumflex = 0x12, kTilde = 0x1
 
 // Sort codes of the printable ASCII characters from the space (0x20) to the
 // tilde (0x7E), one or two bytes each; 0 for the apostrophe and the hyphen,
-// which the sort order treats apart and which are not indexed here.
+// which the sort order passes over and records after the text.
 struct Code {
   uint8_t first, second;
 };
@@ -95,9 +100,17 @@ void AppendText(Bytes& key, const std::string& utf8) {
   std::u16string text = Utf16FromUtf8(utf8);
   while (!text.empty() && text.back() == u' ') text.pop_back();  // trailing spaces do not count
   Bytes marks;
+  Bytes passedOver;
   bool accented = false;
   for (char16_t c : text) {
-    if (const Code code = PlainCode(c); code.first != 0) {
+    if (c == u'\'' || c == u'-') {
+      const uint32_t place = (kPassedOverBase + kPassedOverStep * static_cast<uint32_t>(marks.size())) | kPassedOverFlag;
+      if (place > 0xFFFF) throw std::invalid_argument("the text is too long for an index");
+      passedOver.push_back(static_cast<uint8_t>(place >> 8));
+      passedOver.push_back(static_cast<uint8_t>(place));
+      passedOver.push_back(kPassedOverMidfix);
+      passedOver.push_back(c == u'-' ? kHyphen : kApostrophe);
+    } else if (const Code code = PlainCode(c); code.first != 0) {
       key.push_back(code.first);
       if (code.second != 0) key.push_back(code.second);
       marks.push_back(kPlainMark);
@@ -107,13 +120,17 @@ void AppendText(Bytes& key, const std::string& utf8) {
       accented = true;
     } else {
       throw std::invalid_argument("the character " + Describe(c) +
-                                  " cannot be indexed (printable ASCII but for the apostrophe and the hyphen, and accented Latin letters can)");
+                                  " cannot be indexed (printable ASCII and accented Latin letters can)");
     }
   }
   key.push_back(kEndOfText);
   if (accented) {
     while (!marks.empty() && marks.back() == kPlainMark) marks.pop_back();
     AppendBytes(key, marks);
+  }
+  if (!passedOver.empty()) {
+    key.insert(key.end(), {kEndOfText, kEndOfText, kEndOfText});
+    AppendBytes(key, passedOver);
   }
   key.push_back(kEndOfExtras);
 }

@@ -4,8 +4,9 @@
 // encoded so that comparing the bytes orders the values.
 //
 // Keys are made for long and short integers, doubles, dates and text. Text
-// keys cover printable ASCII (upper and lower case sort alike) but for the
-// apostrophe and the hyphen, and the accented Latin letters of Latin-1
+// keys cover printable ASCII (upper and lower case sort alike; apostrophes
+// and hyphens are passed over and count only after the rest) and the
+// accented Latin letters of Latin-1
 // (grave, acute, circumflex, tilde, diaeresis, ring and cedilla on the
 // letters that carry them); any other character is refused
 // (std::invalid_argument naming it). Trailing spaces do not count.
