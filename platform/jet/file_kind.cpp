@@ -80,6 +80,10 @@ std::string RefusalOf(FileKind kind) {
   return "is neither a Jet 4 nor an SQLite database; it cannot be converted.";
 }
 
+void ToggleDefinitionMask(std::span<uint8_t> page0) {
+  if (page0.size() >= kMaskedAt + kMaskedLength) Unmask(page0.data() + kMaskedAt, kMaskedLength);
+}
+
 std::string LockedReason(std::span<const uint8_t> page0) {
   if (page0.size() < kMaskedAt + kMaskedLength) return "is too short to be a Jet 4 database.";
   std::array<uint8_t, kMaskedLength> region;

@@ -3,39 +3,9 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/jet/file_kind.h"
+
 namespace kw::jetw {
-namespace {
-
-constexpr size_t kMaskStart = 0x18;
-constexpr size_t kMaskLength = 128;
-
-// RC4 key stream of the fixed header key.
-void KeyStream(uint8_t* out, size_t n) {
-  const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
-  uint8_t s[256];
-  for (int i = 0; i < 256; ++i) s[i] = static_cast<uint8_t>(i);
-  uint8_t j = 0;
-  for (int i = 0; i < 256; ++i) {
-    j = static_cast<uint8_t>(j + s[i] + key[i % 4]);
-    std::swap(s[i], s[j]);
-  }
-  uint8_t a = 0, b = 0;
-  for (size_t k = 0; k < n; ++k) {
-    a = static_cast<uint8_t>(a + 1);
-    b = static_cast<uint8_t>(b + s[a]);
-    std::swap(s[a], s[b]);
-    out[k] = s[static_cast<uint8_t>(s[a] + s[b])];
-  }
-}
-
-}  // namespace
-
-void MaskHeader(uint8_t* page) {
-  uint8_t stream[kMaskLength];
-  KeyStream(stream, kMaskLength);
-  for (size_t i = 0; i < kMaskLength; ++i) page[kMaskStart + i] ^= stream[i];
-}
-
 Bytes DatabaseDefinitionPage(DateTime created) {
   Bytes page(kPageSize, 0);
   uint8_t* p = page.data();
@@ -54,7 +24,7 @@ Bytes DatabaseDefinitionPage(DateTime created) {
   Put16(p + 0x6A, 0x21AA);
   Put32(p + 0x6E, 0x0409);  // General sort order
   PutDouble(p + 0x72, created.days);
-  MaskHeader(p);
+  kw::jet::ToggleDefinitionMask(page);
   Put32(p + 0x98, 0x0654);
   std::memcpy(p + 0x9C, "4.0", 4);
   return page;

@@ -5,10 +5,6 @@
 
 namespace kw::jetw {
 
-// The 128 bytes from 0x18 on are masked with a fixed RC4 key stream; this
-// applies (and, applied again, removes) the mask.
-void MaskHeader(uint8_t* page);
-
 // Page 0: Jet 4 (Access 2000 format), code page 1252, General sort order,
 // no password, no encoding key, created at the given time.
 Bytes DatabaseDefinitionPage(DateTime created);

@@ -4,6 +4,7 @@
 #include <set>
 #include <stdexcept>
 
+#include "platform/jet/text_codec.h"
 #include "tools/jet/jet_text.h"
 
 namespace kw::jetw {
@@ -92,9 +93,9 @@ TableLayout LayOut(const TableDef& def) {
 }
 
 Bytes MemoBytes(const ColumnDef& column, const std::string& utf8) {
-  std::u16string text = Utf16FromUtf8(utf8);
+  const std::u16string text = Utf16FromUtf8(utf8);
   // Compressed memo values are limited to 1024 characters.
-  return StoredText(text, column.compressed && text.size() <= 1024);
+  return kw::jet::EncodeText(utf8, column.compressed && text.size() <= 1024);
 }
 
 Bytes EncodeRow(const TableLayout& t, const RowValues& values, const LongValueStore& store) {
@@ -153,7 +154,7 @@ Bytes EncodeRow(const TableLayout& t, const RowValues& values, const LongValueSt
         if (static_cast<int>(text.size()) > c.def.length)
           Fail(t, c, "the text has " + std::to_string(text.size()) + " characters, the column holds " +
                          std::to_string(c.def.length));
-        AppendBytes(row, StoredText(text, c.def.compressed));
+        AppendBytes(row, kw::jet::EncodeText(std::get<std::string>(v), c.def.compressed));
         break;
       }
       case ColumnType::kBinary: {

@@ -29,10 +29,19 @@ struct ColumnDef {
   bool autoNumber = false;    // long: numbered 1, 2, ... by the writer when the value is null
 };
 
+// An index over one or more columns, each in ascending order. A primary key
+// is unique and takes no nulls.
+struct IndexDef {
+  std::string name;
+  std::vector<std::string> columns;
+  bool primaryKey = false;
+};
+
 struct TableDef {
   std::string name;
   std::vector<ColumnDef> columns;
   bool system = false;  // a catalog table (type 0x53, flagged system in the catalog)
+  std::vector<IndexDef> indexes = {};
 };
 
 struct Currency {

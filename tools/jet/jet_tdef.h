@@ -1,5 +1,6 @@
 #pragma once
-// The table definition page of a new table (one page, no indexes).
+// The table definition page of a new table (one page).
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -8,6 +9,17 @@
 
 namespace kw::jetw {
 
+// An index as the definition describes it.
+struct IndexInfo {
+  std::string name;
+  std::vector<uint16_t> columns;  // column numbers, ascending order each
+  bool primaryKey = false;
+  uint32_t rows = 0;
+  uint32_t distinctKeys = 0;
+  uint32_t usageMap = 0;  // row pointer of the map of its pages
+  uint32_t rootPage = 0;
+};
+
 struct TableCounts {
   uint32_t rows = 0;
   uint32_t nextAutoNumber = 0;  // 0 when the table has no autonumber column
@@ -15,6 +27,7 @@ struct TableCounts {
   uint32_t freePagesMap = 0;
   // For each memo and OLE column, in column order: its long-value pages' maps.
   std::vector<std::pair<uint32_t, uint32_t>> longValueMaps;
+  std::vector<IndexInfo> indexes;
 };
 
 // An error (std::length_error) names the table when the definition does

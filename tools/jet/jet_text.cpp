@@ -50,26 +50,4 @@ std::u16string Utf16FromUtf8(std::string_view s) {
   return out;
 }
 
-std::vector<uint8_t> Ucs2Bytes(const std::u16string& text) {
-  std::vector<uint8_t> out;
-  out.reserve(text.size() * 2);
-  for (char16_t ch : text) {
-    out.push_back(static_cast<uint8_t>(ch & 0xFF));
-    out.push_back(static_cast<uint8_t>(ch >> 8));
-  }
-  return out;
-}
-
-std::vector<uint8_t> StoredText(const std::u16string& text, bool compress) {
-  bool fits = compress && text.size() > 2;  // FF FE plus n bytes must beat 2n bytes
-  for (size_t i = 0; fits && i < text.size(); ++i) fits = text[i] != 0 && text[i] < 0x100;
-  if (!fits) return Ucs2Bytes(text);
-  std::vector<uint8_t> out;
-  out.reserve(text.size() + 2);
-  out.push_back(0xFF);
-  out.push_back(0xFE);
-  for (char16_t ch : text) out.push_back(static_cast<uint8_t>(ch));
-  return out;
-}
-
 }  // namespace kw::jetw

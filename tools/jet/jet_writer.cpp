@@ -10,9 +10,12 @@
 
 #include "tools/jet/jet_catalog.h"
 #include "tools/jet/jet_header.h"
+#include "tools/jet/jet_index.h"
+#include "tools/jet/jet_index_key.h"
 #include "tools/jet/jet_pages.h"
 #include "tools/jet/jet_row.h"
 #include "tools/jet/jet_tdef.h"
+#include "tools/jet/jet_text.h"
 
 namespace kw::jetw {
 
@@ -29,6 +32,13 @@ struct PageRun {
   std::vector<uint32_t> owned;
 };
 
+struct TableIndex {
+  IndexDef def;
+  std::vector<size_t> columns;  // positions in the table's columns
+  IndexEntries entries;
+  IndexPages pages;
+};
+
 struct Table {
   TableDef def;
   TableLayout layout;
@@ -39,7 +49,46 @@ struct Table {
   PageRun data;
   std::vector<PageRun> longValues;  // one for each memo/OLE column, in column order
   std::vector<int> longValueSlot;   // column number -> index in longValues, -1 for others
+  std::vector<TableIndex> indexes;
 };
+
+bool SameName(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+         });
+}
+
+std::string Where(const Table& t, const TableIndex& i) { return "table " + t.def.name + ", index " + i.def.name; }
+
+// Checks the table's indexes against its columns and finds their columns.
+std::vector<TableIndex> LayOutIndexes(const TableDef& def, const TableLayout& layout) {
+  std::vector<TableIndex> out;
+  bool primary = false;
+  for (const IndexDef& d : def.indexes) {
+    const std::string where = "table " + def.name + ", index " + d.name;
+    const size_t length = Utf16FromUtf8(d.name).size();
+    if (length == 0 || length > 64) throw std::invalid_argument(where + ": a name has 1 to 64 characters");
+    for (const TableIndex& o : out)
+      if (SameName(o.def.name, d.name)) throw std::invalid_argument(where + ": the name is used twice");
+    if (d.columns.empty() || d.columns.size() > 10) throw std::invalid_argument(where + ": an index has 1 to 10 columns");
+    if (d.primaryKey && primary) throw std::invalid_argument(where + ": a table has one primary key at most");
+    primary = primary || d.primaryKey;
+    TableIndex i;
+    i.def = d;
+    for (const std::string& name : d.columns) {
+      size_t k = 0;
+      while (k < layout.columns.size() && !SameName(layout.columns[k].def.name, name)) ++k;
+      if (k == layout.columns.size()) throw std::invalid_argument(where + ": there is no column " + name);
+      for (size_t earlier : i.columns)
+        if (earlier == k) throw std::invalid_argument(where + ": the column " + name + " is named twice");
+      if (!IndexableType(layout.columns[k].def.type))
+        throw std::invalid_argument(where + ": the column " + name + " is of a type this writer does not index");
+      i.columns.push_back(k);
+    }
+    out.push_back(std::move(i));
+  }
+  return out;
+}
 
 }  // namespace
 
@@ -129,31 +178,52 @@ struct JetWriter::State {
     return ref;
   }
 
+  void WriteIndex(const Table& t, TableIndex& index) {
+    index.entries.Sort();
+    if (index.def.primaryKey && index.entries.HasDuplicateKey())
+      throw std::invalid_argument(Where(t, index) + ": the primary key holds a value twice");
+    index.pages = WriteIndexPages(
+        index.entries, t.definitionPage, [this] { return Allocate(); },
+        [this](uint32_t number, const Bytes& page) { WritePage(number, page); });
+  }
+
+  // A usage map of the pages as a row of the table's map page (and map pages
+  // of its own when the pages lie far apart); gives the row's pointer.
+  uint32_t AddMap(const Table& t, DataPage& mapPage, const std::vector<uint32_t>& pages) {
+    std::vector<uint32_t> numbers;
+    if (NeedsMapPages(pages))
+      for (size_t k = MapSlices(pages).size(); k > 0; --k) numbers.push_back(Allocate());
+    UsageMap map = BuildUsageMap(pages, numbers);
+    for (const auto& [number, content] : map.mapPages) WritePage(number, content);
+    if (!mapPage.Fits(map.row.size())) Fail("table " + t.def.name + ": too many usage maps");
+    return RowPointer(t.mapPage, mapPage.Add(map.row));
+  }
+
   // The owned and free maps as rows of the table's map page.
   void WriteMaps(Table& t) {
     DataPage mapPage(0);
     auto add = [&](const PageRun& run) {
       std::vector<uint32_t> free;
       if (!run.owned.empty()) free.push_back(run.owned.back());
-      std::pair<uint32_t, uint32_t> rows;
-      for (int which = 0; which < 2; ++which) {
-        const std::vector<uint32_t>& pages = which == 0 ? run.owned : free;
-        std::vector<uint32_t> numbers;
-        if (NeedsMapPages(pages))
-          for (size_t k = MapSlices(pages).size(); k > 0; --k) numbers.push_back(Allocate());
-        UsageMap map = BuildUsageMap(pages, numbers);
-        for (const auto& [number, content] : map.mapPages) WritePage(number, content);
-        if (!mapPage.Fits(map.row.size())) Fail("table " + t.def.name + ": too many usage maps");
-        uint32_t pointer = RowPointer(t.mapPage, mapPage.Add(map.row));
-        (which == 0 ? rows.first : rows.second) = pointer;
-      }
-      return rows;
+      uint32_t owned = AddMap(t, mapPage, run.owned);
+      return std::make_pair(owned, AddMap(t, mapPage, free));
     };
     TableCounts counts;
     counts.rows = t.rows;
     counts.nextAutoNumber = t.layout.autoNumberColumn >= 0 ? t.lastAutoNumber + 1 : 0;
     std::tie(counts.usedPagesMap, counts.freePagesMap) = add(t.data);
     for (const PageRun& run : t.longValues) counts.longValueMaps.push_back(add(run));
+    for (const TableIndex& index : t.indexes) {
+      IndexInfo info;
+      info.name = index.def.name;
+      for (size_t col : index.columns) info.columns.push_back(t.layout.columns[col].number);
+      info.primaryKey = index.def.primaryKey;
+      info.rows = static_cast<uint32_t>(index.entries.Size());
+      info.distinctKeys = index.entries.DistinctKeys();
+      info.usageMap = AddMap(t, mapPage, index.pages.pages);
+      info.rootPage = index.pages.root;
+      counts.indexes.push_back(std::move(info));
+    }
     WritePage(t.mapPage, mapPage.Build());
     WritePage(t.definitionPage, TableDefinitionPage(t.layout, t.def.system, counts));
   }
@@ -180,16 +250,12 @@ JetWriter::~JetWriter() {
 
 size_t JetWriter::AddTable(const TableDef& def) {
   if (s_->finished) throw std::logic_error("the file is finished");
-  for (const Table& t : s_->tables) {
-    if (t.def.name.size() == def.name.size() &&
-        std::equal(t.def.name.begin(), t.def.name.end(), def.name.begin(),
-                   [](char x, char y) { return std::toupper(static_cast<unsigned char>(x)) ==
-                                               std::toupper(static_cast<unsigned char>(y)); }))
-      throw std::invalid_argument("table " + def.name + " is defined twice");
-  }
+  for (const Table& t : s_->tables)
+    if (SameName(t.def.name, def.name)) throw std::invalid_argument("table " + def.name + " is defined twice");
   Table t;
   t.def = def;
   t.layout = LayOut(def);
+  t.indexes = LayOutIndexes(def, t.layout);
   t.definitionPage = s_->Allocate();
   t.mapPage = s_->Allocate();
   t.data.owner = t.definitionPage;
@@ -222,6 +288,26 @@ void JetWriter::AddRow(size_t table, const RowValues& given) {
       }
     }
   }
+  std::vector<Bytes> keys;
+  for (const TableIndex& index : t.indexes) {
+    Bytes key;
+    for (size_t col : index.columns) {
+      const ColumnLayout& c = t.layout.columns[col];
+      const Value null;
+      const Value& v = col < values->size() ? (*values)[col] : null;
+      if (index.def.primaryKey && std::holds_alternative<std::monostate>(v))
+        throw std::invalid_argument(Where(t, index) + ", column " + c.def.name + ": a primary key takes no null");
+      try {
+        AppendIndexKey(key, c.def.type, v);
+      } catch (const std::invalid_argument& e) {
+        throw std::invalid_argument(Where(t, index) + ", column " + c.def.name + ": " + e.what());
+      }
+    }
+    if (key.size() > kMaxIndexKey)
+      throw std::invalid_argument(Where(t, index) + ": the key of " + std::to_string(key.size()) +
+                                  " bytes is longer than an index page takes");
+    keys.push_back(std::move(key));
+  }
   Bytes row = EncodeRow(t.layout, *values, [&](size_t column, const Bytes& data) {
     return s_->StoreLongValue(t, column, data);
   });
@@ -229,7 +315,8 @@ void JetWriter::AddRow(size_t table, const RowValues& given) {
     throw std::invalid_argument("table " + t.def.name + ": a row of " + std::to_string(row.size()) +
                                 " bytes does not fit on a page");
   if (t.rows == UINT32_MAX) throw std::length_error("table " + t.def.name + ": too many rows");
-  s_->Place(t.data, row);
+  const uint32_t pointer = s_->Place(t.data, row);
+  for (size_t k = 0; k < t.indexes.size(); ++k) t.indexes[k].entries.Add(keys[k], pointer);
   ++t.rows;
   if (t.layout.autoNumberColumn >= 0)
     t.lastAutoNumber = static_cast<uint32_t>(std::get<int32_t>((*values)[static_cast<size_t>(t.layout.autoNumberColumn)]));
@@ -246,6 +333,8 @@ void JetWriter::Finish() {
     s_->FlushRun(t.data);
     for (PageRun& run : t.longValues) s_->FlushRun(run);
   }
+  for (Table& t : s_->tables)
+    for (TableIndex& index : t.indexes) s_->WriteIndex(t, index);
   for (Table& t : s_->tables) s_->WriteMaps(t);
   if (s_->pagesWritten < s_->nextPage) s_->Fail("internal error: a page was left unwritten");
   if (fsync(s_->fd) != 0) s_->Fail(std::string("cannot flush: ") + std::strerror(errno));

@@ -5,10 +5,16 @@
 // rows. Rows are packed onto data pages in the order given, each page as full
 // as the next row allows; memo and OLE values go inline (up to 64 bytes), on
 // long-value pages, or on a chain of them. Pages are written to the file as
-// they fill, so memory stays small whatever the number of rows.
+// they fill; an index keeps its entries in memory until Finish writes its
+// pages (a few bytes for each row and index).
 //
-// Left out: indexes (and so primary keys), relationships, properties and
-// permissions; a table definition must fit on one page.
+// Indexes: a primary key and further indexes of one to ten columns, their
+// keys as tools/jet/jet_index_key.h makes them (integers, dates, doubles and
+// Latin text), the whole index built at Finish as a compacted tree.
+// Left out: unique indexes other than the primary key, descending columns,
+// entries sharing a prefix on a page (each entry is stored whole), indexes of
+// the system tables, relationships, properties and permissions; a table
+// definition must fit on one page.
 #include <memory>
 #include <string>
 
@@ -28,10 +34,13 @@ class JetWriter {
   // Definition errors name the table and column (std::invalid_argument).
   size_t AddTable(const TableDef& def);
   // A null autonumber value is given the next number; a given one must be
-  // larger than every earlier one. Value errors name the table and column.
+  // larger than every earlier one. Value errors name the table and column;
+  // a value an index cannot hold names the index too (std::invalid_argument),
+  // and the row is not added.
   void AddRow(size_t table, const RowValues& values);
-  // Writes the catalog, the table definitions and the usage maps and closes
-  // the file.
+  // Writes the catalog, the indexes, the table definitions and the usage
+  // maps and closes the file. A primary key that holds a key twice is an
+  // error naming the table and index (std::invalid_argument).
   void Finish();
 
   struct State;

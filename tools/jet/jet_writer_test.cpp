@@ -6,6 +6,7 @@
 
 #include <fstream>
 
+#include "platform/jet/file_kind.h"
 #include "tests/jet_readers.h"
 #include "tools/jet/jet_header.h"
 #include "tools/jet/jet_pages.h"
@@ -224,7 +225,7 @@ TEST(JetWriterHeaderTest, DefinitionPageUnmasksToJet4WithoutPassword) {
   Bytes page = DatabaseDefinitionPage(kCreated);
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(page.data() + 4)), "Standard Jet DB");
   EXPECT_EQ(page[0x14], 1);
-  MaskHeader(page.data());
+  kw::jet::ToggleDefinitionMask(page);
   EXPECT_EQ(page[0x3C] | page[0x3D] << 8, 1252);
   EXPECT_EQ(page[0x6E] | page[0x6F] << 8, 0x0409);
   for (int i = 0x3E; i < 0x42; ++i) EXPECT_EQ(page[i], 0) << "an encoding key at " << i;

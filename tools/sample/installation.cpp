@@ -157,7 +157,8 @@ std::string HostPath(const std::string& prefix, const std::string& windowsPath) 
 void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format) {
   auto sink = TableSink::Create(format, hostPath, "PLZSTM", "PLZNR",
                                 {{"LAND", 3}, {"PLZ", 10}, {"ORT", 40}, {"TELVOR", 5}, {"KANTON", 2},
-                                 {"GEAENDERT", 10}});
+                                 {"GEAENDERT", 10}},
+                                {{"PLZ", {"PLZ"}}});
   std::mt19937 rng(seed);
   std::vector<std::optional<std::string>> v(6);
   for (int64_t i = 0; i < rows; ++i) {
@@ -170,7 +171,7 @@ void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, 
     v[5] = "2005-0" + std::to_string(1 + rng() % 9) + "-1" + std::to_string(rng() % 10);
     sink->Add(v);
   }
-  sink->Finish({{"PLZSTM_PLZ", "PLZ"}});
+  sink->Finish();
 }
 
 void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format) {
@@ -188,7 +189,8 @@ void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed, Db
                                  {"FAXVOR", 5},
                                  {"FAXNR", 20},
                                  {"EMAIL", 80},
-                                 {"BEMERKUNG", 0, true}});
+                                 {"BEMERKUNG", 0, true}},
+                                {{"NAME", {"NAME", "VORNAME"}}});
   std::mt19937 rng(seed);
   std::vector<std::optional<std::string>> v(14);
   for (int64_t i = 0; i < rows; ++i) {
@@ -219,7 +221,7 @@ void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed, Db
     v[13] = "";
     sink->Add(v);
   }
-  sink->Finish({});
+  sink->Finish();
 }
 
 std::vector<SampleClient> DefaultClients(int count, int64_t rowsPerClient) {

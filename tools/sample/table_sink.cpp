@@ -15,8 +15,8 @@ namespace fs = std::filesystem;
 class SqliteSink : public TableSink {
  public:
   SqliteSink(const std::string& path, const std::string& table, const std::string& key,
-             const std::vector<SinkColumn>& columns)
-      : table_(table) {
+             const std::vector<SinkColumn>& columns, const std::vector<SinkIndex>& indexes)
+      : table_(table), indexes_(indexes) {
     fs::remove(path);
     if (sqlite3_open(path.c_str(), &db_) != SQLITE_OK) throw std::runtime_error("cannot create " + path);
     Exec("PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN");
@@ -47,8 +47,12 @@ class SqliteSink : public TableSink {
     if (sqlite3_step(insert_) != SQLITE_DONE) throw std::runtime_error(sqlite3_errmsg(db_));
     sqlite3_reset(insert_);
   }
-  void Finish(const std::vector<SinkIndex>& indexes) override {
-    for (const SinkIndex& ix : indexes) Exec("CREATE INDEX " + ix.name + " ON " + table_ + " (" + ix.column + ")");
+  void Finish() override {
+    for (const SinkIndex& ix : indexes_) {
+      std::string columns;
+      for (const std::string& c : ix.columns) columns += (columns.empty() ? "" : ", ") + c;
+      Exec("CREATE INDEX " + table_ + "_" + ix.name + " ON " + table_ + " (" + columns + ")");
+    }
     Exec("COMMIT");
   }
 
@@ -62,6 +66,7 @@ class SqliteSink : public TableSink {
     }
   }
   std::string table_;
+  std::vector<SinkIndex> indexes_;
   sqlite3* db_ = nullptr;
   sqlite3_stmt* insert_ = nullptr;
 };
@@ -69,12 +74,14 @@ class SqliteSink : public TableSink {
 class JetSink : public TableSink {
  public:
   JetSink(const std::string& path, const std::string& table, const std::string& key,
-          const std::vector<SinkColumn>& columns)
+          const std::vector<SinkColumn>& columns, const std::vector<SinkIndex>& indexes)
       : writer_(path, jetw::MakeDateTime(2005, 1, 1)) {
     jetw::TableDef def{table, {}, false};
     def.columns.push_back({key, jetw::ColumnType::kLong, 0, false, true});
     for (const SinkColumn& c : columns)
       def.columns.push_back({c.name, c.memo ? jetw::ColumnType::kMemo : jetw::ColumnType::kText, c.length, true, false});
+    def.indexes.push_back({"PrimaryKey", {key}, true});
+    for (const SinkIndex& ix : indexes) def.indexes.push_back({ix.name, ix.columns, false});
     table_ = writer_.AddTable(def);
     row_.resize(def.columns.size());
   }
@@ -84,7 +91,7 @@ class JetSink : public TableSink {
       row_[i + 1] = values[i] ? jetw::Value(*values[i]) : jetw::Value();
     writer_.AddRow(table_, row_);
   }
-  void Finish(const std::vector<SinkIndex>&) override { writer_.Finish(); }
+  void Finish() override { writer_.Finish(); }
 
  private:
   jetw::JetWriter writer_;
@@ -95,10 +102,11 @@ class JetSink : public TableSink {
 }  // namespace
 
 std::unique_ptr<TableSink> TableSink::Create(DbFormat format, const std::string& path, const std::string& table,
-                                             const std::string& key, const std::vector<SinkColumn>& columns) {
+                                             const std::string& key, const std::vector<SinkColumn>& columns,
+                                             const std::vector<SinkIndex>& indexes) {
   fs::create_directories(fs::path(path).parent_path());
-  if (format == DbFormat::kJet) return std::make_unique<JetSink>(path, table, key, columns);
-  return std::make_unique<SqliteSink>(path, table, key, columns);
+  if (format == DbFormat::kJet) return std::make_unique<JetSink>(path, table, key, columns, indexes);
+  return std::make_unique<SqliteSink>(path, table, key, columns, indexes);
 }
 
 }  // namespace kw::sample

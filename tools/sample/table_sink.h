@@ -16,21 +16,24 @@ struct SinkColumn {
   bool memo = false;  // a long text (Jet memo)
 };
 
+// A further index (the key column is the primary key). SQLite files name it
+// <table>_<name>.
 struct SinkIndex {
   std::string name;
-  std::string column;
+  std::vector<std::string> columns;
 };
 
 class TableSink {
  public:
   // Replaces the file at path. key is the numbered column (1, 2, ...).
   static std::unique_ptr<TableSink> Create(DbFormat format, const std::string& path, const std::string& table,
-                                           const std::string& key, const std::vector<SinkColumn>& columns);
+                                           const std::string& key, const std::vector<SinkColumn>& columns,
+                                           const std::vector<SinkIndex>& indexes);
   virtual ~TableSink() = default;
   // One value for each text column (nullopt is NULL).
   virtual void Add(const std::vector<std::optional<std::string>>& values) = 0;
-  // Completes the file. Indexes are made in SQLite files only.
-  virtual void Finish(const std::vector<SinkIndex>& indexes) = 0;
+  // Completes the file with its indexes.
+  virtual void Finish() = 0;
 };
 
 }  // namespace kw::sample
