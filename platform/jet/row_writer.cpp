@@ -82,7 +82,8 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
   if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
   const RowLocation at = place->at;
   const PageBytes before = edit.Get(at.page);
-  const Slot slot = DataPage(before, file, at.page).SlotAt(at.row);
+  const DataPage beforePage(before, file, at.page);
+  const Slot slot = beforePage.SlotAt(at.row);
   const ByteView old = RowBytes(before, slot, file);
   const std::vector<uint8_t> row = WithValue(rows_.Table(), old, column, value);
 
@@ -103,7 +104,7 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
                      Quoted(file) + "; nothing was written.");
   }
 
-  if (!DataPage(before, file, at.page).FreeSpaceAgrees())
+  if (!beforePage.FreeSpaceAgrees())
     throw RunError("The free space of page " + std::to_string(at.page) + " of " + Quoted(file) +
                    " does not agree with its rows; the row is left unchanged.");
   PageBytes& page = edit.Get(at.page);

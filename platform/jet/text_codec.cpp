@@ -28,8 +28,21 @@ std::vector<uint32_t> CodePoints(std::string_view text) {
 }  // namespace
 
 std::string DecodeText(const uint8_t* data, size_t size) {
+  const bool compressed = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
+  // Text of ASCII characters alone, the most common, is its own UTF-8.
+  std::string ascii;
+  const size_t step = compressed ? 1 : 2;
+  size_t i = compressed ? 2 : 0;
+  if (compressed || size % 2 == 0) {
+    ascii.reserve((size - i) / step);
+    for (; i < size; i += step) {
+      if (data[i] == 0 || data[i] >= 0x80 || (!compressed && data[i + 1] != 0)) break;
+      ascii.push_back(static_cast<char>(data[i]));
+    }
+    if (i >= size) return ascii;
+  }
   std::vector<uint16_t> units;
-  if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
+  if (compressed) {
     bool oneByte = true;
     for (size_t i = 2; i < size;) {
       if (data[i] == 0) {
