@@ -48,20 +48,22 @@ std::string FoldText(std::string_view text) {
 }
 
 int JetTextCompare(std::string_view a, std::string_view b) {
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
+  // Equal bytes are equal characters; the ASCII part of the texts needs no
+  // decoding either.
+  const size_t common = a.size() < b.size() ? a.size() : b.size();
+  size_t i = 0;
+  for (; i < common; ++i) {
     const auto ca = static_cast<unsigned char>(a[i]);
-    const auto cb = static_cast<unsigned char>(b[j]);
-    uint32_t x, y;
-    if ((ca | cb) < 0x80) {
-      x = FoldAscii(ca);
-      y = FoldAscii(cb);
-      ++i;
-      ++j;
-    } else {
-      x = FoldLetter(NextUtf8(a, i));
-      y = FoldLetter(NextUtf8(b, j));
-    }
+    const auto cb = static_cast<unsigned char>(b[i]);
+    if (ca == cb && ca < 0x80) continue;
+    if ((ca | cb) >= 0x80) break;
+    const unsigned char x = FoldAscii(ca), y = FoldAscii(cb);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  size_t j = i;
+  while (i < a.size() && j < b.size()) {
+    const uint32_t x = FoldLetter(NextUtf8(a, i));
+    const uint32_t y = FoldLetter(NextUtf8(b, j));
     if (x != y) return x < y ? -1 : 1;
   }
   if (i < a.size()) return 1;

@@ -13,7 +13,10 @@
 #endif
 
 #ifdef KW_ALLOC_WATCH_ASAN
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own interface (sanitizer/allocator_interface.h,
+// not installed everywhere).
+extern "C" int __sanitizer_install_malloc_and_free_hooks(
+    void (*malloc_hook)(const volatile void*, size_t), void (*free_hook)(const volatile void*));
 #elif defined(__GNUC__) && !defined(__clang__)
 // The replaced operator new below pairs malloc with free on purpose.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
