@@ -34,6 +34,7 @@ TEST(TextCompare, OrdersByFoldedCodePoints) {
       {"", "a", -1},       {"Zürich", "ZÜRICH", 0}, {"z", "Ä", -1},    {"Ä", "b", 1},
       {"ÿ", "Ÿ", 0},       {"€", "z", 1},         {"a", "á", -1},      {"CH", "ch", 0},
       {"[", "a", -1},      {"[", "A", -1},        {"Š", "š", 0},       {"Zz", "zZ", 0},
+      {"abÄ", "ABä", 0},   {"abc", "abÄ", -1},    {"xÿ1", "XŸ2", -1},  {"Ä", "Äa", -1},
   };
   for (const Case& c : cases) {
     const int ab = JetTextCompare(c.a, c.b), ba = JetTextCompare(c.b, c.a);
