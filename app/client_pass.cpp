@@ -9,16 +9,12 @@
 #include "config/paths.h"
 #include "config/profile.h"
 #include "hostdata/tbdef_read.h"
+#include "platform/cp1252.h"
 
 namespace kw {
 namespace {
 
 constexpr int16_t kAddressTable = 13;
-
-// Length in bytes of the UTF-8 character that starts with byte c.
-size_t CharLength(unsigned char c) {
-  return c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
-}
 
 const MandantRecord* Entry(const ClientList& list, int i) {
   return i >= 1 && static_cast<size_t>(i) < list.Mandanten.size() ? &list.Mandanten[i] : nullptr;
@@ -116,7 +112,8 @@ double VersionNumber(std::string_view text) {
 
 bool IsAreaCodeColumn(std::string_view flags) {
   const std::string padded = std::string(flags) + "  ";
-  const size_t second = CharLength(static_cast<unsigned char>(padded[0]));
+  size_t second = 0;
+  NextUtf8(padded, second);
   return second < padded.size() && padded[second] == 'V';
 }
 

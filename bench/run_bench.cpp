@@ -6,14 +6,16 @@
 //
 //   run_bench [--format sqlite|jet] [--rows N[,N...]] [--clients N]
 //             [--rows-per-client N] [--rounds N]
+//             [--program PATH]   (another build of kwandor_upd, to compare two)
 //
 // Defaults: postal-code tables of 10 000, 100 000 and 1 000 000 rows (about
 // a third Swiss with "01"), 20 clients of 50 000 addresses with two marked
 // columns, 5 rounds. Each round works on fresh copies of one generated
 // installation: the program with the console front end (output not a
 // terminal, answers from a pipe) on one, the floor on the other; both results
-// are compared. Medians are printed, with rows per second and the program's
-// peak resident memory.
+// are compared. Medians are printed, with rows per second, the processor
+// time of both (steadier than wall time on a busy machine) and the
+// program's peak resident memory.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -44,6 +46,7 @@ struct Options {
   int clients = 20;
   long rowsPerClient = 50000;
   int rounds = 5;
+  std::string program;  // the build's kwandor_upd when empty
   kw::sample::DbFormat format = kw::sample::DbFormat::kSqlite;
 };
 
@@ -119,7 +122,17 @@ long Remaining(const std::vector<Target>& ts, kw::sample::DbFormat format) {
 }
 
 // One UPDATE per table and column, each database in one transaction.
-double Floor(const std::vector<Target>& ts) {
+// The processor time this process has used, in seconds.
+double OwnCpu() {
+  rusage ru{};
+  getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+         static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+// Seconds of wall time; cpu receives the processor time it took.
+double Floor(const std::vector<Target>& ts, double& cpu) {
+  const double cpuStart = OwnCpu();
   const auto start = Clock::now();
   for (const auto& t : ts) {
     sqlite3* db = nullptr;
@@ -131,12 +144,14 @@ double Floor(const std::vector<Target>& ts) {
     Exec(db, "COMMIT");
     sqlite3_close(db);
   }
+  cpu = OwnCpu() - cpuStart;
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 // One plain copy of every database: read whole, written to a new file and
 // flushed.
-double CopyFloor(const std::vector<Target>& ts) {
+double CopyFloor(const std::vector<Target>& ts, double& cpu) {
+  const double cpuStart = OwnCpu();
   const auto start = Clock::now();
   std::vector<char> buf(1 << 20);
   for (const auto& t : ts) {
@@ -149,6 +164,7 @@ double CopyFloor(const std::vector<Target>& ts) {
     close(in);
     close(out);
   }
+  cpu = OwnCpu() - cpuStart;
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
   for (const auto& t : ts) fs::remove(t.file + ".copy");
   return seconds;
@@ -222,6 +238,8 @@ Options Parse(int argc, char** argv) {
       o.clients = std::atoi(v);
     } else if (a == "--rows-per-client") {
       o.rowsPerClient = std::atol(v);
+    } else if (a == "--program") {
+      o.program = v;
     } else if (a == "--rounds") {
       o.rounds = std::max(1, std::atoi(v));
     } else {
@@ -236,13 +254,14 @@ Options Parse(int argc, char** argv) {
 
 int main(int argc, char** argv) {
   const Options o = Parse(argc, argv);
-  const std::string binary = std::string(KW_BINARY_DIR) + "/kwandor_upd";
+  const std::string binary =
+      o.program.empty() ? std::string(KW_BINARY_DIR) + "/kwandor_upd" : o.program;
   char tmpl[] = "/tmp/kw_run_bench_XXXXXX";
   const fs::path root = mkdtemp(tmpl);
   std::printf("%s files; floor: %s\n", o.format == kw::sample::DbFormat::kJet ? "Jet 4" : "SQLite",
               o.format == kw::sample::DbFormat::kJet ? "one plain copy of each database" : "one UPDATE per column");
-  std::printf("%-10s %8s %9s %9s %7s %11s %9s %9s\n", "PLZSTM", "changed", "program", "floor",
-              "ratio", "rows/s", "cpu", "peak MiB");
+  std::printf("%-10s %8s %9s %9s %7s %11s %9s %9s %9s %9s\n", "PLZSTM", "changed", "program",
+              "floor", "ratio", "rows/s", "cpu", "floor cpu", "cpu ratio", "peak MiB");
   double time100k = 0, time1m = 0;
   for (long rows : o.rows) {
     kw::sample::SampleInstallation setup;
@@ -253,7 +272,7 @@ int main(int argc, char** argv) {
     kw::sample::WriteInstallation(setup);
     const bool jet = o.format == kw::sample::DbFormat::kJet;
     const long changed = Remaining(Targets(setup.prefix, setup.clients), o.format);
-    std::vector<double> prog, floor, cpu;
+    std::vector<double> prog, floor, cpu, floorCpu;
     long rss = 0;
     for (int round = 0; round < o.rounds; ++round) {
       const fs::path a = root / "a", b = root / "b";
@@ -263,7 +282,10 @@ int main(int argc, char** argv) {
       fs::copy(setup.prefix, b, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
       sync();
       const RunResult r = Program(binary, a.string());
-      floor.push_back(jet ? CopyFloor(Targets(b.string(), setup.clients)) : Floor(Targets(b.string(), setup.clients)));
+      double fc = 0;
+      floor.push_back(jet ? CopyFloor(Targets(b.string(), setup.clients), fc)
+                          : Floor(Targets(b.string(), setup.clients), fc));
+      floorCpu.push_back(fc);
       prog.push_back(r.seconds);
       cpu.push_back(r.cpu);
       rss = std::max(rss, r.maxRssKiB);
@@ -274,8 +296,10 @@ int main(int argc, char** argv) {
     const double p = Median(prog), f = Median(floor);
     if (rows == 100000) time100k = p;
     if (rows == 1000000) time1m = p;
-    std::printf("%-10ld %8ld %8.3fs %8.3fs %7.2f %11.0f %8.3fs %9.1f\n", rows, changed, p, f, p / f,
-                static_cast<double>(changed) / p, Median(cpu), static_cast<double>(rss) / 1024.0);
+    const double c = Median(cpu), fc = Median(floorCpu);
+    std::printf("%-10ld %8ld %8.3fs %8.3fs %7.2f %11.0f %8.3fs %8.3fs %9.2f %9.1f\n", rows, changed,
+                p, f, p / f, static_cast<double>(changed) / p, c, fc, fc > 0 ? c / fc : 0.0,
+                static_cast<double>(rss) / 1024.0);
     std::fflush(stdout);
     fs::remove_all(setup.prefix);
   }

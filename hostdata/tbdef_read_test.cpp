@@ -1,96 +1,22 @@
-// The replaced operator new below pairs malloc with free on purpose.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-#endif
-
 #include "hostdata/tbdef_read.h"
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <new>
 
-#include "hostdata/tbdef_test_support.h"
+#include "hostdata/tbdef_read_fixture.h"
 #include "tools/sample/def_writer.h"
-
-// The largest single allocation since the last reset, so that a test can
-// tell that a hostile file did not make the reader ask for a huge block.
-namespace {
-std::atomic<size_t> largestAllocation{0};
-}  // namespace
-
-void* operator new(size_t n) {
-  size_t seen = largestAllocation.load(std::memory_order_relaxed);
-  while (n > seen && !largestAllocation.compare_exchange_weak(seen, n)) {
-  }
-  if (void* p = std::malloc(n == 0 ? 1 : n)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, size_t) noexcept { std::free(p); }
 
 namespace kw {
 namespace {
 
-using sample::DefFileContent;
 using sample::DefTable;
-using sample::DefTablePlace;
-using tbdef_test::TestPlatform;
-
-std::string Le16(int v) { return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8 & 0xFF)}; }
-std::string Le32(int64_t v) {
-  return Le16(static_cast<int>(v & 0xFFFF)) + Le16(static_cast<int>(v >> 16 & 0xFFFF));
-}
-
-void Patch(std::string& bytes, size_t offset, const std::string& with) {
-  bytes.replace(offset, with.size(), with);
-}
-
-// Offset of the first occurrence of a text as stored (2-byte length, bytes).
-size_t StoredText(const std::string& bytes, const std::string& text) {
-  const size_t at = bytes.find(Le16(static_cast<int>(text.size())) + text);
-  EXPECT_NE(at, std::string::npos) << text;
-  return at;
-}
-
-class TbDefReadTest : public ::testing::Test {
- protected:
-  TbDefReadTest() {
-    m.DataDir = "C:\\Orbica\\Daten\\";
-    m.PublicDir = m.DataDir + "Public\\";
-    m.MandantDir = m.DataDir + "M001\\";
-    m.AdoSettingsCount = 4;
-    m.AdoSettings.resize(5);
-    m.AdoSettings[3].DBName = "NoltData";
-  }
-  std::string DefPath() const { return m.MandantDir + "NoltData.def"; }
-  void PutFile(std::string bytes) { t.fs.Add(DefPath(), std::move(bytes)); }
-  void PutTables(std::vector<DefTable> tables, int32_t tableMax = 40) {
-    DefFileContent f;
-    f.TableMax = tableMax;
-    f.tables = std::move(tables);
-    PutFile(sample::DefFileBytes(f));
-  }
-  bool Read(int16_t table, bool withColumns = false) {
-    return TbDefRead(t.p, m, files, s, table, withColumns, true);
-  }
-  bool AllClosed() {
-    for (const auto& f : files.open)
-      if (f) return false;
-    const auto* e = t.fs.Find(DefPath());
-    return !e || !e->lockedByUs;
-  }
-
-  TestPlatform t;
-  KwandorModul m;
-  FileTable files;
-  TbDefState s;
-};
+using tbdef_test::Le16;
+using tbdef_test::Le32;
+using tbdef_test::Patch;
+using tbdef_test::TbDefReadTest;
 
 TEST_F(TbDefReadTest, TableZeroOpensNothing) {
   EXPECT_FALSE(Read(0));
@@ -377,68 +303,6 @@ TEST_F(TbDefReadTest, WithColumnsDecidesTheBounds) {
   EXPECT_EQ(d.ColFlags(10), "TV");
   EXPECT_EQ(s.TbColTexts.TextsC.Upper(), 15);
   EXPECT_EQ(s.TbColAux(2).Texts.Upper(), 15);
-}
-
-TEST_F(TbDefReadTest, TruncatedFileAtEveryLength) {
-  std::vector<DefTablePlace> places;
-  const std::string file = sample::SampleAddressDefinitionFile(sample::AddressColumns(), &places);
-  auto needed = [&](int16_t table) {
-    for (const DefTablePlace& p : places)
-      if (p.TableNo == table) return static_cast<size_t>(std::max(p.blockEnd, p.suppBEnd) - 1);
-    return size_t{0};
-  };
-  const TbDef whole = sample::AddressTable().def;
-  for (size_t len = 0; len < file.size(); ++len) {
-    s = TbDefState{};
-    PutFile(file.substr(0, len));
-    largestAllocation = 0;
-    const bool ok13 = Read(13);
-    EXPECT_LT(largestAllocation.load(), size_t{1} << 20) << len;
-    EXPECT_EQ(ok13, len >= needed(13)) << len;
-    if (!s.TbDefs.Absent()) {  // whole or empty, never a part of it
-      EXPECT_TRUE(s.TbDefs(13) == whole || s.TbDefs(13) == TbDef{}) << len;
-    }
-    EXPECT_EQ(Read(11), len >= needed(11)) << len;
-    ASSERT_TRUE(AllClosed()) << len;
-  }
-  EXPECT_TRUE(t.window.boxes.empty());
-}
-
-// Counts and shapes that the product cannot have written fail the read
-// before anything is allocated for them.
-TEST_F(TbDefReadTest, HostileListsAndTexts) {
-  const std::string good = sample::SampleAddressDefinitionFile();
-  const size_t colName = StoredText(good, "ADRNR") - 10;  // dims, count, lower, elements
-  const size_t keyCols = good.find(Le16(2) + Le32(2) + Le32(1) + Le32(2) + Le32(1));
-  ASSERT_NE(keyCols, std::string::npos);
-  const size_t suppBEntry = 72 + 40 * 13;
-
-  const std::vector<std::pair<const char*, std::pair<size_t, std::string>>> cases = {
-      {"count 2^31-1", {colName + 2, Le32(0x7FFFFFFF)}},
-      {"negative count", {colName + 2, Le32(-1)}},
-      {"huge dimension count", {colName, Le16(0x7FFF)}},
-      {"negative dimension count", {colName, Le16(-1)}},
-      {"two dimensions for a column list", {colName, Le16(2)}},
-      {"upper bound beyond 32 bits", {colName + 6, Le32(0x7FFFFFFF)}},
-      {"one dimension for KeyCols", {keyCols, Le16(1)}},
-      {"KeyCols 65536 x 65536", {keyCols + 2, Le32(65536) + Le32(1) + Le32(65536)}},
-      {"KeyCols 2^31-1 squared", {keyCols + 2, Le32(0x7FFFFFFF) + Le32(1) + Le32(0x7FFFFFFF)}},
-      {"negative text length", {colName + 10, Le16(-1)}},
-      {"text beyond the end", {colName + 10, Le16(0x7FFF)}},
-      {"SuppBPos 0", {suppBEntry, Le32(0)}},
-      {"SuppBPos beyond the end", {suppBEntry, Le32(0x7FFFFFF0)}},
-      {"DefPos beyond the end", {60 + 40 * 13, Le32(0x7FFFFFF0)}},
-  };
-  for (const auto& [what, patch] : cases) {
-    std::string bad = good;
-    Patch(bad, patch.first, patch.second);
-    s = TbDefState{};
-    PutFile(bad);
-    largestAllocation = 0;
-    EXPECT_FALSE(Read(13)) << what;
-    EXPECT_LT(largestAllocation.load(), size_t{1} << 20) << what;
-    EXPECT_TRUE(AllClosed()) << what;
-  }
 }
 
 // Inputs that once made the fuzz target fail.

@@ -22,6 +22,7 @@ char ByteFor(uint32_t cp) {
 }  // namespace
 
 uint32_t NextUtf8(std::string_view s, size_t& i) {
+  const size_t start = i;
   const auto c = static_cast<unsigned char>(s[i++]);
   const int extra = c < 0x80             ? 0
                     : (c & 0xE0) == 0xC0 ? 1
@@ -32,7 +33,10 @@ uint32_t NextUtf8(std::string_view s, size_t& i) {
   uint32_t cp = extra == 0 ? c : c & (0x3Fu >> extra);
   for (int k = 0; k < extra; ++k) {
     const auto d = static_cast<unsigned char>(s[i]);
-    if ((d & 0xC0) != 0x80) return 0xFFFD;
+    if ((d & 0xC0) != 0x80) {
+      i = start + 1;
+      return 0xFFFD;
+    }
     cp = (cp << 6) | (d & 0x3F);
     ++i;
   }
@@ -67,30 +71,7 @@ std::string Cp1252ToUtf8(std::string_view bytes) {
 std::string Utf8ToCp1252(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  size_t i = 0;
-  while (i < text.size()) {
-    const auto c = static_cast<unsigned char>(text[i]);
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    if (extra < 0 || i + extra >= text.size()) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    uint32_t cp = extra == 0 ? c : c & (0x3F >> extra);
-    bool ok = true;
-    for (int k = 1; k <= extra; ++k) {
-      const auto d = static_cast<unsigned char>(text[i + k]);
-      if ((d & 0xC0) != 0x80) ok = false;
-      cp = (cp << 6) | (d & 0x3F);
-    }
-    if (!ok) {
-      out += '?';
-      ++i;
-      continue;
-    }
-    out += ByteFor(cp);
-    i += extra + 1;
-  }
+  for (size_t i = 0; i < text.size();) out += ByteFor(NextUtf8(text, i));
   return out;
 }
 

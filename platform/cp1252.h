@@ -13,8 +13,9 @@ std::string Cp1252ToUtf8(std::string_view bytes);
 // Characters without a Windows-1252 byte become '?'; invalid UTF-8 bytes too.
 std::string Utf8ToCp1252(std::string_view text);
 
-// One code point from UTF-8 at i (advanced past it); U+FFFD for a
-// malformed sequence. i must be below s.size().
+// One code point from UTF-8 at i (advanced past it); U+FFFD for a byte
+// that does not begin a whole sequence (i then advanced past that byte
+// alone). i must be below s.size().
 uint32_t NextUtf8(std::string_view s, size_t& i);
 
 // Appends one Unicode code point in UTF-8.

@@ -3,6 +3,13 @@
 #include "platform/cp1252.h"
 
 namespace kw {
+namespace {
+
+constexpr unsigned char FoldAscii(unsigned char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 0x20) : c;
+}
+
+}  // namespace
 
 uint32_t FoldLetter(uint32_t cp) {
   if (cp >= 'A' && cp <= 'Z') return cp + 0x20;
@@ -23,29 +30,47 @@ std::string FoldText(std::string_view text) {
   while (i < text.size()) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (c < 0x80) {
-      out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 0x20 : c);
+      out += static_cast<char>(FoldAscii(c));
       ++i;
       continue;
     }
-    AppendUtf8(out, FoldLetter(NextUtf8(text, i)));
+    const size_t start = i;
+    const uint32_t cp = NextUtf8(text, i);
+    const uint32_t folded = FoldLetter(cp);
+    // Bytes that are no letter, malformed ones among them, stay as they are.
+    if (folded == cp) {
+      out.append(text.substr(start, i - start));
+    } else {
+      AppendUtf8(out, folded);
+    }
   }
   return out;
 }
 
-bool JetTextEqual(std::string_view a, std::string_view b) {
-  size_t i = 0, j = 0;
-  while (i < a.size() && j < b.size()) {
+int JetTextCompare(std::string_view a, std::string_view b) {
+  // Equal bytes are equal characters; the ASCII part of the texts needs no
+  // decoding either.
+  const size_t common = a.size() < b.size() ? a.size() : b.size();
+  size_t i = 0;
+  for (; i < common; ++i) {
     const auto ca = static_cast<unsigned char>(a[i]);
-    const auto cb = static_cast<unsigned char>(b[j]);
-    if (ca < 0x80 && cb < 0x80) {
-      if (FoldLetter(ca) != FoldLetter(cb)) return false;
-      ++i;
-      ++j;
-      continue;
-    }
-    if (FoldLetter(NextUtf8(a, i)) != FoldLetter(NextUtf8(b, j))) return false;
+    const auto cb = static_cast<unsigned char>(b[i]);
+    if (ca == cb && ca < 0x80) continue;
+    if ((ca | cb) >= 0x80) break;
+    const unsigned char x = FoldAscii(ca), y = FoldAscii(cb);
+    if (x != y) return x < y ? -1 : 1;
   }
-  return i == a.size() && j == b.size();
+  size_t j = i;
+  while (i < a.size() && j < b.size()) {
+    const uint32_t x = FoldLetter(NextUtf8(a, i));
+    const uint32_t y = FoldLetter(NextUtf8(b, j));
+    if (x != y) return x < y ? -1 : 1;
+  }
+  if (i < a.size()) return 1;
+  if (j < b.size()) return -1;
+  return 0;
 }
+
+bool JetTextEqual(std::string_view a, std::string_view b) { return JetTextCompare(a, b) == 0; }
 
 }  // namespace kw

@@ -10,36 +10,15 @@
 #include "platform/cp1252.h"
 #include "platform/ini/file_rewrite.h"
 #include "platform/ini/ini_text.h"
+#include "platform/posix/whole_file.h"
 
 namespace kw {
 namespace {
 
-enum class ReadStatus { kOk, kMissing, kError };
+using ReadStatus = WholeFileStatus;
 
-// Reads a normal file whole; st receives its status. Opening does not wait
-// on a pipe, which is then refused like a directory.
-ReadStatus ReadWholeFile(const std::string& path, std::string& out, struct stat& st) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return errno == ENOENT ? ReadStatus::kMissing : ReadStatus::kError;
-  ReadStatus status = ReadStatus::kError;
-  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
-      static_cast<uint64_t>(st.st_size) <= IniProfileFiles::kMaxFileSize) {
-    out.clear();
-    char chunk[65536];
-    for (;;) {
-      const ssize_t n = read(fd, chunk, sizeof chunk);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) break;
-      if (n == 0) {
-        status = ReadStatus::kOk;
-        break;
-      }
-      out.append(chunk, static_cast<size_t>(n));
-      if (out.size() > IniProfileFiles::kMaxFileSize) break;  // grew while we read
-    }
-  }
-  close(fd);
-  return status;
+ReadStatus ReadProfileFile(const std::string& path, std::string& out, struct stat& st) {
+  return ReadWholeFile(path, IniProfileFiles::kMaxFileSize, out, st);
 }
 
 bool IsDirectory(const std::string& path) {
@@ -72,7 +51,7 @@ uint32_t IniProfileFiles::GetPrivateProfileStringA(const std::optional<std::stri
   const std::string path = HostPath(fileName);
   std::string bytes;
   struct stat st;
-  const bool have = !path.empty() && ReadWholeFile(path, bytes, st) == ReadStatus::kOk;
+  const bool have = !path.empty() && ReadProfileFile(path, bytes, st) == ReadStatus::kOk;
   return ini::GetString(have ? std::optional<std::string_view>(bytes) : std::nullopt, section, key,
                         defaultValue, buffer, size);
 }
@@ -96,7 +75,7 @@ bool IniProfileFiles::WritePrivateProfileStringA(const std::string& section,
   }
 
   std::string bytes;
-  const ReadStatus status = ReadWholeFile(path, bytes, st);
+  const ReadStatus status = ReadProfileFile(path, bytes, st);
   if (status == ReadStatus::kError) return false;
   const bool exists = status == ReadStatus::kOk;
   // A file without any write permission is read-only, as Wine reports it.

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/cp1252.h"
+#include "platform/text_compare.h"
 
 namespace kw::ini {
 namespace {
@@ -34,23 +35,8 @@ std::string_view Trim(std::string_view s) {
 std::string_view CutNul(std::string_view s) { return s.substr(0, s.find('\0')); }
 
 // Lower case for the letters of code page 1252.
-std::string Fold(std::string_view s) {
-  std::string out(s);
-  for (char& ch : out) {
-    const auto c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
-      ch = static_cast<char>(c + 0x20);
-    } else if (c == 0x8A || c == 0x8C || c == 0x8E) {
-      ch = static_cast<char>(c + 0x10);
-    } else if (c == 0x9F) {
-      ch = static_cast<char>(0xFF);
-    }
-  }
-  return out;
-}
+std::string Fold(std::string_view s) { return Utf8ToCp1252(FoldText(Cp1252ToUtf8(s))); }
 
-// A file's text, with the byte order mark taken off. UTF-16 files are held
-// as UTF-8 so that all lines can be scanned as 8-bit text.
 struct Body {
   Encoding encoding = Encoding::kAnsi;
   std::string text;

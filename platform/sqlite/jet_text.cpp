@@ -2,25 +2,14 @@
 
 #include <algorithm>
 
-#include "platform/cp1252.h"
 #include "platform/text_compare.h"
 
 namespace kw {
 namespace {
 
-// Orders texts by their folded code points; equal exactly when JetTextEqual.
 int CompareFolded(void*, int sizeA, const void* a, int sizeB, const void* b) {
-  const std::string_view x(static_cast<const char*>(a), static_cast<size_t>(sizeA));
-  const std::string_view y(static_cast<const char*>(b), static_cast<size_t>(sizeB));
-  size_t i = 0, j = 0;
-  while (i < x.size() && j < y.size()) {
-    const uint32_t cx = FoldLetter(NextUtf8(x, i));
-    const uint32_t cy = FoldLetter(NextUtf8(y, j));
-    if (cx != cy) return cx < cy ? -1 : 1;
-  }
-  if (i < x.size()) return 1;
-  if (j < y.size()) return -1;
-  return 0;
+  return JetTextCompare(std::string_view(static_cast<const char*>(a), static_cast<size_t>(sizeA)),
+                        std::string_view(static_cast<const char*>(b), static_cast<size_t>(sizeB)));
 }
 
 bool IsWordChar(char ch) {

@@ -159,13 +159,19 @@ class SqliteRecordset : public Recordset {
   }
 
   // The index of a column; names seen before are found by exact comparison.
+  // Callers ask for the same fields in the same order row after row, so the
+  // search starts after the name found last.
   size_t Column(std::string_view field) {
-    for (const auto& [name, index] : lookups_) {
-      if (name == field) return index;
+    const size_t n = lookups_.size();
+    for (size_t k = 0, at = lookupNext_; k < n; ++k, at = at + 1 == n ? 0 : at + 1) {
+      if (lookups_[at].first != field) continue;
+      lookupNext_ = at + 1 == n ? 0 : at + 1;
+      return lookups_[at].second;
     }
     for (size_t i = 0; i < names_.size(); ++i) {
       if (!EqualNoCase(names_[i], field)) continue;
       if (lookups_.size() < 2 * names_.size()) lookups_.emplace_back(field, i);
+      lookupNext_ = 0;
       return i;
     }
     conn_->Fail(FieldNotFound(field, table_));
@@ -180,6 +186,7 @@ class SqliteRecordset : public Recordset {
   void Want(size_t column) {
     wanted_[column] = 1;
     wantedList_.push_back(column);
+    keptWanted_.clear();
     read_.Finalize();
     fetched_ = false;
   }
@@ -264,10 +271,16 @@ class SqliteRecordset : public Recordset {
       return false;
     }
     if (!c.OpenGroup() || saved_) return false;
-    for (size_t i : wantedList_) {
-      if (kept_->Slot(i) < 0) return false;
+    if (keptWanted_.size() != wantedList_.size()) {
+      // The wanted columns changed: their places among the kept ones.
+      keptWanted_.clear();
+      for (size_t i : wantedList_) {
+        const int slot = kept_->Slot(i);
+        if (slot < 0) return false;
+        keptWanted_.emplace_back(i, slot);
+      }
     }
-    for (size_t i : wantedList_) kept_->Get(pos_, kept_->Slot(i), row_[i]);
+    for (const auto& [i, slot] : keptWanted_) kept_->Get(pos_, slot, row_[i]);
     ++c.Shared().stats.rowsKept;
     fetched_ = true;
     return true;
@@ -297,9 +310,11 @@ class SqliteRecordset : public Recordset {
   std::string rowid_;
   std::vector<std::string> names_;
   std::vector<std::pair<std::string, size_t>> lookups_;
+  size_t lookupNext_ = 0;  // where the next search in lookups_ begins
   std::vector<sqlite3_int64> keys_;  // ascending
   size_t pos_ = 0;
   std::unique_ptr<KeptValues> kept_;  // of the first keys, or null
+  std::vector<std::pair<size_t, int>> keptWanted_;  // wantedList_'s columns, their kept slots
   uint64_t keptEra_;
   uint64_t keptSaves_;  // Saves() of the connection while kept_ is the file's
   bool saved_ = false;  // the current row has been saved

@@ -9,28 +9,14 @@
 #include <memory>
 #include <vector>
 
+#include "platform/text_compare.h"
+
 namespace kw {
 namespace {
 
 bool Exists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
-}
-
-// Lower case for ASCII and the Latin-1 letters in UTF-8 (À-Þ → à-þ).
-std::string Fold(std::string_view s) {
-  std::string out(s);
-  for (size_t i = 0; i < out.size(); ++i) {
-    auto c = static_cast<unsigned char>(out[i]);
-    if (c >= 'A' && c <= 'Z') {
-      out[i] = static_cast<char>(c + 32);
-    } else if (c == 0xC3 && i + 1 < out.size()) {
-      auto d = static_cast<unsigned char>(out[i + 1]);
-      if (d >= 0x80 && d <= 0x9E && d != 0x97) out[i + 1] = static_cast<char>(d + 0x20);
-      ++i;
-    }
-  }
-  return out;
 }
 
 std::vector<std::string> SplitParts(std::string_view path) {
@@ -72,9 +58,9 @@ std::string FindNameNoCase(const std::string& dir, const std::string& name) {
   if (Exists(dir + "/" + name)) return name;
   std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.c_str()), closedir);
   if (!d) return {};
-  const std::string want = Fold(name);
+  const std::string want = FoldText(name);
   while (dirent* e = readdir(d.get())) {
-    if (Fold(e->d_name) == want) return e->d_name;
+    if (FoldText(e->d_name) == want) return e->d_name;
   }
   return {};
 }

@@ -2,9 +2,9 @@
 
 #include <array>
 #include <cstring>
-#include <fstream>
 
 #include "platform/cp1252.h"
+#include "platform/posix/whole_file.h"
 
 namespace kw {
 namespace {
@@ -12,17 +12,13 @@ namespace {
 constexpr long kErrorInvalidParameter = 87;
 constexpr HKEY kFirstHandle = 0x100;  // handed out in steps of 4, lowest free first
 constexpr int kMaxLinks = 16;         // links followed while opening one key
-constexpr std::streamoff kMaxFileSize = 512LL << 20;
+constexpr size_t kMaxFileSize = size_t{512} << 20;
 
 // A file's bytes; empty when it is missing, unreadable or beyond all reason.
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  if (!in) return {};
-  const std::streamoff size = in.tellg();
-  if (size <= 0 || size > kMaxFileSize) return {};
-  std::string bytes(static_cast<size_t>(size), '\0');
-  in.seekg(0);
-  if (!in.read(bytes.data(), size)) return {};
+std::string ReadRegistryFile(const std::string& path) {
+  std::string bytes;
+  struct stat st;
+  if (ReadWholeFile(path, kMaxFileSize, bytes, st) != WholeFileStatus::kOk) return {};
   return bytes;
 }
 
@@ -95,8 +91,8 @@ bool StartsWith(const std::vector<std::u16string>& path, const std::vector<std::
 }  // namespace
 
 WineRegistry::WineRegistry(const WinePaths& paths, View view)
-    : WineRegistry(ReadWholeFile(paths.Prefix() + "/system.reg"),
-                   ReadWholeFile(paths.Prefix() + "/user.reg"), view) {}
+    : WineRegistry(ReadRegistryFile(paths.Prefix() + "/system.reg"),
+                   ReadRegistryFile(paths.Prefix() + "/user.reg"), view) {}
 
 WineRegistry::WineRegistry(std::string_view systemReg, std::string_view userReg, View view)
     : system_(ParseRegFile(systemReg)), user_(ParseRegFile(userReg)) {

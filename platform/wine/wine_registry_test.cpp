@@ -1,6 +1,7 @@
 #include "platform/wine/wine_registry.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <sstream>
 
 #include "platform/cp1252.h"
+#include "platform/wine/test_prefix.h"
 
 namespace kw {
 namespace {
@@ -231,6 +233,27 @@ TEST(WineRegistryFiles, MissingPrefixIsAnEmptyRegistry) {
   // HKEY_CLASSES_ROOT stands for a key the empty file lacks, and is a key all the same.
   EXPECT_EQ(reg.RegQueryValueExA(HKEY_CLASSES_ROOT, "", nullptr, nullptr, nullptr),
             ERROR_FILE_NOT_FOUND);
+}
+
+// A registry file that is a pipe or a folder is no registry file; opening
+// it must not wait for a writer.
+TEST(WineRegistryFiles, FilesThatAreNoNormalFilesReadAsEmpty) {
+  TestWinePrefix prefix;
+  {
+    std::ofstream user(prefix.Root() + "/user.reg", std::ios::binary);
+    user << "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n"
+            "[Environment] 1\n\"TEMP\"=\"C:\\\\temp\"\n";
+  }
+  ASSERT_EQ(mkfifo((prefix.Root() + "/system.reg").c_str(), 0600), 0);
+  WineRegistry withPipe{WinePaths(prefix.Root())};
+  HKEY h = 1;
+  EXPECT_EQ(withPipe.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software", h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(withPipe.RegOpenKeyA(HKEY_CURRENT_USER, "Environment", h), 0);
+
+  std::filesystem::remove(prefix.Root() + "/user.reg");
+  std::filesystem::create_directory(prefix.Root() + "/user.reg");
+  WineRegistry withFolder{WinePaths(prefix.Root())};
+  EXPECT_EQ(withFolder.RegOpenKeyA(HKEY_CURRENT_USER, "Environment", h), ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace
