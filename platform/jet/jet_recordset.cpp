@@ -7,7 +7,10 @@ namespace kw::jet {
 
 JetRecordset::JetRecordset(std::shared_ptr<JetConnection> connection, std::unique_ptr<TableRows> rows,
                            std::vector<RowLocation> keys)
-    : connection_(std::move(connection)), rows_(std::move(rows)), keys_(std::move(keys)) {}
+    : connection_(std::move(connection)),
+      rows_(std::move(rows)),
+      keys_(std::move(keys)),
+      rowWhat_("a row of table " + Quoted(rows_->Table().name)) {}
 
 template <typename F>
 auto JetRecordset::Guard(F&& f) -> decltype(f()) {
@@ -35,17 +38,28 @@ bool JetRecordset::Eof() {
   return Guard([&] { return at_ >= keys_.size(); });
 }
 
+void JetRecordset::LoadRow() {
+  haveRow_ = false;
+  PageStore& store = connection_->Store();
+  PageBytes page;
+  const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& {
+    store.Read(n, page);
+    return page;
+  });
+  if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
+  const Slot s = rows_->Check(page, place->at.page).SlotAt(place->at.row);
+  row_.assign(page.begin() + s.start, page.begin() + s.end);
+  const ByteView row(row_.data(), row_.size(), store.Name(), rowWhat_);
+  cells_ = DecodeRow(rows_->Table(), row);
+  haveRow_ = true;
+}
+
 void JetRecordset::Edit() {
   Guard([&] {
     NeedCurrent();
-    PageStore& store = connection_->Store();
-    PageBytes page;
-    const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& {
-      store.Read(n, page);
-      return page;
-    });
-    if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
+    editing_ = false;
     changes_.clear();
+    LoadRow();
     editing_ = true;
   });
 }
@@ -56,18 +70,9 @@ FieldValue JetRecordset::GetValue(std::string_view field) {
     if (editing_)
       if (auto it = changes_.find(c.number); it != changes_.end()) return it->second;
     NeedCurrent();
-    PageStore& store = connection_->Store();
-    PageBytes page;
-    const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& {
-      store.Read(n, page);
-      return page;
-    });
-    if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
-    const Slot s = rows_->Check(page, place->at.page).SlotAt(place->at.row);
-    const ByteView row(page.data() + s.start, s.end - s.start, store.Name(),
-                       "a row of table " + Quoted(rows_->Table().name));
-    const std::vector<Cell> cells = DecodeRow(rows_->Table(), row);
-    return CellText(c, row, cells[static_cast<size_t>(&c - rows_->Table().columns.data())]);
+    if (!haveRow_) LoadRow();
+    const ByteView row(row_.data(), row_.size(), connection_->Store().Name(), rowWhat_);
+    return CellText(c, row, cells_[static_cast<size_t>(&c - rows_->Table().columns.data())]);
   });
 }
 
@@ -104,6 +109,7 @@ void JetRecordset::Update() {
     }
     editing_ = false;
     changes_.clear();
+    haveRow_ = false;
     if (!edit.Pages().empty()) connection_->Write(edit);
   });
 }
@@ -113,6 +119,7 @@ void JetRecordset::MoveNext() {
     NeedCurrent();
     editing_ = false;
     changes_.clear();
+    haveRow_ = false;
     ++at_;
   });
 }

@@ -10,6 +10,7 @@
 
 #include "platform/database.h"
 #include "platform/jet/jet_connection.h"
+#include "platform/jet/row_codec.h"
 #include "platform/jet/row_writer.h"
 
 namespace kw::jet {
@@ -32,6 +33,9 @@ class JetRecordset : public Recordset {
   auto Guard(F&& f) -> decltype(f());
   const Column& ColumnNamed(std::string_view field) const;
   void NeedCurrent() const;
+  // Reads the current row as it is in the file now into row_; throws
+  // kErrRecordDeleted when it is gone.
+  void LoadRow();
 
   std::shared_ptr<JetConnection> connection_;
   std::unique_ptr<TableRows> rows_;
@@ -41,6 +45,13 @@ class JetRecordset : public Recordset {
   bool closed_ = false;
   bool editing_ = false;
   std::map<uint16_t, FieldValue> changes_;  // by column number
+  // The current row as Edit or the first GetValue read it; forgotten at
+  // every move, Edit and Update. The file is held for this process alone,
+  // so nothing else changes it in between.
+  bool haveRow_ = false;
+  std::vector<uint8_t> row_;
+  std::vector<Cell> cells_;
+  std::string rowWhat_;  // names the row in errors
 };
 
 }  // namespace kw::jet

@@ -48,10 +48,10 @@ void TableRows::Scan(const Visit& visit) {
     if (bytes[0] != 0x01 || IsLongValuePage(bytes)) continue;
     const DataPage page = Check(bytes, n);
     const bool tidy = page.FreeSpaceAgrees();
+    const std::string what = "a row of page " + std::to_string(n) + " of table " + Quoted(table_.name);
     for (uint16_t i = 0; i < page.RowCount(); ++i) {
       const Slot slot = page.SlotAt(i);
       if (slot.Deleted() || slot.MovedCopy()) continue;
-      const std::string what = "row " + std::to_string(i) + " of page " + std::to_string(n) + " of table " + Quoted(table_.name);
       if (!slot.Pointer()) {
         visit({n, i}, ByteView(bytes.data() + slot.start, slot.end - slot.start, store_.Name(), what), tidy);
         continue;
