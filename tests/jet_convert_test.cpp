@@ -1,6 +1,8 @@
-// Conversions of the shared Jet files, read back with mdbtools.
+// Conversions of the shared Jet files, read back with mdbtools and mdb-reader.
 #include <gtest/gtest.h>
 #include <unistd.h>
+
+#include "tests/jet_readers.h"
 
 #include "platform/jet/data_page.h"
 #include "platform/text_compare.h"
@@ -81,6 +83,53 @@ TEST_P(JetConvert, ChangesExactlyTheSelectedCellsAndLeavesEveryOtherTableAsItWas
     if (other != c.table) {
       EXPECT_EQ(Export(out.Path(), other), Export(source, other)) << other;
     }
+}
+
+// The rows mdb-reader reads, sorted, with the pass's change made by hand.
+std::vector<jet_readers::Row> NodeExpected(const jet_readers::Table& before, const std::string& column, long* changed) {
+  size_t land = 0, col = 0;
+  for (size_t i = 0; i < before.columns.size(); ++i) {
+    if (before.columns[i].name == "LAND") land = i;
+    if (before.columns[i].name == column) col = i;
+  }
+  std::vector<jet_readers::Row> rows = before.rows;
+  *changed = 0;
+  for (auto& r : rows)
+    if (r[land] && JetTextEqual(*r[land], "CH") && r[col] == "01") {
+      r[col] = "044";
+      ++*changed;
+    }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+TEST_P(JetConvert, MdbReaderReadsExactlyTheChangedCellsAndEveryOtherTable) {
+  ASSERT_EQ(jet_readers::MissingReaders(), "");
+  const Case c = GetParam();
+  const std::string source = JetFile(c.file);
+  MemoryJet jet(ReadBytes(source));
+  const long changed = ConvertPass(jet.engine, c.table, c.column);
+  TempFile out;
+  WriteBytes(out.Path(), jet.store.Bytes());
+
+  const std::vector<jet_readers::Table> before = jet_readers::NodeRead(source, true);
+  const std::vector<jet_readers::Table> after = jet_readers::NodeRead(out.Path(), true);
+  ASSERT_EQ(after.size(), before.size());
+  for (size_t t = 0; t < before.size(); ++t) {
+    ASSERT_EQ(after[t].name, before[t].name);
+    if (before[t].name != c.table) {
+      EXPECT_EQ(after[t].rows, before[t].rows) << before[t].name;
+      continue;
+    }
+    long expectedChanges = 0;
+    const std::vector<jet_readers::Row> expected = NodeExpected(before[t], c.column, &expectedChanges);
+    std::vector<jet_readers::Row> rows = after[t].rows;
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(changed, expectedChanges);
+    ASSERT_EQ(rows.size(), expected.size());
+    for (size_t r = 0; r < rows.size(); ++r)
+      ASSERT_EQ(jet_readers::FirstDifference(rows[r], expected[r]), "") << "row " << r;
+  }
 }
 
 TEST_P(JetConvert, ASecondRunLeavesTheFileByteForByteUnchanged) {

@@ -31,7 +31,7 @@ TableDef FindTable(PageStore& store, std::string_view name) {
   const size_t nameAt = static_cast<size_t>(&objectName - t.columns.data());
   const size_t typeAt = static_cast<size_t>(&type - t.columns.data());
   std::optional<std::pair<std::string, uint32_t>> found;
-  catalog.Scan([&](RowLocation, const ByteView& row) {
+  catalog.Scan([&](RowLocation, const ByteView& row, bool) {
     if (found) return;
     const std::vector<Cell> cells = DecodeRow(t, row);
     const FieldValue kind = CellText(type, row, cells[typeAt]);

@@ -52,6 +52,12 @@ class DataPage {
   uint16_t count_ = 0;
 };
 
+// A page of long values (memo and OLE data kept outside their rows): a data
+// page whose owner field reads "LVAL". A table's page map may list it.
+inline bool IsLongValuePage(const PageBytes& page) {
+  return page[0] == 0x01 && page[4] == 'L' && page[5] == 'V' && page[6] == 'A' && page[7] == 'L';
+}
+
 // A new, empty data page of the table whose definition starts on tdefPage.
 void InitDataPage(PageBytes& page, uint32_t tdefPage);
 

@@ -57,8 +57,9 @@ const JetRecordset::CurrentRow& JetRecordset::ReadCurrent(bool fresh) {
 
 void JetRecordset::Edit() {
   Guard([&] {
-    ReadCurrent(true);
+    editing_ = false;
     changes_.clear();
+    ReadCurrent(true);
     editing_ = true;
   });
 }

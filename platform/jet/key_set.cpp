@@ -31,17 +31,22 @@ std::vector<RowLocation> SelectKeys(TableRows& rows, const Selection& selection)
     seen.emplace_back(&o, i);
     return i;
   };
-  rows.Scan([&](RowLocation at, const ByteView& row) {
-    if (!selection.hasWhere) {
-      keys.push_back(at);
-      return;
+  rows.Scan([&](RowLocation at, const ByteView& row, bool tidy) {
+    if (selection.hasWhere) {
+      const std::vector<Cell> cells = DecodeRow(t, row);
+      const bool chosen = Evaluate(selection.where, [&](const Operand& o) -> FieldValue {
+        const size_t i = columnOf(o);
+        return CellText(t.columns[i], row, cells[i]);
+      });
+      if (!chosen) return;
     }
-    const std::vector<Cell> cells = DecodeRow(t, row);
-    const bool chosen = Evaluate(selection.where, [&](const Operand& o) -> FieldValue {
-      const size_t i = columnOf(o);
-      return CellText(t.columns[i], row, cells[i]);
-    });
-    if (chosen) keys.push_back(at);
+    // A row that may be changed must lie on pages that can be rewritten
+    // without guessing; found now, the table is refused before anything of
+    // it is written.
+    if (!tidy)
+      ThrowDamaged(rows.Store().Name(), "the free space of a data page of table " + Quoted(t.name) +
+                                            " (" + row.What() + ") does not agree with its rows");
+    keys.push_back(at);
   });
   return keys;
 }

@@ -60,7 +60,12 @@ std::vector<Cell> DecodeRow(const TableDef& table, const ByteView& row) {
       const size_t at = 2u + c.fixedOffset;
       if (at + c.length > fixedEnd) row.Fail("column " + Quoted(c.name) + " lies beyond its fixed part");
       cell = {false, false, static_cast<uint16_t>(at), c.length};
-    } else if (c.varIndex < f.varCount) {
+    } else {
+      // The row holds the column (its bit is set), so its value must be in
+      // the row's table of variable-length values.
+      if (c.varIndex >= f.varCount)
+        row.Fail("column " + Quoted(c.name) + " has a value that is not among the row's " +
+                 std::to_string(f.varCount) + " variable-length values");
       cell = {false, false, f.offsets[c.varIndex],
               static_cast<uint16_t>(f.offsets[c.varIndex + 1u] - f.offsets[c.varIndex])};
     }

@@ -100,6 +100,9 @@ TableDef ReadTableDef(PageStore& store, uint32_t page, const std::string& name) 
   }
   for (Column& c : t.columns) c.name = ReadName(d, at);
   for (const Column& c : t.columns) {
+    if (c.number >= t.rowColumns)
+      d.Fail("column " + Quoted(c.name) + " has the number " + std::to_string(c.number) + " of " +
+             std::to_string(t.rowColumns) + " columns");
     if (c.Fixed() && c.fixedOffset + static_cast<size_t>(c.type == kBool ? 0 : c.length) > kPageSize)
       d.Fail("column " + Quoted(c.name) + " lies beyond a page");
   }

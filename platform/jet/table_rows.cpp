@@ -1,5 +1,8 @@
 #include "platform/jet/table_rows.h"
 
+#include <set>
+#include <utility>
+
 namespace kw::jet {
 
 TableRows::TableRows(PageStore& store, TableDef table)
@@ -35,20 +38,22 @@ std::optional<RowPlace> TableRows::Locate(RowLocation key,
   return RowPlace{to, true};
 }
 
-void TableRows::Scan(const std::function<void(RowLocation, const ByteView&)>& visit) {
+void TableRows::Scan(const Visit& visit) {
   PageBytes bytes, target;
   uint32_t targetNumber = 0;
   bool haveTarget = false;
+  std::set<std::pair<uint32_t, uint16_t>> copies;  // moved copies reached so far
   for (uint32_t n : owned_.Pages(store_)) {
     store_.Read(n, bytes);
-    if (bytes[0] != 0x01) continue;
+    if (bytes[0] != 0x01 || IsLongValuePage(bytes)) continue;
     const DataPage page = Check(bytes, n);
+    const bool tidy = page.FreeSpaceAgrees();
     const std::string what = "a row of page " + std::to_string(n) + " of table " + Quoted(table_.name);
     for (uint16_t i = 0; i < page.RowCount(); ++i) {
       const Slot slot = page.SlotAt(i);
       if (slot.Deleted() || slot.MovedCopy()) continue;
       if (!slot.Pointer()) {
-        visit({n, i}, ByteView(bytes.data() + slot.start, slot.end - slot.start, store_.Name(), what));
+        visit({n, i}, ByteView(bytes.data() + slot.start, slot.end - slot.start, store_.Name(), what), tidy);
         continue;
       }
       const auto place = Locate({n, i}, [&](uint32_t p) -> const PageBytes& {
@@ -60,9 +65,13 @@ void TableRows::Scan(const std::function<void(RowLocation, const ByteView&)>& vi
         }
         return target;
       });
+      if (!copies.emplace(place->at.page, place->at.row).second)
+        ThrowDamaged(store_.Name(), what + ": its pointer leads to a row that another row's pointer leads to");
       const PageBytes& holder = place->at.page == n ? bytes : target;
-      const Slot copy = DataPage(holder, store_.Name(), place->at.page).SlotAt(place->at.row);
-      visit({n, i}, ByteView(holder.data() + copy.start, copy.end - copy.start, store_.Name(), what));
+      const DataPage copyPage(holder, store_.Name(), place->at.page);
+      const Slot copy = copyPage.SlotAt(place->at.row);
+      visit({n, i}, ByteView(holder.data() + copy.start, copy.end - copy.start, store_.Name(), what),
+            tidy && copyPage.FreeSpaceAgrees());
     }
   }
 }

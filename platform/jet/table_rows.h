@@ -30,11 +30,16 @@ class TableRows {
   TableRows(PageStore& store, TableDef table);
 
   const TableDef& Table() const { return table_; }
+  PageStore& Store() const { return store_; }
   const UsageMap& OwnedPages() const { return owned_; }
   const UsageMap& FreePages() const { return free_; }
 
-  // Every row that is not deleted, once, with its bytes.
-  void Scan(const std::function<void(RowLocation, const ByteView&)>& visit);
+  // Every row that is not deleted, once, with its bytes. `tidy` is false when
+  // the free space of a page holding the row (its slot's or its moved copy's)
+  // does not agree with the page's rows, so that the row cannot be rewritten.
+  // Two row pointers to one moved copy are a damaged file.
+  using Visit = std::function<void(RowLocation, const ByteView&, bool tidy)>;
+  void Scan(const Visit& visit);
 
   // Where the row at `key` is now; nullopt when it has been deleted. `page`
   // gives the page bytes as they are now (the store's, or an edit's).

@@ -69,7 +69,12 @@ std::vector<uint32_t> UsageMap::Pages(PageStore& store) const {
       if (bits[i] == 0) continue;
       for (int b = 0; b < 8; ++b) {
         const uint64_t n = first + i * 8 + static_cast<uint64_t>(b);
-        if ((bits[i] >> b & 1) && n < count) out.push_back(static_cast<uint32_t>(n));
+        if (!(bits[i] >> b & 1)) continue;
+        // A map that names pages the file does not have belongs to a file
+        // cut short or damaged; its table is not read in part.
+        if (n >= count)
+          ThrowDamaged(store.Name(), what_ + ": it names page " + std::to_string(n) + ", beyond the end of the file");
+        out.push_back(static_cast<uint32_t>(n));
       }
     }
   };

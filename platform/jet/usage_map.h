@@ -19,7 +19,8 @@ class UsageMap {
   // `what` names the map in errors ("the pages of table 'X'").
   static UsageMap Read(PageStore& store, RowRef where, std::string what);
 
-  // Every page whose bit is set, in ascending order; only pages inside the file.
+  // Every page whose bit is set, in ascending order; a bit of a page beyond
+  // the end of the file is the damaged-file error.
   std::vector<uint32_t> Pages(PageStore& store) const;
   // Sets or clears page n's bit in `edit`. False, with nothing changed, when
   // the map has no bit for page n.
