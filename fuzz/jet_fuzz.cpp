@@ -56,23 +56,6 @@ void ReadEveryRow(PageStore& store, const std::string& name) {
   });
 }
 
-// Forwards to the store that outlives each opening.
-class Borrowed : public PageStore {
- public:
-  explicit Borrowed(PageStore& s) : s_(s) {}
-  const std::string& Name() const override { return s_.Name(); }
-  uint32_t PageCount() const override { return s_.PageCount(); }
-  void Read(uint32_t n, PageBytes& out) override { s_.Read(n, out); }
-  bool InGroup() const override { return s_.InGroup(); }
-  void BeginGroup() override { s_.BeginGroup(); }
-  void Write(uint32_t n, const PageBytes& d) override { s_.Write(n, d); }
-  void Commit() override { s_.Commit(); }
-  void Rollback() override { s_.Rollback(); }
-
- private:
-  PageStore& s_;
-};
-
 // The replacement pass as the run makes it; the rows changed.
 long Pass(kw::DatabaseEngine& engine, const std::string& table) {
   auto db = engine.OpenDatabase("D:\\Daten\\fuzz.mdb", false, false);
@@ -98,7 +81,7 @@ long Pass(kw::DatabaseEngine& engine, const std::string& table) {
 void Convert(const std::vector<uint8_t>& bytes, const std::string& table) {
   MemoryPageStore store("D:\\Daten\\fuzz.mdb", bytes);
   kw::FakeClock clock;
-  JetEngine engine([&](std::string_view) { return std::make_unique<Borrowed>(store); }, clock);
+  JetEngine engine([&](std::string_view) { return std::make_unique<BorrowedStore>(store); }, clock);
   long changed = 0;
   try {
     changed = Pass(engine, table);

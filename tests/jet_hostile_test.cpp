@@ -21,22 +21,6 @@ struct DamageCase {
   const char* says;  // a part of the error's text
 };
 
-// Converts TELVOR of PLZSTM in `bytes`, written to a scratch file; the error's text.
-std::string ConvertFile(const Bytes& bytes, const jet::testing::ScratchDir& dir, Bytes* after) {
-  const std::string path = dir / "Public.mdb";
-  jet::testing::WriteAll(path, bytes);
-  FakeClock clock;
-  JetEngine engine([&](std::string_view name) { return FilePageStore::Open(path, std::string(name)); }, clock);
-  std::string error;
-  try {
-    ConvertPass(engine, "PLZSTM", "TELVOR");
-  } catch (const RunError& e) {
-    error = e.Description();
-  }
-  *after = jet::testing::ReadAll(path);
-  EXPECT_FALSE(jet::testing::Exists(path + "-journal"));
-  return error;
-}
 
 const std::vector<DamageCase>& Cases() {
   static const std::vector<DamageCase> cases = {

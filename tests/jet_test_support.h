@@ -1,8 +1,8 @@
 #pragma once
-// Helpers of the Jet engine's tests: the shared test files, a page store
-// over their bytes that the test keeps after the engine releases it, a
-// conversion pass as the run makes it, and the tables of a file as
-// mdbtools' mdb-export reads them.
+// Helpers of the Jet engine's tests: the shared test files, an engine over
+// one in-memory file, a conversion pass as the run makes it (in memory or
+// over a file on disk), and the tables of a file as mdbtools' mdb-export
+// reads them.
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -13,7 +13,11 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "platform/fakes/fake_clock.h"
+#include "platform/jet/file_page_store.h"
+#include "platform/jet/file_store_test_support.h"
 #include "platform/jet/jet_engine.h"
 #include "platform/jet/memory_page_store.h"
 
@@ -30,23 +34,6 @@ inline void WriteBytes(const std::string& path, const std::vector<uint8_t>& byte
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
-
-// Forwards to a store the test owns.
-class BorrowedStore : public PageStore {
- public:
-  explicit BorrowedStore(PageStore& s) : s_(s) {}
-  const std::string& Name() const override { return s_.Name(); }
-  uint32_t PageCount() const override { return s_.PageCount(); }
-  void Read(uint32_t n, PageBytes& out) override { s_.Read(n, out); }
-  bool InGroup() const override { return s_.InGroup(); }
-  void BeginGroup() override { s_.BeginGroup(); }
-  void Write(uint32_t n, const PageBytes& d) override { s_.Write(n, d); }
-  void Commit() override { s_.Commit(); }
-  void Rollback() override { s_.Rollback(); }
-
- private:
-  PageStore& s_;
-};
 
 // An engine over one in-memory file.
 struct MemoryJet {
@@ -78,6 +65,26 @@ inline long ConvertPass(DatabaseEngine& engine, const std::string& table, const 
   rs->Close();
   db->Close();
   return n;
+}
+
+// Converts TELVOR of PLZSTM in `bytes`, written to a file in dir, through the
+// real file store: the error's text ("" when none), and in *after the file's
+// bytes afterwards. No journal may be left beside it.
+inline std::string ConvertFile(const std::vector<uint8_t>& bytes, const jet::testing::ScratchDir& dir,
+                               std::vector<uint8_t>* after) {
+  const std::string path = dir / "Public.mdb";
+  jet::testing::WriteAll(path, bytes);
+  FakeClock clock;
+  JetEngine engine([&](std::string_view name) { return FilePageStore::Open(path, std::string(name)); }, clock);
+  std::string error;
+  try {
+    ConvertPass(engine, "PLZSTM", "TELVOR");
+  } catch (const RunError& e) {
+    error = e.Description();
+  }
+  *after = jet::testing::ReadAll(path);
+  EXPECT_FALSE(jet::testing::Exists(path + "-journal"));
+  return error;
 }
 
 // mdb-export's lines of one table (header first, then the rows sorted).

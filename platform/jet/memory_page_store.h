@@ -68,4 +68,22 @@ class MemoryPageStore : public PageStore {
   int commits_ = 0;
 };
 
+// Forwards to a store that outlives every engine given it (for tests and
+// the fuzz target, which keep the bytes after the engine lets go).
+class BorrowedStore : public PageStore {
+ public:
+  explicit BorrowedStore(PageStore& s) : s_(s) {}
+  const std::string& Name() const override { return s_.Name(); }
+  uint32_t PageCount() const override { return s_.PageCount(); }
+  void Read(uint32_t n, PageBytes& out) override { s_.Read(n, out); }
+  bool InGroup() const override { return s_.InGroup(); }
+  void BeginGroup() override { s_.BeginGroup(); }
+  void Write(uint32_t n, const PageBytes& d) override { s_.Write(n, d); }
+  void Commit() override { s_.Commit(); }
+  void Rollback() override { s_.Rollback(); }
+
+ private:
+  PageStore& s_;
+};
+
 }  // namespace kw::jet
