@@ -32,6 +32,9 @@ SqliteConnection::SqliteConnection(sqlite3* db, std::string name,
 
 SqliteConnection::~SqliteConnection() {
   TryCommit();
+  // Deletes the journal kept between the groups; should another writer hold
+  // the lock just now, that writer's own commit deletes it.
+  if (journalKept_) sqlite3_exec(db_, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
   begin_.Finalize();
   commit_.Finalize();
   dataVersion_.Finalize();
@@ -60,12 +63,38 @@ void SqliteConnection::Configure() {
         throw RunError(sqlite::CannotOpen(name_) + " (" + sqlite3_errmsg(db_) + ")");
     }
   }
+  check.Finalize();
+  if (sqlite3_db_readonly(db_, "main") == 0) KeepJournal();
   if (sqlite3_prepare_v2(db_, "BEGIN IMMEDIATE", -1, begin_.out(), nullptr) != SQLITE_OK ||
       sqlite3_prepare_v2(db_, "COMMIT", -1, commit_.out(), nullptr) != SQLITE_OK ||
       sqlite3_prepare_v2(db_, "PRAGMA data_version", -1, dataVersion_.out(), nullptr) !=
           SQLITE_OK ||
       sqlite::RegisterRowIn(db_) != SQLITE_OK || RegisterJetCollation(db_) != SQLITE_OK) {
     throw RunError(sqlite::CannotOpen(name_) + " (" + sqlite3_errmsg(db_) + ")");
+  }
+}
+
+// A rollback journal made and deleted for every group costs the file
+// system more than the group's own writes: the journal is kept from one
+// group to the next instead, its header zeroed at each commit (SQLite's
+// "persist" mode, as safe as deleting it and understood by every other
+// connection). Only the mode of this connection changes, and only from the
+// usual "delete"; a file in WAL mode, or a connection made otherwise, stays
+// as it is.
+void SqliteConnection::KeepJournal() {
+  sqlite::Stmt mode;
+  if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode", -1, mode.out(), nullptr) != SQLITE_OK ||
+      sqlite3_step(mode.get()) != SQLITE_ROW) {
+    return;
+  }
+  const auto* now = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+  if (!now || std::string_view(now) != "delete") return;
+  mode.Finalize();
+  if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode=PERSIST", -1, mode.out(), nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(mode.get()) == SQLITE_ROW) {
+    const auto* set = reinterpret_cast<const char*>(sqlite3_column_text(mode.get(), 0));
+    journalKept_ = set && std::string_view(set) == "persist";
   }
 }
 

@@ -122,6 +122,7 @@ class SqliteConnection {
   // SQLite's busy handler: waits for another connection's lock by the
   // clock, trying again every millisecond, up to `busyTimeoutMs`.
   static int BusyWait(void* self, int count);
+  void KeepJournal();
   bool GroupDue() const;
   std::string SaveHeld();
   std::string SaveHeldOneByOne();
@@ -141,6 +142,7 @@ class SqliteConnection {
   sqlite::Stmt dataVersion_;
   std::map<std::string, sqlite::Stmt> updates_;  // by their text
   Held held_;
+  bool journalKept_ = false;  // this connection keeps its journal between groups
   bool rowsLost_ = false;
   sqlite3_int64 dataVersionSeen_ = -1;
   uint64_t keptEra_ = 0;

@@ -25,7 +25,9 @@
 // on the database, and every commit, saves them first. A held-back row that
 // cannot be saved after all is told in an error, with the number of such
 // rows. The file's own settings (journal mode and the like) are left as
-// they are.
+// they are; a connection in the usual rollback mode keeps its journal from
+// one group to the next (zeroed, SQLite's "persist") and deletes it when it
+// closes.
 //
 // The read of the key set also keeps the values of the selected rows, of
 // the columns the caller said it will read (Database::WillRead), else those

@@ -288,5 +288,36 @@ TEST_F(SqliteEngineTest, JournalModeOfTheFileIsKept) {
             "044,052,044,01,010,044,044,044");
 }
 
+TEST_F(SqliteEngineTest, TheJournalKeptBetweenGroupsIsNeverTakenForAHotOne) {
+  SqliteEngineOptions o = Options();
+  o.commitIntervalMs = 60000;
+  SqliteEngine engine(Paths(), o);
+  auto db = engine.OpenDatabase(kFile, false, false);
+  auto rs = db->OpenRecordset(kPass, 2);
+  const std::string journal = path_ + "-journal";
+  auto saveOne = [&] {
+    rs->Edit();
+    rs->SetValue("TELVOR", std::string("044"));
+    rs->Update();
+    rs->MoveNext();
+    engine.CommitPending();
+  };
+  saveOne();
+  ASSERT_TRUE(fs::exists(journal)) << "kept from one group to the next";
+  // Other connections see the commit, the kept journal rolls nothing back,
+  // and one that deletes its journals writes between the groups.
+  EXPECT_EQ(Telvor(1), "044");
+  Peer(path_).Exec("UPDATE PLZSTM SET NOTE = 'x' WHERE rowid = 2");
+  saveOne();
+  EXPECT_EQ(Telvor(3), "044");
+  rs->Close();
+  db->Close();
+  EXPECT_FALSE(fs::exists(journal)) << "deleted as the connection closes";
+  Peer p(path_);
+  EXPECT_EQ(p.One("PRAGMA journal_mode"), "delete");
+  EXPECT_EQ(p.One("SELECT group_concat(coalesce(NOTE, '-'), ',') FROM PLZSTM"), "-,x,-,-,-,-,-,42");
+  EXPECT_EQ(Codes(), "044,052,044,01,010,01,044,01");
+}
+
 }  // namespace
 }  // namespace kw::sqlite_test
