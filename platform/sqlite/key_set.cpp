@@ -71,7 +71,8 @@ std::vector<size_t> KeptColumns(const SqliteShared& shared, const std::vector<st
 // the read ends, so that other writers can commit. Returns SQLite's code,
 // or kNoSlices when the selection cannot be read that way.
 int ScanBySlices(SqliteConnection& c, std::string_view text, const SelectionForm& form,
-                 const std::string& rowid, const std::string& columns, size_t end, Reader& reader) {
+                 const std::string& rowid, const std::string& columns, size_t end, Reader& reader,
+                 sqlite3_int64 from) {
   std::string condition;
   if (form.condition != std::string_view::npos) {
     condition = text.substr(form.condition, end - form.condition);
@@ -90,7 +91,6 @@ int ScanBySlices(SqliteConnection& c, std::string_view text, const SelectionForm
   }
   if (rc != SQLITE_OK) return kNoSlices;
   const double slice = c.Options().scanSliceMs / 1000.0;
-  sqlite3_int64 from = std::numeric_limits<sqlite3_int64>::min();
   for (;;) {
     sqlite3_bind_int64(st.get(), 1, from);
     const bool done = reader.Read(st.get(), c.GetClock(), c.GetClock().Seconds() + slice);
@@ -99,6 +99,25 @@ int ScanBySlices(SqliteConnection& c, std::string_view text, const SelectionForm
     if (done || reader.set.keys.back() == std::numeric_limits<sqlite3_int64>::max()) return rc;
     from = reader.set.keys.back() + 1;
   }
+}
+
+// Whether SQLite reads the selection sql as one plain walk over its table
+// in row id order, so that rows read so far are all those up to the last.
+bool WalksInRowIdOrder(sqlite3* db, const std::string& sql) {
+  Stmt plan;
+  if (sqlite3_prepare_v2(db, ("EXPLAIN QUERY PLAN " + sql).c_str(), -1, plan.out(), nullptr) !=
+      SQLITE_OK) {
+    return false;
+  }
+  int steps = 0;
+  bool plain = false;
+  while (sqlite3_step(plan.get()) == SQLITE_ROW) {
+    const auto* detail = reinterpret_cast<const char*>(sqlite3_column_text(plan.get(), 3));
+    const std::string_view d = detail ? detail : "";
+    plain = d.substr(0, 5) == "SCAN " && d.find(' ', 5) == std::string_view::npos;
+    ++steps;
+  }
+  return steps == 1 && plain;
 }
 
 }  // namespace
@@ -133,8 +152,17 @@ KeySet ReadKeySet(SqliteConnection& c, std::string_view source, std::string_view
   int rc = sqlite3_errcode(c.db());
   if (!whole) {
     sqlite3_reset(keyStmt.get());
-    reader.Restart();
-    rc = ScanBySlices(c, text, form, rowid, reader.ColumnList(names), end, reader);
+    // A plain walk in row id order goes on from where it stopped; any other
+    // read begins again.
+    sqlite3_int64 from = std::numeric_limits<sqlite3_int64>::min();
+    if (!reader.set.keys.empty() && WalksInRowIdOrder(c.db(), keySql) &&
+        std::is_sorted(reader.set.keys.begin(), reader.set.keys.end()) &&
+        reader.set.keys.back() < std::numeric_limits<sqlite3_int64>::max()) {
+      from = reader.set.keys.back() + 1;
+    } else {
+      reader.Restart();
+    }
+    rc = ScanBySlices(c, text, form, rowid, reader.ColumnList(names), end, reader, from);
     if (rc == kNoSlices) {
       // A condition that does not fit the sliced form is read in one go.
       reader.Restart();
