@@ -46,7 +46,7 @@ void ConvertClient(Platform& p, RunState& s, StepRunner& r, const MandantRecord&
     r.Run([&] {
       r.Box("Der Mandant: " + name + "\r\n ist nicht im Format der Version 6.4\r\n" +
                 "Es erfolgt keine Umstellung der Vorwahlnummern",
-            MB_OK);
+            kMbOk);
     });
     return;
   }

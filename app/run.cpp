@@ -34,10 +34,10 @@ RunOutcome Convert(Platform& p, RunState& s, StepRunner& r) {
   r.Run([&] { Centre(p); });
   r.Run([&] { p.window.Show(); });
   r.Run([&] { SettingsStep(p, s); });
-  r.Run([&] { p.window.SetMousePointer(POINTER_DEFAULT); });
-  if (r.Run([&] { return r.Box(kStartQuestion, MB_YESNO_QUESTION); }) != IDYES)
+  r.Run([&] { p.window.SetMousePointer(kPointerDefault); });
+  if (r.Run([&] { return r.Box(kStartQuestion, kMbYesNoQuestion); }) != kIdYes)
     return RunOutcome::Declined;
-  r.Run([&] { p.window.SetMousePointer(POINTER_HOURGLASS); });
+  r.Run([&] { p.window.SetMousePointer(kPointerHourglass); });
   r.Events();
   r.Run([&] {
     p.window.SetLabel(1, "Allgemeine Datenbank");
@@ -75,7 +75,7 @@ void EndOfRun(Platform& p, RunState& s, StepRunner& r) {
   });
   ignore([&] { s.db.reset(); });
   ignore([&] { p.db.CommitPending(); });
-  ignore([&] { p.window.SetMousePointer(POINTER_DEFAULT); });
+  ignore([&] { p.window.SetMousePointer(kPointerDefault); });
   ignore([&] { p.window.ProcessEvents(); });
   ignore([&] { p.window.EndProgram(); });
 }

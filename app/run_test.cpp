@@ -18,7 +18,7 @@ const std::string kPublicDb = "D:\\Daten\\Public\\Public.mdb";
 class RunTest : public ::testing::Test, protected FakePlatform {
  protected:
   void SetUp() override {
-    registry.SetString(HKEY_LOCAL_MACHINE, "Software\\Nolt\\Orbica-Kontor 5\\Settings",
+    registry.SetString(kHkeyLocalMachine, "Software\\Nolt\\Orbica-Kontor 5\\Settings",
                        "NoltDataDir", " D:\\Daten ");
     auto& plz = db.AddTable(kPublicDb, "PLZSTM");
     Plz(plz, "CH", "8001", "Zürich", "01");
@@ -91,7 +91,7 @@ TEST_F(RunTest, ConvertsSwissRowsWithTheOldCodeAndShowsEachStage) {
   EXPECT_EQ(Column(mand, "ADRSTM", "FAXVOR"), (std::vector<std::string>{"044", "044", "<null>"}));
 
   ASSERT_EQ(window.boxes.size(), 1u);
-  EXPECT_EQ(window.boxes[0].style, MB_YESNO_QUESTION);
+  EXPECT_EQ(window.boxes[0].style, kMbYesNoQuestion);
   EXPECT_EQ(window.boxes[0].text,
             "Dieses Programm ersetzt im Postleitzahlenstamm und in allen\r\n"
             "Mandanten, welche auf Version 6.4 (und höher) umgestellt sind, die "
@@ -131,7 +131,7 @@ TEST_F(RunTest, SecondRunChangesNothing) {
 }
 
 TEST_F(RunTest, DecliningEndsAtOnceWithoutOpeningAnyDatabase) {
-  window.answers = {IDNO};
+  window.answers = {kIdNo};
   EXPECT_EQ(Run(), RunOutcome::Declined);
   EXPECT_EQ(db.openDatabases, 0);
   EXPECT_EQ(Count("Close database"), 0);
@@ -144,7 +144,7 @@ TEST_F(RunTest, MissingDataDirectoryIsReportedBeforeTheQuestion) {
   registry = FakeRegistry();
   EXPECT_EQ(Run(), RunOutcome::Failed);
   ASSERT_EQ(window.boxes.size(), 1u);
-  EXPECT_EQ(window.boxes[0].style, MB_ICONCRITICAL);
+  EXPECT_EQ(window.boxes[0].style, kMbIconCritical);
   EXPECT_EQ(window.boxes[0].text,
             "[Orbica-Kontor]\rAllgemeineDaten= LW:\\Pfad\r\rEintrag ist im WIN.INI nicht "
             "vorhanden !");
@@ -157,7 +157,7 @@ TEST_F(RunTest, GeneralHandlerShowsTheErrorAndRepeatsTheFailedStep) {
   EXPECT_EQ(Run(), RunOutcome::Completed);
   ASSERT_EQ(window.boxes.size(), 2u);
   EXPECT_EQ(window.boxes[1].text, "Could not update; currently locked.");
-  EXPECT_EQ(window.boxes[1].style, MB_ICONCRITICAL);
+  EXPECT_EQ(window.boxes[1].style, kMbIconCritical);
   EXPECT_EQ(Column(kPublicDb, "PLZSTM", "TELVOR"),
             (std::vector<std::string>{"044", "031", "01", "010", "044", "044"}));
 }
@@ -181,7 +181,7 @@ TEST_F(RunTest, OlderClientsAreReportedAndUnnamedOrMissingOnesPassedOver) {
   Adr(Client("Neu", "Mand04", "6.4"), "CH", "01", "01");
   EXPECT_EQ(Run(), RunOutcome::Completed);
   ASSERT_EQ(window.boxes.size(), 2u);
-  EXPECT_EQ(window.boxes[1].style, MB_OK);
+  EXPECT_EQ(window.boxes[1].style, kMbOk);
   EXPECT_EQ(window.boxes[1].text,
             "Der Mandant: Alt & Co\r\n ist nicht im Format der Version 6.4\r\nEs erfolgt keine "
             "Umstellung der Vorwahlnummern");
@@ -287,7 +287,7 @@ TEST_F(RunTest, RowsLostInACommitBeforeAMessageAreToldAndMakeTheRunIncomplete) {
   EXPECT_EQ(Run(), RunOutcome::Incomplete);
   ASSERT_EQ(window.boxes.size(), 3u);
   EXPECT_EQ(window.boxes[1].text, "database or disk is full. 1 updated row was not saved.");
-  EXPECT_EQ(window.boxes[1].style, MB_ICONCRITICAL);
+  EXPECT_EQ(window.boxes[1].style, kMbIconCritical);
   EXPECT_EQ(window.boxes[2].text, "Could not update; currently locked.");
 }
 

@@ -12,9 +12,9 @@ bool DataDirectoryStep(Platform& p, RunState& s) {
   s.modul.PublicDir = s.modul.DataDir + "Public\\";
   if (!TrimBlanks(value).empty()) return true;
   p.window.ProcessEvents();
-  p.window.MessageBox(
+  p.window.ShowMessageBox(
       "[Orbica-Kontor]\rAllgemeineDaten= LW:\\Pfad\r\rEintrag ist im WIN.INI nicht vorhanden !",
-      MB_ICONCRITICAL);
+      kMbIconCritical);
   return false;
 }
 

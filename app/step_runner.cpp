@@ -39,7 +39,7 @@ void StepRunner::EndIfRequested() {
 
 int StepRunner::Box(std::string_view text, int style) {
   EndIfRequested();
-  const int answer = p_.window.MessageBox(text, style);
+  const int answer = p_.window.ShowMessageBox(text, style);
   EndIfRequested();
   return answer;
 }
@@ -66,10 +66,10 @@ void StepRunner::Handle(const std::exception& e) {
   const std::string failure = FailureShape(commitError) + '\n' + FailureShape(e.what());
   sameFailures_ = failure == lastFailure_ ? sameFailures_ + 1 : 1;
   lastFailure_ = failure;
-  p_.window.SetMousePointer(POINTER_DEFAULT);
+  p_.window.SetMousePointer(kPointerDefault);
   Events();
-  if (!commitError.empty()) Box(commitError, MB_ICONCRITICAL);
-  Box(e.what(), MB_ICONCRITICAL);
+  if (!commitError.empty()) Box(commitError, kMbIconCritical);
+  Box(e.what(), kMbIconCritical);
   if (sameFailures_ >= kMaxSameFailures) throw EndRun{EndRun::Failed};
 }
 

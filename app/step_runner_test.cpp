@@ -25,9 +25,9 @@ TEST_F(StepRunnerTest, GeneralHandlerShowsTheDescriptionAndRepeatsTheStep) {
   EXPECT_EQ(calls, 3);
   ASSERT_EQ(window.boxes.size(), 2u);
   EXPECT_EQ(window.boxes[0].text, "first");
-  EXPECT_EQ(window.boxes[0].style, MB_ICONCRITICAL);
+  EXPECT_EQ(window.boxes[0].style, kMbIconCritical);
   EXPECT_EQ(window.boxes[1].text, "second");
-  EXPECT_EQ(window.pointer, POINTER_DEFAULT);
+  EXPECT_EQ(window.pointer, kPointerDefault);
   // Pending work is committed before each message.
   EXPECT_EQ(std::count(db.log.begin(), db.log.end(), "CommitPending"), 2);
 }
@@ -139,7 +139,7 @@ TEST_F(StepRunnerTest, AFailedCommitBeforeTheMessageIsShownFirstAndCountsAsLostR
   EXPECT_EQ(window.boxes[0].text,
             "Could not save the changes to 'D:\\Daten\\Public\\Public.mdb': disk I/O error. 40 "
             "updated rows were not saved.");
-  EXPECT_EQ(window.boxes[0].style, MB_ICONCRITICAL);
+  EXPECT_EQ(window.boxes[0].style, kMbIconCritical);
   EXPECT_EQ(window.boxes[1].text, "Could not update; currently locked.");
   EXPECT_TRUE(r.RowsLost());
   EXPECT_FALSE(r.ClientAbandoned());
@@ -186,7 +186,7 @@ TEST_F(StepRunnerTest, AnEndAskedForDuringAnErrorMessageEndsTheRunInsteadOfRetry
 
 TEST_F(StepRunnerTest, NoBoxIsShownOnceTheEndWasAskedFor) {
   window.endRequested = true;
-  EXPECT_THROW(r.Box("Der Mandant: X", MB_OK), EndRun);
+  EXPECT_THROW(r.Box("Der Mandant: X", kMbOk), EndRun);
   EXPECT_THROW(r.EndIfRequested(), EndRun);
   EXPECT_TRUE(window.boxes.empty());
 }

@@ -53,8 +53,8 @@ void Measure(const std::string& label, const std::string& text) {
   const double parse = Best([&] { keys = kw::ParseRegFile(text).keys.size(); });
   const double query = Best([&] {
     kw::WineRegistry reg(text, "");
-    kw::HKEY h = 0;
-    if (reg.RegOpenKeyA(kw::HKEY_LOCAL_MACHINE, std::string("Software\\Nolt\\Orbica-Kontor 5\\Settings"),
+    kw::RegKey h = 0;
+    if (reg.RegOpenKeyA(kw::kHkeyLocalMachine, std::string("Software\\Nolt\\Orbica-Kontor 5\\Settings"),
                         h) == 0) {
       uint32_t size = 0;
       reg.RegQueryValueExA(h, std::string("NoltDataDir"), nullptr, nullptr, &size);

@@ -26,14 +26,14 @@ class NoDatabase : public DatabaseEngine {
 
 class NoRegistry : public RegistryStore {
  public:
-  long RegOpenKeyA(HKEY, const std::optional<std::string>&, HKEY&) override {
-    return ERROR_FILE_NOT_FOUND;
+  long RegOpenKeyA(RegKey, const std::optional<std::string>&, RegKey&) override {
+    return kErrorFileNotFound;
   }
-  long RegQueryValueExA(HKEY, const std::optional<std::string>&, uint32_t*, uint8_t*,
+  long RegQueryValueExA(RegKey, const std::optional<std::string>&, uint32_t*, uint8_t*,
                         uint32_t*) override {
-    return ERROR_INVALID_HANDLE;
+    return kErrorInvalidHandle;
   }
-  long RegCloseKey(HKEY) override { return ERROR_INVALID_HANDLE; }
+  long RegCloseKey(RegKey) override { return kErrorInvalidHandle; }
 };
 
 class NoWindow : public WindowSystem {
@@ -46,7 +46,7 @@ class NoWindow : public WindowSystem {
   void SetMousePointer(int) override {}
   bool ProcessEvents() override { return true; }
   bool EndRequested() override { return false; }
-  int MessageBox(std::string_view, int) override { return IDOK; }
+  int ShowMessageBox(std::string_view, int) override { return kIdOk; }
   void EndProgram() override {}
 };
 

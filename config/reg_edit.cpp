@@ -23,12 +23,12 @@ void Step(F&& f) {
 std::string RegRead(Platform& p, const KwandorModul& m, RegEditState& s, std::string_view keyword,
                     std::string_view subKey, std::string_view valueName,
                     std::string_view defaultValue) {
-  HKEY handle = 0;
+  RegKey handle = 0;
   bool open = false;
   try {
     std::string sub(subKey);
     AddKeySlash(sub);
-    HKEY root = 0;
+    RegKey root = 0;
     std::string basePath, keywordPath;
     const std::string path = RegKeywordPath(p.window, m, keyword, root, basePath, keywordPath)
                                  ? basePath + keywordPath + sub
@@ -50,7 +50,7 @@ std::string RegRead(Platform& p, const KwandorModul& m, RegEditState& s, std::st
 }
 
 bool RegKeywordPath(WindowSystem& window, const KwandorModul& m, std::string_view keyword,
-                    HKEY& root, std::string& basePath, std::string& keywordPath) {
+                    RegKey& root, std::string& basePath, std::string& keywordPath) {
   Step([&] { basePath = kProductBasePath; });
   for (const RegKeyword& row : kRegKeywords) {
     if (row.Keyword != keyword) continue;
@@ -64,40 +64,40 @@ bool RegKeywordPath(WindowSystem& window, const KwandorModul& m, std::string_vie
     });
     return true;
   }
-  Step([&] { window.MessageBox("Key ist falsch", MB_OK); });
+  Step([&] { window.ShowMessageBox("Key ist falsch", kMbOk); });
   return false;
 }
 
-bool RegOpen(RegistryStore& registry, RegEditState& s, HKEY parent, std::string_view subKey,
-             HKEY& handle) {
+bool RegOpen(RegistryStore& registry, RegEditState& s, RegKey parent, std::string_view subKey,
+             RegKey& handle) {
   const std::string parentPath = RegPathOf(s, parent);
-  if (registry.RegOpenKeyA(parent, Utf8ToCp1252(StripKeySlash(subKey)), handle) != ERROR_SUCCESS)
+  if (registry.RegOpenKeyA(parent, Utf8ToCp1252(StripKeySlash(subKey)), handle) != kErrorSuccess)
     return false;
   RegRememberPath(s, handle, parentPath + std::string(subKey));
   return true;
 }
 
-bool RegQueryString(RegistryStore& registry, HKEY handle, std::string_view valueName,
+bool RegQueryString(RegistryStore& registry, RegKey handle, std::string_view valueName,
                     std::string& value) {
   const std::string name = Utf8ToCp1252(valueName);
   uint32_t type = 0, size = 0;
-  if (registry.RegQueryValueExA(handle, name, &type, nullptr, &size) != ERROR_SUCCESS ||
-      type != REG_SZ)
+  if (registry.RegQueryValueExA(handle, name, &type, nullptr, &size) != kErrorSuccess ||
+      type != kRegSz)
     return false;
   std::string buffer(size, ' ');
   uint32_t dataType = 0;
   if (registry.RegQueryValueExA(handle, name, &dataType, reinterpret_cast<uint8_t*>(buffer.data()),
-                                &size) != ERROR_SUCCESS)
+                                &size) != kErrorSuccess)
     return false;
   value = CutAtNul(Cp1252ToUtf8(buffer));
   return true;
 }
 
-bool RegClose(RegistryStore& registry, HKEY handle) {
-  return registry.RegCloseKey(handle) == ERROR_SUCCESS;
+bool RegClose(RegistryStore& registry, RegKey handle) {
+  return registry.RegCloseKey(handle) == kErrorSuccess;
 }
 
-std::string RegPathOf(RegEditState& s, HKEY handle) {
+std::string RegPathOf(RegEditState& s, RegKey handle) {
   const int16_t row = RegFindHandle(s, handle);
   return row < 0 ? std::string() : s.OpenKeyTable[static_cast<size_t>(row)].Path;
 }
@@ -116,7 +116,7 @@ std::string StripKeySlash(std::string_view path) {
 
 std::string CutAtNul(std::string_view text) { return std::string(text.substr(0, text.find('\0'))); }
 
-int16_t RegFindHandle(RegEditState& s, HKEY handle) {
+int16_t RegFindHandle(RegEditState& s, RegKey handle) {
   auto& table = s.OpenKeyTable;
   if (table.empty()) {
     table.emplace_back();
@@ -127,7 +127,7 @@ int16_t RegFindHandle(RegEditState& s, HKEY handle) {
   return -1;
 }
 
-void RegRememberPath(RegEditState& s, HKEY handle, std::string_view path) {
+void RegRememberPath(RegEditState& s, RegKey handle, std::string_view path) {
   auto& table = s.OpenKeyTable;
   int16_t row = RegFindHandle(s, handle);
   if (row < 0) {

@@ -20,7 +20,7 @@ namespace kw {
 // One row of `OpenKeyTable`: an opened key's handle and its path below its
 // root, as the callers built it.
 struct OpenKeyEntry {
-  HKEY Handle = 0;
+  RegKey Handle = 0;
   std::string Path;
 };
 
@@ -39,7 +39,7 @@ inline constexpr std::string_view kProductBasePath = "Software\\Nolt\\Orbica-Kon
 
 struct RegKeyword {
   std::string_view Keyword;
-  HKEY Root;
+  RegKey Root;
   bool Product;                  // false: a root name, the sub-key is the whole path
   std::string_view BasePath;     // product rows only
   bool ClientKey;                // the keyword path starts with "Mandant" + MandantNr
@@ -48,33 +48,33 @@ struct RegKeyword {
 
 // The keyword table, in the order the rows are tried.
 inline constexpr std::array<RegKeyword, 22> kRegKeywords = {{
-    {"LOKAL", HKEY_LOCAL_MACHINE, true, kProductBasePath, false, "Settings\\"},
-    {"PRINTER", HKEY_LOCAL_MACHINE, true, kProductBasePath, false, "Printers\\"},
-    {"MODEM", HKEY_LOCAL_MACHINE, true, kProductBasePath, false, "Modem\\"},
-    {"TASKBAR", HKEY_CURRENT_USER, true, kProductBasePath, true, "\\"},
-    {"TOOLBAR", HKEY_CURRENT_USER, true, kProductBasePath, false, "Toolbars\\"},
-    {"USER", HKEY_CURRENT_USER, true, kProductBasePath, false, "UserSettings\\"},
-    {"MAILDEFAULT", HKEY_CURRENT_USER, true, kProductBasePath, false, "MailSettings\\"},
-    {"TERMIN", HKEY_CURRENT_USER, true, kProductBasePath, false, "TerminSetting\\"},
-    {"REDRUCK", HKEY_CURRENT_USER, true, kProductBasePath, false, "RePrintSetting\\"},
-    {"DOKU", HKEY_CURRENT_USER, true, kProductBasePath, false, "DokuSetting\\"},
-    {"GRID", HKEY_CURRENT_USER, true, kProductBasePath, true, "\\Grids\\"},
-    {"FORMSIZE", HKEY_CURRENT_USER, true, kProductBasePath, true, "\\FormSizes\\"},
-    {"MAIL", HKEY_CURRENT_USER, true, kProductBasePath, true, "\\MailSettings\\"},
-    {"MANDANT", HKEY_CURRENT_USER, true, kProductBasePath, true, "\\MandSettings\\"},
-    {"SORT", HKEY_CURRENT_USER, true, kProductBasePath, true, "\\SortStrings\\"},
-    {"FILTER", HKEY_CURRENT_USER, true, kProductBasePath, true, "\\Filters\\"},
-    {"NTZPRINT", HKEY_CURRENT_USER, true, kProductBasePath, true, "\\NtzPrints\\"},
-    {"FAVORITEN", HKEY_CURRENT_USER, true,
+    {"LOKAL", kHkeyLocalMachine, true, kProductBasePath, false, "Settings\\"},
+    {"PRINTER", kHkeyLocalMachine, true, kProductBasePath, false, "Printers\\"},
+    {"MODEM", kHkeyLocalMachine, true, kProductBasePath, false, "Modem\\"},
+    {"TASKBAR", kHkeyCurrentUser, true, kProductBasePath, true, "\\"},
+    {"TOOLBAR", kHkeyCurrentUser, true, kProductBasePath, false, "Toolbars\\"},
+    {"USER", kHkeyCurrentUser, true, kProductBasePath, false, "UserSettings\\"},
+    {"MAILDEFAULT", kHkeyCurrentUser, true, kProductBasePath, false, "MailSettings\\"},
+    {"TERMIN", kHkeyCurrentUser, true, kProductBasePath, false, "TerminSetting\\"},
+    {"REDRUCK", kHkeyCurrentUser, true, kProductBasePath, false, "RePrintSetting\\"},
+    {"DOKU", kHkeyCurrentUser, true, kProductBasePath, false, "DokuSetting\\"},
+    {"GRID", kHkeyCurrentUser, true, kProductBasePath, true, "\\Grids\\"},
+    {"FORMSIZE", kHkeyCurrentUser, true, kProductBasePath, true, "\\FormSizes\\"},
+    {"MAIL", kHkeyCurrentUser, true, kProductBasePath, true, "\\MailSettings\\"},
+    {"MANDANT", kHkeyCurrentUser, true, kProductBasePath, true, "\\MandSettings\\"},
+    {"SORT", kHkeyCurrentUser, true, kProductBasePath, true, "\\SortStrings\\"},
+    {"FILTER", kHkeyCurrentUser, true, kProductBasePath, true, "\\Filters\\"},
+    {"NTZPRINT", kHkeyCurrentUser, true, kProductBasePath, true, "\\NtzPrints\\"},
+    {"FAVORITEN", kHkeyCurrentUser, true,
      "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders\\", false, ""},
-    {"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT, false, "", false, ""},
-    {"HKEY_CURRENT_USER", HKEY_CURRENT_USER, false, "", false, ""},
-    {"HKEY_USERS", HKEY_USERS, false, "", false, ""},
-    {"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE, false, "", false, ""},
+    {"HKEY_CLASSES_ROOT", kHkeyClassesRoot, false, "", false, ""},
+    {"HKEY_CURRENT_USER", kHkeyCurrentUser, false, "", false, ""},
+    {"HKEY_USERS", kHkeyUsers, false, "", false, ""},
+    {"HKEY_LOCAL_MACHINE", kHkeyLocalMachine, false, "", false, ""},
 }};
 
 // The value's text with trailing spaces removed; the default, unchanged, when
-// the key or a REG_SZ value of that name is missing; the empty text after an
+// the key or a kRegSz value of that name is missing; the empty text after an
 // unexpected run-time error. A wrong keyword shows "Key ist falsch" once.
 std::string RegRead(Platform& p, const KwandorModul& m, RegEditState& s, std::string_view keyword,
                     std::string_view subKey, std::string_view valueName,
@@ -84,18 +84,18 @@ std::string RegRead(Platform& p, const KwandorModul& m, RegEditState& s, std::st
 // False for a root name (root set) and for a wrong keyword (root unchanged,
 // after the message box).
 bool RegKeywordPath(WindowSystem& window, const KwandorModul& m, std::string_view keyword,
-                    HKEY& root, std::string& basePath, std::string& keywordPath);
+                    RegKey& root, std::string& basePath, std::string& keywordPath);
 
 // Opens subKey below parent (a root or an open key) and records its path.
-bool RegOpen(RegistryStore& registry, RegEditState& s, HKEY parent, std::string_view subKey,
-             HKEY& handle);
-// True when the value exists, is REG_SZ and was read; only then is value set.
-bool RegQueryString(RegistryStore& registry, HKEY handle, std::string_view valueName,
+bool RegOpen(RegistryStore& registry, RegEditState& s, RegKey parent, std::string_view subKey,
+             RegKey& handle);
+// True when the value exists, is kRegSz and was read; only then is value set.
+bool RegQueryString(RegistryStore& registry, RegKey handle, std::string_view valueName,
                     std::string& value);
 // True when the registry reports success.
-bool RegClose(RegistryStore& registry, HKEY handle);
+bool RegClose(RegistryStore& registry, RegKey handle);
 // The recorded path of a handle; empty when the table has no row for it.
-std::string RegPathOf(RegEditState& s, HKEY handle);
+std::string RegPathOf(RegEditState& s, RegKey handle);
 
 // Adds a backslash after the last non-space character unless there is one
 // there already; a text of spaces only stays as it is.
@@ -105,8 +105,8 @@ std::string StripKeySlash(std::string_view path);
 // The text before the first NUL.
 std::string CutAtNul(std::string_view text);
 // The row of a handle, or -1. The first lookup creates the table.
-int16_t RegFindHandle(RegEditState& s, HKEY handle);
+int16_t RegFindHandle(RegEditState& s, RegKey handle);
 // Records a handle's path, in its old row when the handle has one.
-void RegRememberPath(RegEditState& s, HKEY handle, std::string_view path);
+void RegRememberPath(RegEditState& s, RegKey handle, std::string_view path);
 
 }  // namespace kw

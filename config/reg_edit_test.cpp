@@ -67,7 +67,7 @@ class RegReadTest : public ::testing::Test {
 };
 
 TEST_F(RegReadTest, StartUpCallReadsTheDataDirectoryAndTrimsOnlyTrailingSpaces) {
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "NoltDataDir", "  D:\\Daten\\  ");
+  reg_.SetString(kHkeyLocalMachine, kSettings, "NoltDataDir", "  D:\\Daten\\  ");
   EXPECT_EQ(Read("LOKAL", "", "NoltDataDir", ""), "  D:\\Daten\\");
   EXPECT_EQ(Calls(), (std::vector<std::string>{
                          "open HKLM " + kSettings, "query 0x1000 NoltDataDir",
@@ -77,11 +77,11 @@ TEST_F(RegReadTest, StartUpCallReadsTheDataDirectoryAndTrimsOnlyTrailingSpaces) 
 }
 
 TEST_F(RegReadTest, StringDataIsCutAtItsFirstNulAndAnEmptyStringIsNoDefault) {
-  reg_.Set(HKEY_LOCAL_MACHINE, kSettings, "EmbeddedNul", REG_SZ, std::string("abc\0def\0", 8));
-  reg_.Set(HKEY_LOCAL_MACHINE, kSettings, "NoNul", REG_SZ, "NoNul");
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "Empty", "");
-  reg_.Set(HKEY_LOCAL_MACHINE, kSettings, "ZeroBytes", REG_SZ, "");
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "", "unnamed");
+  reg_.Set(kHkeyLocalMachine, kSettings, "EmbeddedNul", kRegSz, std::string("abc\0def\0", 8));
+  reg_.Set(kHkeyLocalMachine, kSettings, "NoNul", kRegSz, "NoNul");
+  reg_.SetString(kHkeyLocalMachine, kSettings, "Empty", "");
+  reg_.Set(kHkeyLocalMachine, kSettings, "ZeroBytes", kRegSz, "");
+  reg_.SetString(kHkeyLocalMachine, kSettings, "", "unnamed");
   EXPECT_EQ(Read("LOKAL", "", "EmbeddedNul"), "abc");
   EXPECT_EQ(Read("LOKAL", "", "NoNul"), "NoNul");
   EXPECT_EQ(Read("LOKAL", "", "Empty"), "");
@@ -90,10 +90,10 @@ TEST_F(RegReadTest, StringDataIsCutAtItsFirstNulAndAnEmptyStringIsNoDefault) {
 }
 
 TEST_F(RegReadTest, OnlyRegSzCountsOtherTypesGiveTheDefaultAfterOneQuery) {
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "Expand", "%TEMP%", REG_EXPAND_SZ);
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "Multi", std::string_view("a\0b\0", 4), REG_MULTI_SZ);
-  reg_.Set(HKEY_LOCAL_MACHINE, kSettings, "Dword", REG_DWORD, std::string("\x01\0\0\0", 4));
-  reg_.Set(HKEY_LOCAL_MACHINE, kSettings, "Binary", REG_BINARY, "text\0");
+  reg_.SetString(kHkeyLocalMachine, kSettings, "Expand", "%TEMP%", kRegExpandSz);
+  reg_.SetString(kHkeyLocalMachine, kSettings, "Multi", std::string_view("a\0b\0", 4), kRegMultiSz);
+  reg_.Set(kHkeyLocalMachine, kSettings, "Dword", kRegDword, std::string("\x01\0\0\0", 4));
+  reg_.Set(kHkeyLocalMachine, kSettings, "Binary", kRegBinary, "text\0");
   for (const char* name : {"Expand", "Multi", "Dword", "Binary"}) {
     reg_.calls.clear();
     EXPECT_EQ(Read("LOKAL", "", name), "<default>") << name;
@@ -102,7 +102,7 @@ TEST_F(RegReadTest, OnlyRegSzCountsOtherTypesGiveTheDefaultAfterOneQuery) {
 }
 
 TEST_F(RegReadTest, MissingKeyOrValueGivesTheDefaultExactlyAndNoMessage) {
-  reg_.AddKey(HKEY_LOCAL_MACHINE, kSettings);
+  reg_.AddKey(kHkeyLocalMachine, kSettings);
   EXPECT_EQ(Read("LOKAL", "", "Missing", "  dflt  "), "  dflt  ");
   EXPECT_EQ(reg_.closeCalls, 1);
   EXPECT_EQ(Read("LOKAL", "Missing", "V", " x "), " x ");
@@ -112,15 +112,15 @@ TEST_F(RegReadTest, MissingKeyOrValueGivesTheDefaultExactlyAndNoMessage) {
 }
 
 TEST_F(RegReadTest, WrongKeywordShowsOneMessageAndOpensBelowNoRoot) {
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "NoltDataDir", "D:\\");
-  reg_.SetString(HKEY_LOCAL_MACHINE, "x", "NoltDataDir", "D:\\");
+  reg_.SetString(kHkeyLocalMachine, kSettings, "NoltDataDir", "D:\\");
+  reg_.SetString(kHkeyLocalMachine, "x", "NoltDataDir", "D:\\");
   for (const char* keyword : {"lokal", " LOKAL", "LOKAL ", "", "HKLM"}) {
     window_.boxes.clear();
     reg_.calls.clear();
     EXPECT_EQ(Read(keyword, "x", "NoltDataDir", "dflt"), "dflt") << keyword;
     ASSERT_EQ(window_.boxes.size(), 1u) << keyword;
     EXPECT_EQ(window_.boxes[0].text, "Key ist falsch");
-    EXPECT_EQ(window_.boxes[0].style, MB_OK);
+    EXPECT_EQ(window_.boxes[0].style, kMbOk);
     EXPECT_EQ(Calls(), std::vector<std::string>{"open 0x0 x"});
   }
 }
@@ -148,7 +148,7 @@ TEST_F(RegReadTest, KeywordsBuildTheirPathsBelowTheirRoots) {
       {"FAVORITEN", "HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders"},
   };
   for (const auto& [keyword, path] : expected) {
-    const HKEY root = path.substr(0, 4) == "HKLM" ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
+    const RegKey root = path.substr(0, 4) == "HKLM" ? kHkeyLocalMachine : kHkeyCurrentUser;
     reg_.SetString(root, path.substr(5), "V", keyword);
   }
   for (const auto& [keyword, path] : expected) {
@@ -160,7 +160,7 @@ TEST_F(RegReadTest, KeywordsBuildTheirPathsBelowTheirRoots) {
 }
 
 TEST_F(RegReadTest, SubKeyWithOrWithoutBackslashOpensTheSameKey) {
-  reg_.SetString(HKEY_LOCAL_MACHINE, "Software\\Nolt\\Orbica-Kontor 5\\Printers\\Layout", "V", "L");
+  reg_.SetString(kHkeyLocalMachine, "Software\\Nolt\\Orbica-Kontor 5\\Printers\\Layout", "V", "L");
   for (const char* sub : {"Layout", "Layout\\", "Layout  "}) {
     reg_.calls.clear();
     EXPECT_EQ(Read("PRINTER", sub, "V"), "L") << sub;
@@ -173,34 +173,34 @@ TEST_F(RegReadTest, SubKeyWithOrWithoutBackslashOpensTheSameKey) {
 }
 
 TEST_F(RegReadTest, RootNamesTakeTheSubKeyAsTheWholePath) {
-  reg_.SetString(HKEY_CURRENT_USER, "Software\\Demo", "V", "cu");
-  reg_.SetString(HKEY_LOCAL_MACHINE, "Software\\Demo", "V", "lm");
-  reg_.SetString(HKEY_CLASSES_ROOT, ".txt", "", "txtfile");
-  reg_.SetString(HKEY_USERS, "S-1\\Software\\Demo", "V", "u");
+  reg_.SetString(kHkeyCurrentUser, "Software\\Demo", "V", "cu");
+  reg_.SetString(kHkeyLocalMachine, "Software\\Demo", "V", "lm");
+  reg_.SetString(kHkeyClassesRoot, ".txt", "", "txtfile");
+  reg_.SetString(kHkeyUsers, "S-1\\Software\\Demo", "V", "u");
   EXPECT_EQ(Read("HKEY_CURRENT_USER", "Software\\Demo", "V"), "cu");
   EXPECT_EQ(Read("HKEY_LOCAL_MACHINE", "Software\\Demo\\", "V"), "lm");
   EXPECT_EQ(Read("HKEY_CLASSES_ROOT", ".txt", ""), "txtfile");
   EXPECT_EQ(Read("HKEY_USERS", "S-1\\Software\\Demo", "V"), "u");
   // An empty sub-key opens the root itself.
-  reg_.SetString(HKEY_LOCAL_MACHINE, "", "RootValue", "r");
+  reg_.SetString(kHkeyLocalMachine, "", "RootValue", "r");
   EXPECT_EQ(Read("HKEY_LOCAL_MACHINE", "", "RootValue"), "r");
   EXPECT_TRUE(window_.boxes.empty());
 }
 
 TEST_F(RegReadTest, ClientKeyFollowsMandantNr) {
-  reg_.SetString(HKEY_CURRENT_USER, "Software\\Nolt\\Orbica-Kontor 5\\Mandant-12\\Grids", "V", "g");
+  reg_.SetString(kHkeyCurrentUser, "Software\\Nolt\\Orbica-Kontor 5\\Mandant-12\\Grids", "V", "g");
   modul_.MandantNr = -12;
   EXPECT_EQ(Read("GRID", "", "V"), "g");
 }
 
 TEST_F(RegReadTest, TextsCrossTheSeamInCodePage1252) {
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings + "\\Kunde M\xfcller", "Gr\xf6\xdf" "e",
+  reg_.SetString(kHkeyLocalMachine, kSettings + "\\Kunde M\xfcller", "Gr\xf6\xdf" "e",
                  "M\xfcller \x80");
   EXPECT_EQ(Read("LOKAL", "Kunde Müller", "Größe"), "Müller €");
 }
 
 TEST_F(RegReadTest, ValueThatGrowsBetweenTheTwoQueriesGivesTheDefault) {
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "V", "abc");
+  reg_.SetString(kHkeyLocalMachine, kSettings, "V", "abc");
   reg_.growBeforeDataQuery = true;
   EXPECT_EQ(Read("LOKAL", "", "V"), "<default>");
   EXPECT_EQ(reg_.closeCalls, 1);
@@ -208,13 +208,13 @@ TEST_F(RegReadTest, ValueThatGrowsBetweenTheTwoQueriesGivesTheDefault) {
 }
 
 TEST_F(RegReadTest, FailingCloseIsIgnored) {
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "V", "abc");
-  reg_.closeResult = ERROR_INVALID_HANDLE;
+  reg_.SetString(kHkeyLocalMachine, kSettings, "V", "abc");
+  reg_.closeResult = kErrorInvalidHandle;
   EXPECT_EQ(Read("LOKAL", "", "V"), "abc");
 }
 
 TEST_F(RegReadTest, UnexpectedErrorGivesTheEmptyTextAndStillClosesTheKey) {
-  reg_.SetString(HKEY_LOCAL_MACHINE, kSettings, "V", "abc");
+  reg_.SetString(kHkeyLocalMachine, kSettings, "V", "abc");
   reg_.throwOnQuery = true;
   EXPECT_EQ(Read("LOKAL", "", "V", "dflt"), "");
   EXPECT_EQ(reg_.closeCalls, 1);
@@ -273,19 +273,19 @@ TEST(RegEditTable, FirstLookupCreatesOneEmptyRowAndHandlesKeepTheirRows) {
   RegRememberPath(s, 0x1000, "C\\");  // handed out again: same row, new path
   EXPECT_EQ(s.OpenKeyTable.size(), 3u);
   EXPECT_EQ(RegPathOf(s, 0x1000), "C\\");
-  EXPECT_EQ(RegPathOf(s, HKEY_LOCAL_MACHINE), "");
+  EXPECT_EQ(RegPathOf(s, kHkeyLocalMachine), "");
 }
 
 TEST(RegEditTable, OpenBelowAnOpenKeyRecordsTheWholePath) {
   FakeRegistry reg;
-  reg.AddKey(HKEY_CURRENT_USER, "Software\\Demo\\Sub");
+  reg.AddKey(kHkeyCurrentUser, "Software\\Demo\\Sub");
   RegEditState s;
-  HKEY demo = 0, sub = 0;
-  ASSERT_TRUE(RegOpen(reg, s, HKEY_CURRENT_USER, "Software\\Demo\\", demo));
+  RegKey demo = 0, sub = 0;
+  ASSERT_TRUE(RegOpen(reg, s, kHkeyCurrentUser, "Software\\Demo\\", demo));
   ASSERT_TRUE(RegOpen(reg, s, demo, "Sub\\", sub));
   EXPECT_EQ(reg.calls.back(), "open 0x1000 Sub");
   EXPECT_EQ(RegPathOf(s, sub), "Software\\Demo\\Sub\\");
-  HKEY missing = 1;
+  RegKey missing = 1;
   EXPECT_FALSE(RegOpen(reg, s, demo, "Missing", missing));
   EXPECT_EQ(RegPathOf(s, missing), "");
   EXPECT_TRUE(RegClose(reg, sub));
@@ -295,7 +295,7 @@ TEST(RegEditTable, OpenBelowAnOpenKeyRecordsTheWholePath) {
 TEST(RegEditTable, FullTableStartsAgainWithOneRow) {
   RegEditState s;
   s.OpenKeyTable.resize(kMaxOpenKeyRows);
-  for (size_t i = 0; i < kMaxOpenKeyRows; ++i) s.OpenKeyTable[i].Handle = static_cast<HKEY>(i);
+  for (size_t i = 0; i < kMaxOpenKeyRows; ++i) s.OpenKeyTable[i].Handle = static_cast<RegKey>(i);
   RegRememberPath(s, 0x40000, "New\\");
   ASSERT_EQ(s.OpenKeyTable.size(), 1u);
   EXPECT_EQ(RegPathOf(s, 0x40000), "New\\");

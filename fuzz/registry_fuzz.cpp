@@ -11,7 +11,7 @@
 
 namespace {
 
-using kw::HKEY;
+using kw::RegKey;
 using kw::WineRegistry;
 
 void Check(bool ok) {
@@ -35,24 +35,24 @@ std::vector<std::string> SomeKeyPaths(const kw::RegFile& f) {
   return paths;
 }
 
-void QueryAll(WineRegistry& reg, HKEY h) {
+void QueryAll(WineRegistry& reg, RegKey h) {
   for (const char* name : {"", "V", "NoltDataDir", "SymbolicLinkValue", "a"}) {
     uint32_t type = 0xdeadbeef, size = 0xdeadbeef;
     const long rc = reg.RegQueryValueExA(h, std::string(name), &type, nullptr, &size);
-    Check(rc == kw::ERROR_SUCCESS || rc == kw::ERROR_FILE_NOT_FOUND);
-    if (rc != kw::ERROR_SUCCESS) {
+    Check(rc == kw::kErrorSuccess || rc == kw::kErrorFileNotFound);
+    if (rc != kw::kErrorSuccess) {
       Check(type == 0 && size == 0);
       continue;
     }
     std::vector<uint8_t> exact(size);  // the sanitizer guards the byte after it
     uint32_t size2 = size;
     Check(reg.RegQueryValueExA(h, std::string(name), &type, exact.data(), &size2) ==
-          kw::ERROR_SUCCESS);
+          kw::kErrorSuccess);
     Check(size2 == size);
     if (size > 0) {
       uint32_t small = size - 1;
       Check(reg.RegQueryValueExA(h, std::string(name), nullptr, exact.data(), &small) ==
-            kw::ERROR_MORE_DATA);
+            kw::kErrorMoreData);
       Check(small == size);
     }
   }
@@ -74,22 +74,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   for (auto view : {WineRegistry::View::k32, WineRegistry::View::k64}) {
     WineRegistry reg(system, user, view);
-    for (HKEY root : {kw::HKEY_LOCAL_MACHINE, kw::HKEY_CURRENT_USER, kw::HKEY_CLASSES_ROOT,
-                      kw::HKEY_USERS}) {
+    for (RegKey root : {kw::kHkeyLocalMachine, kw::kHkeyCurrentUser, kw::kHkeyClassesRoot,
+                      kw::kHkeyUsers}) {
       QueryAll(reg, root);
       for (const std::string& path : paths) {
-        HKEY h = 0;
+        RegKey h = 0;
         const long rc = reg.RegOpenKeyA(root, path, h);
-        Check(rc == kw::ERROR_SUCCESS || rc == kw::ERROR_FILE_NOT_FOUND ||
-              rc == kw::ERROR_BAD_PATHNAME);
-        if (rc != kw::ERROR_SUCCESS) continue;
+        Check(rc == kw::kErrorSuccess || rc == kw::kErrorFileNotFound ||
+              rc == kw::kErrorBadPathname);
+        if (rc != kw::kErrorSuccess) continue;
         QueryAll(reg, h);
-        HKEY below = 0;
-        if (reg.RegOpenKeyA(h, std::string("a"), below) == kw::ERROR_SUCCESS) {
+        RegKey below = 0;
+        if (reg.RegOpenKeyA(h, std::string("a"), below) == kw::kErrorSuccess) {
           QueryAll(reg, below);
-          Check(reg.RegCloseKey(below) == kw::ERROR_SUCCESS);
+          Check(reg.RegCloseKey(below) == kw::kErrorSuccess);
         }
-        Check(reg.RegCloseKey(h) == kw::ERROR_SUCCESS);
+        Check(reg.RegCloseKey(h) == kw::kErrorSuccess);
       }
     }
     Check(reg.OpenKeyCount() == 0);

@@ -25,12 +25,12 @@ class FilesOnlyPlatform {
     void CommitPending() override { Untouchable(); }
   };
   struct NoRegistry : RegistryStore {
-    long RegOpenKeyA(HKEY, const std::optional<std::string>&, HKEY&) override { Untouchable(); }
-    long RegQueryValueExA(HKEY, const std::optional<std::string>&, uint32_t*, uint8_t*,
+    long RegOpenKeyA(RegKey, const std::optional<std::string>&, RegKey&) override { Untouchable(); }
+    long RegQueryValueExA(RegKey, const std::optional<std::string>&, uint32_t*, uint8_t*,
                           uint32_t*) override {
       Untouchable();
     }
-    long RegCloseKey(HKEY) override { Untouchable(); }
+    long RegCloseKey(RegKey) override { Untouchable(); }
   };
   struct NoProfiles : ProfileFiles {
     uint32_t GetPrivateProfileStringA(const std::optional<std::string>&,

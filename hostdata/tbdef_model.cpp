@@ -74,7 +74,7 @@ bool TbDefSetColumns(Platform& p, TbDefState& s, int16_t TableNo, int16_t Count)
       action();
     } catch (const std::exception& e) {
       ok = false;
-      if (!told) p.window.MessageBox(Describe(e), MB_OK);
+      if (!told) p.window.ShowMessageBox(Describe(e), kMbOk);
       told = true;
     }
   };

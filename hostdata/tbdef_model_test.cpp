@@ -213,7 +213,7 @@ TEST_F(TbDefModelTest, SetColumnsReportsAFailingStepOnceAndGoesOn) {
   EXPECT_FALSE(TbDefSetColumns(t.p, s, 13, 5));
   ASSERT_EQ(t.window.boxes.size(), 1u);
   EXPECT_EQ(t.window.boxes[0].text, "Subscript out of range");
-  EXPECT_EQ(t.window.boxes[0].style, MB_OK);
+  EXPECT_EQ(t.window.boxes[0].style, kMbOk);
   EXPECT_EQ(d.ColCaption.Upper(), 5) << "the other steps still ran";
   EXPECT_EQ(d.ColAttr17.Upper(), 5);
   EXPECT_EQ(s.TbColAux(4).Texts.Upper(), 5);

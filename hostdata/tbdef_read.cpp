@@ -254,7 +254,7 @@ bool TbDefRead(Platform& p, const KwandorModul& m, FileTable& files, TbDefState&
   const std::string name = TbDefFileName(m, TableNo);
   const int16_t number = FileOpenRetry(p, files, name, true);
   if (number == -1) {
-    p.window.MessageBox("(TbDefRead) Can't open file !\r\n'" + name + "'", MB_OK);
+    p.window.ShowMessageBox("(TbDefRead) Can't open file !\r\n'" + name + "'", kMbOk);
     return false;
   }
   FileCloser closer(files, number);

@@ -28,14 +28,14 @@ class NoDatabase : public DatabaseEngine {
 
 class NoRegistry : public RegistryStore {
  public:
-  long RegOpenKeyA(HKEY, const std::optional<std::string>&, HKEY&) override {
+  long RegOpenKeyA(RegKey, const std::optional<std::string>&, RegKey&) override {
     NotExpected("registry");
   }
-  long RegQueryValueExA(HKEY, const std::optional<std::string>&, uint32_t*, uint8_t*,
+  long RegQueryValueExA(RegKey, const std::optional<std::string>&, uint32_t*, uint8_t*,
                         uint32_t*) override {
     NotExpected("registry");
   }
-  long RegCloseKey(HKEY) override { NotExpected("registry"); }
+  long RegCloseKey(RegKey) override { NotExpected("registry"); }
 };
 
 class NoProfiles : public ProfileFiles {

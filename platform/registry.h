@@ -8,35 +8,35 @@
 
 namespace kw {
 
-using HKEY = uint32_t;
-constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u;
-constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
-constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
-constexpr HKEY HKEY_USERS = 0x80000003u;
+using RegKey = uint32_t;
+constexpr RegKey kHkeyClassesRoot = 0x80000000u;
+constexpr RegKey kHkeyCurrentUser = 0x80000001u;
+constexpr RegKey kHkeyLocalMachine = 0x80000002u;
+constexpr RegKey kHkeyUsers = 0x80000003u;
 
-constexpr uint32_t REG_NONE = 0;
-constexpr uint32_t REG_SZ = 1;
-constexpr uint32_t REG_EXPAND_SZ = 2;
-constexpr uint32_t REG_BINARY = 3;
-constexpr uint32_t REG_DWORD = 4;
-constexpr uint32_t REG_MULTI_SZ = 7;
+constexpr uint32_t kRegNone = 0;
+constexpr uint32_t kRegSz = 1;
+constexpr uint32_t kRegExpandSz = 2;
+constexpr uint32_t kRegBinary = 3;
+constexpr uint32_t kRegDword = 4;
+constexpr uint32_t kRegMultiSz = 7;
 
-constexpr long ERROR_SUCCESS = 0;
-constexpr long ERROR_FILE_NOT_FOUND = 2;
-constexpr long ERROR_INVALID_HANDLE = 6;
-constexpr long ERROR_BAD_PATHNAME = 161;
-constexpr long ERROR_MORE_DATA = 234;
+constexpr long kErrorSuccess = 0;
+constexpr long kErrorFileNotFound = 2;
+constexpr long kErrorInvalidHandle = 6;
+constexpr long kErrorBadPathname = 161;
+constexpr long kErrorMoreData = 234;
 
 class RegistryStore {
  public:
   virtual ~RegistryStore() = default;
   // RegOpenKeyA. subKey nullopt = NULL (opens the parent itself).
-  virtual long RegOpenKeyA(HKEY parent, const std::optional<std::string>& subKey, HKEY& result) = 0;
+  virtual long RegOpenKeyA(RegKey parent, const std::optional<std::string>& subKey, RegKey& result) = 0;
   // RegQueryValueExA. valueName nullopt or "" = the default value. type, data
   // and size may be null as in the API; *size is in and out.
-  virtual long RegQueryValueExA(HKEY key, const std::optional<std::string>& valueName,
+  virtual long RegQueryValueExA(RegKey key, const std::optional<std::string>& valueName,
                                 uint32_t* type, uint8_t* data, uint32_t* size) = 0;
-  virtual long RegCloseKey(HKEY key) = 0;
+  virtual long RegCloseKey(RegKey key) = 0;
 };
 
 }  // namespace kw

@@ -7,15 +7,15 @@
 namespace kw {
 
 // Message box styles and results as the platform numbers them.
-constexpr int MB_OK = 0;
-constexpr int MB_ICONCRITICAL = 16;   // OK with the critical-stop icon
-constexpr int MB_YESNO_QUESTION = 36; // Yes and No with the question icon, Yes default
-constexpr int IDOK = 1;
-constexpr int IDYES = 6;
-constexpr int IDNO = 7;
+constexpr int kMbOk = 0;
+constexpr int kMbIconCritical = 16;   // OK with the critical-stop icon
+constexpr int kMbYesNoQuestion = 36; // Yes and No with the question icon, Yes default
+constexpr int kIdOk = 1;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
 
-constexpr int POINTER_DEFAULT = 0;
-constexpr int POINTER_HOURGLASS = 11;
+constexpr int kPointerDefault = 0;
+constexpr int kPointerHourglass = 11;
 
 struct TwipsSize {
   int width = 0;
@@ -46,7 +46,7 @@ class WindowSystem {
   // Once the user has asked to end, no box is shown: the answer is the one
   // Esc gives (No, or OK where OK is the only button). An end asked for while
   // a box waits closes it with that answer.
-  virtual int MessageBox(std::string_view text, int style) = 0;
+  virtual int ShowMessageBox(std::string_view text, int style) = 0;
   // Closes the window; the program ends right after.
   virtual void EndProgram() = 0;
 };

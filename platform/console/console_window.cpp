@@ -82,12 +82,12 @@ int ConsoleWindow::ReadChar() {
   }
 }
 
-int ConsoleWindow::MessageBox(std::string_view text, int style) {
-  const bool yesNo = style == MB_YESNO_QUESTION;
-  if (EndRequested()) return yesNo ? IDNO : IDOK;
+int ConsoleWindow::ShowMessageBox(std::string_view text, int style) {
+  const bool yesNo = style == kMbYesNoQuestion;
+  if (EndRequested()) return yesNo ? kIdNo : kIdOk;
   ClearStatus();
   const char* prompt = yesNo ? "Frage [Ja/Nein] "
-                       : style == MB_ICONCRITICAL ? "Fehler [OK] "
+                       : style == kMbIconCritical ? "Fehler [OK] "
                                                   : "[OK] ";
   std::fprintf(out_, "%s\n%s", NormalizeLineBreaks(text).c_str(), prompt);
   std::fflush(out_);
@@ -97,9 +97,9 @@ int ConsoleWindow::MessageBox(std::string_view text, int style) {
   if (c == EOF) clearerr(in_);
   if (!inTty_ || c == EOF) std::fputc('\n', out_);
   std::fflush(out_);
-  if (!yesNo || EndRequested()) return yesNo ? IDNO : IDOK;
+  if (!yesNo || EndRequested()) return yesNo ? kIdNo : kIdOk;
   const char first = answer.empty() ? '\0' : answer[0];
-  return first == 'j' || first == 'J' || first == 'y' || first == 'Y' ? IDYES : IDNO;
+  return first == 'j' || first == 'J' || first == 'y' || first == 'Y' ? kIdYes : kIdNo;
 }
 
 void ConsoleWindow::EndProgram() {

@@ -29,7 +29,7 @@ class ConsoleWindow : public WindowSystem {
   void SetMousePointer(int) override {}
   bool ProcessEvents() override;
   bool EndRequested() override;
-  int MessageBox(std::string_view text, int style) override;
+  int ShowMessageBox(std::string_view text, int style) override;
   void EndProgram() override;
 
  private:

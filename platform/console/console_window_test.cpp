@@ -45,15 +45,15 @@ class Console {
 
 TEST(ConsoleWindow, YesNoBoxReadsOneLineAndKnowsGermanAndEnglishYes) {
   Console c("j\nJa bitte\ny\nYes\nn\n\nnein\n");
-  for (int expected : {IDYES, IDYES, IDYES, IDYES, IDNO, IDNO, IDNO, IDNO /* end of input */})
-    EXPECT_EQ(c.window->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), expected);
+  for (int expected : {kIdYes, kIdYes, kIdYes, kIdYes, kIdNo, kIdNo, kIdNo, kIdNo /* end of input */})
+    EXPECT_EQ(c.window->ShowMessageBox("Möchten Sie starten", kMbYesNoQuestion), expected);
 }
 
 TEST(ConsoleWindow, BoxesPrintTheirTextThenAPromptWithButtonsAndIcon) {
   Console c("\n");
-  EXPECT_EQ(c.window->MessageBox("Zeile 1\r\nZeile 2", MB_YESNO_QUESTION), IDNO);
-  EXPECT_EQ(c.window->MessageBox("Fehler im Schritt", MB_ICONCRITICAL), IDOK);  // end of input
-  EXPECT_EQ(c.window->MessageBox("A\rB", MB_OK), IDOK);
+  EXPECT_EQ(c.window->ShowMessageBox("Zeile 1\r\nZeile 2", kMbYesNoQuestion), kIdNo);
+  EXPECT_EQ(c.window->ShowMessageBox("Fehler im Schritt", kMbIconCritical), kIdOk);  // end of input
+  EXPECT_EQ(c.window->ShowMessageBox("A\rB", kMbOk), kIdOk);
   EXPECT_EQ(c.Output(),
             "Zeile 1\nZeile 2\nFrage [Ja/Nein] \n"
             "Fehler im Schritt\nFehler [OK] \n"
@@ -107,11 +107,11 @@ TEST(ConsoleWindow, AfterCtrlCNoBoxIsShownAndItsEscAnswerIsGiven) {
   std::raise(SIGINT);
   EXPECT_TRUE(c.window->EndRequested());
   EXPECT_FALSE(c.window->ProcessEvents());
-  EXPECT_EQ(c.window->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), IDNO);
-  EXPECT_EQ(c.window->MessageBox("Der Mandant: X", MB_OK), IDOK);
+  EXPECT_EQ(c.window->ShowMessageBox("Möchten Sie starten", kMbYesNoQuestion), kIdNo);
+  EXPECT_EQ(c.window->ShowMessageBox("Der Mandant: X", kMbOk), kIdOk);
   EXPECT_EQ(c.Output(), "");
   InstallInterruptHandler();  // forgets the interrupt again
-  EXPECT_EQ(c.window->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), IDYES);
+  EXPECT_EQ(c.window->ShowMessageBox("Möchten Sie starten", kMbYesNoQuestion), kIdYes);
 }
 
 TEST(NormalizeLineBreaks, EveryKindOfLineEndBecomesANewline) {

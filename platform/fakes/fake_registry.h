@@ -19,74 +19,74 @@ namespace kw {
 
 class FakeRegistry : public RegistryStore {
  public:
-  void Set(HKEY root, std::string_view path, std::string_view name, uint32_t type,
+  void Set(RegKey root, std::string_view path, std::string_view name, uint32_t type,
            std::string bytes) {
     AddKey(root, path);
     keys_[KeyName(root, Parts(path))][Fold(name)] = {type, std::move(bytes)};
   }
-  void SetString(HKEY root, std::string_view path, std::string_view name, std::string_view text,
-                 uint32_t type = REG_SZ) {
+  void SetString(RegKey root, std::string_view path, std::string_view name, std::string_view text,
+                 uint32_t type = kRegSz) {
     Set(root, path, name, type, std::string(text) + '\0');
   }
-  void AddKey(HKEY root, std::string_view path) {
+  void AddKey(RegKey root, std::string_view path) {
     std::vector<std::string> parts = Parts(path);
     for (size_t n = 0; n <= parts.size(); ++n)
       keys_[KeyName(root, {parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(n)})];
   }
 
-  long RegOpenKeyA(HKEY parent, const std::optional<std::string>& subKey, HKEY& result) override {
+  long RegOpenKeyA(RegKey parent, const std::optional<std::string>& subKey, RegKey& result) override {
     ++openCalls;
     calls.push_back("open " + Name(parent) + " " + subKey.value_or("<null>"));
     result = 0;
     Place place;
-    if (!Find(parent, place)) return ERROR_INVALID_HANDLE;
+    if (!Find(parent, place)) return kErrorInvalidHandle;
     if (!subKey || subKey->empty()) {
       result = parent;
-      return ERROR_SUCCESS;
+      return kErrorSuccess;
     }
-    if ((*subKey)[0] == '\\') return ERROR_BAD_PATHNAME;
+    if ((*subKey)[0] == '\\') return kErrorBadPathname;
     for (auto& part : Parts(*subKey)) place.parts.push_back(part);
-    if (!keys_.count(KeyName(place.root, place.parts))) return ERROR_FILE_NOT_FOUND;
-    HKEY h = 0x1000;
+    if (!keys_.count(KeyName(place.root, place.parts))) return kErrorFileNotFound;
+    RegKey h = 0x1000;
     while (open.count(h)) h += 4;
     open[h] = place;
     openedPaths.push_back(Name(place.root) + "\\" + Join(place.parts));
     result = h;
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   }
 
-  long RegQueryValueExA(HKEY key, const std::optional<std::string>& valueName, uint32_t* type,
+  long RegQueryValueExA(RegKey key, const std::optional<std::string>& valueName, uint32_t* type,
                         uint8_t* data, uint32_t* size) override {
     ++queryCalls;
     calls.push_back("query " + Name(key) + " " + valueName.value_or("<null>") +
                     (data ? " buffer" : ""));
     if (throwOnQuery) throw std::bad_alloc();
     Place place;
-    if (!Find(key, place)) return ERROR_INVALID_HANDLE;
+    if (!Find(key, place)) return kErrorInvalidHandle;
     const uint32_t room = size ? *size : 0;
-    if (type) *type = REG_NONE;
+    if (type) *type = kRegNone;
     if (size && !data) *size = 0;
     auto& values = keys_[KeyName(place.root, place.parts)];
     auto it = values.find(Fold(valueName.value_or("")));
-    if (it == values.end()) return ERROR_FILE_NOT_FOUND;
+    if (it == values.end()) return kErrorFileNotFound;
     Value& v = it->second;
     if (data && growBeforeDataQuery) v.bytes.insert(v.bytes.begin(), 'x');
     const auto n = static_cast<uint32_t>(v.bytes.size());
     if (type) *type = v.type;
     if (size) *size = n;
-    if (!data || n == 0) return ERROR_SUCCESS;
-    if (n > room) return ERROR_MORE_DATA;
+    if (!data || n == 0) return kErrorSuccess;
+    if (n > room) return kErrorMoreData;
     std::memcpy(data, v.bytes.data(), n);
-    const bool isString = v.type == REG_SZ || v.type == REG_EXPAND_SZ || v.type == REG_MULTI_SZ;
+    const bool isString = v.type == kRegSz || v.type == kRegExpandSz || v.type == kRegMultiSz;
     if (isString && n < room && data[n - 1] != 0) data[n] = 0;
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   }
 
-  long RegCloseKey(HKEY key) override {
+  long RegCloseKey(RegKey key) override {
     ++closeCalls;
     calls.push_back("close " + Name(key));
     if (IsRoot(key)) return closeResult;
-    if (!open.erase(key)) return ERROR_INVALID_HANDLE;
+    if (!open.erase(key)) return kErrorInvalidHandle;
     return closeResult;
   }
 
@@ -95,13 +95,13 @@ class FakeRegistry : public RegistryStore {
   std::vector<std::string> openedPaths;  // "HKLM\A\B" for each key opened, spelt as asked
   bool growBeforeDataQuery = false;      // the value gains a byte just before a query with a buffer
   bool throwOnQuery = false;             // a query fails with std::bad_alloc
-  long closeResult = ERROR_SUCCESS;      // what closing an open key or a root reports
+  long closeResult = kErrorSuccess;      // what closing an open key or a root reports
 
   struct Place {
-    HKEY root = 0;
+    RegKey root = 0;
     std::vector<std::string> parts;
   };
-  std::map<HKEY, Place> open;  // the keys open now
+  std::map<RegKey, Place> open;  // the keys open now
 
  private:
   struct Value {
@@ -109,10 +109,10 @@ class FakeRegistry : public RegistryStore {
     std::string bytes;
   };
 
-  static bool IsRoot(HKEY k) { return k >= HKEY_CLASSES_ROOT && k <= HKEY_USERS; }
-  static std::string Name(HKEY k) {
+  static bool IsRoot(RegKey k) { return k >= kHkeyClassesRoot && k <= kHkeyUsers; }
+  static std::string Name(RegKey k) {
     static const char* const kRoots[] = {"HKCR", "HKCU", "HKLM", "HKU"};
-    if (IsRoot(k)) return kRoots[k - HKEY_CLASSES_ROOT];
+    if (IsRoot(k)) return kRoots[k - kHkeyClassesRoot];
     char b[16];
     std::snprintf(b, sizeof b, "0x%x", k);
     return b;
@@ -138,10 +138,10 @@ class FakeRegistry : public RegistryStore {
     for (const auto& p : parts) out += (out.empty() ? "" : "\\") + p;
     return out;
   }
-  static std::string KeyName(HKEY root, const std::vector<std::string>& parts) {
+  static std::string KeyName(RegKey root, const std::vector<std::string>& parts) {
     return Name(root) + "\\" + Fold(Join(parts));
   }
-  bool Find(HKEY key, Place& place) const {
+  bool Find(RegKey key, Place& place) const {
     if (IsRoot(key)) {
       place = {key, {}};
       return true;

@@ -39,18 +39,18 @@ class FakeWindow : public WindowSystem {
     return !endRequested;
   }
   bool EndRequested() override { return endRequested; }
-  int MessageBox(std::string_view text, int style) override {
+  int ShowMessageBox(std::string_view text, int style) override {
     boxes.push_back({std::string(text), style});
     events.push_back("Box(" + std::to_string(style) + ")=" + std::string(text));
-    const bool yesNo = style == MB_YESNO_QUESTION;
+    const bool yesNo = style == kMbYesNoQuestion;
     if (endDuringBox == static_cast<int>(boxes.size())) endRequested = true;
-    if (endRequested) return yesNo ? IDNO : IDOK;
+    if (endRequested) return yesNo ? kIdNo : kIdOk;
     if (!answers.empty()) {
       int a = answers.front();
       answers.pop_front();
       return a;
     }
-    return yesNo ? IDYES : IDOK;
+    return yesNo ? kIdYes : kIdOk;
   }
   void EndProgram() override { ended = true; }
 

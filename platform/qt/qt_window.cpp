@@ -287,7 +287,7 @@ void QtWindow::Show() {
 }
 
 void QtWindow::SetMousePointer(int pointer) {
-  if (pointer == POINTER_HOURGLASS) {
+  if (pointer == kPointerHourglass) {
     if (!cursorOverridden_) QApplication::setOverrideCursor(Qt::WaitCursor);
     cursorOverridden_ = true;
   } else if (cursorOverridden_) {
@@ -306,10 +306,10 @@ bool QtWindow::ProcessEvents() {
   return !EndRequested();
 }
 
-int QtWindow::MessageBox(std::string_view text, int style) {
+int QtWindow::ShowMessageBox(std::string_view text, int style) {
   const bool yesNo = (style & 0x0F) == 4;
   // The user has asked to end: no more questions. The answer is the Esc answer.
-  if (EndRequested()) return yesNo ? IDNO : IDOK;
+  if (EndRequested()) return yesNo ? kIdNo : kIdOk;
   ShowPendingLabel();
   QMessageBox box(form_->isVisible() ? form_.get() : nullptr);
   box.setWindowTitle(kBoxTitle);
@@ -330,13 +330,13 @@ int QtWindow::MessageBox(std::string_view text, int style) {
   openBox_ = &box;
   box.exec();
   openBox_ = nullptr;
-  if (!yesNo) return IDOK;
-  return box.standardButton(box.clickedButton()) == QMessageBox::Yes ? IDYES : IDNO;
+  if (!yesNo) return kIdOk;
+  return box.standardButton(box.clickedButton()) == QMessageBox::Yes ? kIdYes : kIdNo;
 }
 
 void QtWindow::EndProgram() {
   ShowPendingLabel();
-  SetMousePointer(POINTER_DEFAULT);
+  SetMousePointer(kPointerDefault);
   form_->mayClose = true;
   form_->close();
   QCoreApplication::processEvents();

@@ -43,7 +43,7 @@ class QtWindow : public WindowSystem {
   void SetMousePointer(int pointer) override;
   bool ProcessEvents() override;
   bool EndRequested() override;
-  int MessageBox(std::string_view text, int style) override;
+  int ShowMessageBox(std::string_view text, int style) override;
   void EndProgram() override;
 
   // The window itself, for tests and screenshots.

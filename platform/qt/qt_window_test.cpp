@@ -149,7 +149,7 @@ TEST_F(QtWindowTest, LastProgressLineIsShownBeforeABoxAndAtTheEnd) {
     whileAsking = Label(3).text();
     box.button(QMessageBox::Ok)->click();
   });
-  window_->MessageBox("x", MB_OK);
+  window_->ShowMessageBox("x", kMbOk);
   EXPECT_EQ(whileAsking, QString::fromUtf8("8001 Zürich"));
   window_->SetLabel(3, "8002 Zürich");
   window_->EndProgram();
@@ -160,8 +160,8 @@ TEST_F(QtWindowTest, StartQuestionAsksYesOrNoWithYesAsDefault) {
   window_->Show();
   SeenBox seen;
   AnswerNextBox(&seen, Click(QMessageBox::Yes));
-  EXPECT_EQ(window_->MessageBox("Dieses Programm\r\nMandanten\r\n\r\nMöchten Sie starten", 36),
-            IDYES);
+  EXPECT_EQ(window_->ShowMessageBox("Dieses Programm\r\nMandanten\r\n\r\nMöchten Sie starten", 36),
+            kIdYes);
   EXPECT_EQ(seen.title, "Kwandor_Upd");
   EXPECT_EQ(seen.text, QString::fromUtf8("Dieses Programm\nMandanten\n\nMöchten Sie starten"));
   EXPECT_EQ(seen.icon, QMessageBox::Question);
@@ -173,12 +173,12 @@ TEST_F(QtWindowTest, StartQuestionAsksYesOrNoWithYesAsDefault) {
     Answer answer;
     int expected;
   } answers[] = {
-      {"No", Click(QMessageBox::No), IDNO},     {"Return", Press(Qt::Key_Return), IDYES},
-      {"Escape", Press(Qt::Key_Escape), IDNO},  {"close box", CloseBox, IDNO},
+      {"No", Click(QMessageBox::No), kIdNo},     {"Return", Press(Qt::Key_Return), kIdYes},
+      {"Escape", Press(Qt::Key_Escape), kIdNo},  {"close box", CloseBox, kIdNo},
   };
   for (const auto& a : answers) {
     AnswerNextBox(&seen, a.answer);
-    EXPECT_EQ(window_->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), a.expected) << a.how;
+    EXPECT_EQ(window_->ShowMessageBox("Möchten Sie starten", kMbYesNoQuestion), a.expected) << a.how;
   }
 }
 
@@ -188,15 +188,15 @@ TEST_F(QtWindowTest, ErrorAndNoticeBoxesHaveOnlyOk) {
     QMessageBox::Icon icon;
     Answer answer;
   } cases[] = {
-      {MB_ICONCRITICAL, QMessageBox::Critical, Click(QMessageBox::Ok)},
-      {MB_ICONCRITICAL, QMessageBox::Critical, Press(Qt::Key_Escape)},
-      {MB_OK, QMessageBox::NoIcon, Press(Qt::Key_Return)},
-      {MB_OK, QMessageBox::NoIcon, CloseBox},
+      {kMbIconCritical, QMessageBox::Critical, Click(QMessageBox::Ok)},
+      {kMbIconCritical, QMessageBox::Critical, Press(Qt::Key_Escape)},
+      {kMbOk, QMessageBox::NoIcon, Press(Qt::Key_Return)},
+      {kMbOk, QMessageBox::NoIcon, CloseBox},
   };
   for (const auto& c : cases) {
     SeenBox seen;
     AnswerNextBox(&seen, c.answer);
-    EXPECT_EQ(window_->MessageBox("Datei nicht gefunden", c.style), IDOK) << c.style;
+    EXPECT_EQ(window_->ShowMessageBox("Datei nicht gefunden", c.style), kIdOk) << c.style;
     EXPECT_EQ(seen.title, "Kwandor_Upd");
     EXPECT_EQ(seen.icon, c.icon);
     EXPECT_EQ(seen.buttons, QMessageBox::Ok);
@@ -206,22 +206,22 @@ TEST_F(QtWindowTest, ErrorAndNoticeBoxesHaveOnlyOk) {
 TEST_F(QtWindowTest, BoxTextIsPlainAndLoneCarriageReturnsBreakLines) {
   SeenBox seen;
   AnswerNextBox(&seen, Click(QMessageBox::Ok));
-  window_->MessageBox("[Orbica-Kontor]\rAllgemeineDaten= LW:\\Pfad\r\r<b>Eintrag</b> !\r",
-                      MB_ICONCRITICAL);
+  window_->ShowMessageBox("[Orbica-Kontor]\rAllgemeineDaten= LW:\\Pfad\r\r<b>Eintrag</b> !\r",
+                      kMbIconCritical);
   EXPECT_EQ(seen.text, "[Orbica-Kontor]\nAllgemeineDaten= LW:\\Pfad\n\n<b>Eintrag</b> !\n");
   EXPECT_EQ(seen.format, Qt::PlainText);
 }
 
 TEST_F(QtWindowTest, HourglassIsSetOnceAndRestoredToTheArrow) {
   ASSERT_EQ(QApplication::overrideCursor(), nullptr);
-  window_->SetMousePointer(POINTER_HOURGLASS);
+  window_->SetMousePointer(kPointerHourglass);
   ASSERT_NE(QApplication::overrideCursor(), nullptr);
   EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-  window_->SetMousePointer(POINTER_HOURGLASS);
-  window_->SetMousePointer(POINTER_DEFAULT);
+  window_->SetMousePointer(kPointerHourglass);
+  window_->SetMousePointer(kPointerDefault);
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
-  window_->SetMousePointer(POINTER_DEFAULT);
-  window_->SetMousePointer(POINTER_HOURGLASS);
+  window_->SetMousePointer(kPointerDefault);
+  window_->SetMousePointer(kPointerHourglass);
   window_->EndProgram();
   EXPECT_EQ(QApplication::overrideCursor(), nullptr);
 }
@@ -259,8 +259,8 @@ TEST_F(QtWindowTest, ClosingTheWindowEndsTheRunButLeavesItOnScreenUntilTheEnd) {
   // Nothing more is asked once the user wants to end; a box gets its Esc answer unseen.
   SeenBox seen;
   QPointer<QTimer> waiting = AnswerNextBox(&seen, Click(QMessageBox::Yes));
-  EXPECT_EQ(window_->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), IDNO);
-  EXPECT_EQ(window_->MessageBox("Datei nicht gefunden", MB_ICONCRITICAL), IDOK);
+  EXPECT_EQ(window_->ShowMessageBox("Möchten Sie starten", kMbYesNoQuestion), kIdNo);
+  EXPECT_EQ(window_->ShowMessageBox("Datei nicht gefunden", kMbIconCritical), kIdOk);
   EXPECT_EQ(seen.title, "");
   delete waiting;
   window_->EndProgram();
@@ -297,7 +297,7 @@ TEST_F(InterruptTest, CtrlCAnswersTheOpenBoxWithItsEscapeAnswer) {
     std::raise(SIGINT);
     QTimer::singleShot(2000, &box, [&box] { box.button(QMessageBox::Yes)->click(); });
   });
-  EXPECT_EQ(window_->MessageBox("Möchten Sie starten", MB_YESNO_QUESTION), IDNO);
+  EXPECT_EQ(window_->ShowMessageBox("Möchten Sie starten", kMbYesNoQuestion), kIdNo);
   EXPECT_EQ(seen.title, "Kwandor_Upd");
   EXPECT_FALSE(window_->ProcessEvents());
   delete waiting;

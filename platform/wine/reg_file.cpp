@@ -198,7 +198,7 @@ class Parser {
   }
 
   // One value line, and the continuation lines of a hex value. A line whose
-  // name reads but whose data does not gives a REG_NONE value without data.
+  // name reads but whose data does not gives a kRegNone value without data.
   void LoadValue(RegFileKey& key, std::string_view line) {
     std::u16string name;
     size_t pos = 1;
@@ -212,7 +212,7 @@ class Parser {
     pos = SkipSpaces(line, pos + 1);
     RegFileValue& value = key.values.emplace_back();
     value.name = std::move(name);
-    uint32_t type = REG_NONE;
+    uint32_t type = kRegNone;
     std::string data;
     if (ReadData(line.substr(pos), type, data)) {
       value.type = type;
@@ -224,8 +224,8 @@ class Parser {
     static constexpr struct {
       std::string_view tag;
       uint32_t type;
-    } kStrings[] = {{"\"", REG_SZ}, {"str:\"", REG_SZ}, {"str(2):\"", REG_EXPAND_SZ},
-                    {"str(7):\"", REG_MULTI_SZ}};
+    } kStrings[] = {{"\"", kRegSz}, {"str:\"", kRegSz}, {"str(2):\"", kRegExpandSz},
+                    {"str(7):\"", kRegMultiSz}};
     for (const auto& t : kStrings) {
       if (s.substr(0, t.tag.size()) != t.tag) continue;
       std::u16string text;
@@ -240,12 +240,12 @@ class Parser {
       size_t pos = 6;
       const auto v = static_cast<uint32_t>(StrToULHex(s, pos));
       for (int i = 0; i < 4; ++i) data += static_cast<char>((v >> (8 * i)) & 0xFF);
-      type = REG_DWORD;
+      type = kRegDword;
       return true;
     }
     size_t pos;
     if (s.substr(0, 4) == "hex:") {
-      type = REG_BINARY;
+      type = kRegBinary;
       pos = 4;
     } else if (s.substr(0, 4) == "hex(") {
       pos = 4;

@@ -13,7 +13,7 @@ namespace kw {
 
 struct RegFileValue {
   std::u16string name;  // empty = the default value ("@")
-  uint32_t type = 0;    // REG_NONE for a value line that could not be read
+  uint32_t type = 0;    // kRegNone for a value line that could not be read
   std::string data;     // the stored bytes
 };
 

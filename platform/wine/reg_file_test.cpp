@@ -75,19 +75,19 @@ TEST(ParseRegFile, TypesAndSizes) {
                                  "\"After\"=dword:1\n");
   const RegFileValue* v = Value(f, u"K", u"");
   ASSERT_TRUE(v);
-  EXPECT_EQ(v->type, REG_SZ);
+  EXPECT_EQ(v->type, kRegSz);
   EXPECT_EQ(v->data.size(), 10u);
   EXPECT_EQ(Value(f, u"K", u"Empty")->data.size(), 2u);
-  EXPECT_EQ(Value(f, u"K", u"EmptyNoNul")->type, REG_SZ);
+  EXPECT_EQ(Value(f, u"K", u"EmptyNoNul")->type, kRegSz);
   EXPECT_EQ(Value(f, u"K", u"EmptyNoNul")->data.size(), 0u);
-  EXPECT_EQ(Value(f, u"K", u"Expand")->type, REG_EXPAND_SZ);
+  EXPECT_EQ(Value(f, u"K", u"Expand")->type, kRegExpandSz);
   EXPECT_EQ(Units(Value(f, u"K", u"Multi")), std::u16string(u"a\0b\0\0", 5));
-  EXPECT_EQ(Value(f, u"K", u"Multi")->type, REG_MULTI_SZ);
-  EXPECT_EQ(Value(f, u"K", u"Str")->type, REG_SZ);
+  EXPECT_EQ(Value(f, u"K", u"Multi")->type, kRegMultiSz);
+  EXPECT_EQ(Value(f, u"K", u"Str")->type, kRegSz);
   EXPECT_EQ(Value(f, u"K", u"Dword")->data, std::string("\xcd\xab\0\0", 4));
   EXPECT_EQ(Value(f, u"K", u"Qword")->type, 11u);
   EXPECT_EQ(Value(f, u"K", u"Qword")->data, "\x08\x07\x06\x05\x04\x03\x02\x01");
-  EXPECT_EQ(Value(f, u"K", u"Bin")->type, REG_BINARY);
+  EXPECT_EQ(Value(f, u"K", u"Bin")->type, kRegBinary);
   EXPECT_EQ(Value(f, u"K", u"Bin")->data, std::string("\x00\x01\x02\xff\x10", 5));
   EXPECT_EQ(Value(f, u"K", u"After")->data, std::string("\x01\0\0\0", 4));
 }
@@ -123,12 +123,12 @@ TEST(ParseRegFile, TheLastOfEqualValueNamesCountsAndBadDataLeavesAnEmptyValue) {
   for (const char16_t* bad : {u"Open", u"Hex", u"BigHex", u"Type"}) {
     const RegFileValue* v = Value(f, u"K", bad);
     ASSERT_TRUE(v) << static_cast<int>(bad[0]);
-    EXPECT_EQ(v->type, REG_NONE);
+    EXPECT_EQ(v->type, kRegNone);
     EXPECT_TRUE(v->data.empty());
   }
   EXPECT_EQ(Value(f, u"K", u"NoEq"), nullptr);
   // A continuation line is taken whatever it holds, as Wine takes it.
-  EXPECT_EQ(Value(f, u"K", u"Cut")->type, REG_NONE);
+  EXPECT_EQ(Value(f, u"K", u"Cut")->type, kRegNone);
   // So the key line after it is lost, and its value lands in the key before.
   EXPECT_LT(Find(f, u"K2"), 0);
   EXPECT_EQ(Units(Value(f, u"K", u"W")), std::u16string(u"w\0", 2));

@@ -10,7 +10,7 @@ namespace kw {
 namespace {
 
 constexpr long kErrorInvalidParameter = 87;
-constexpr HKEY kFirstHandle = 0x100;  // handed out in steps of 4, lowest free first
+constexpr RegKey kFirstHandle = 0x100;  // handed out in steps of 4, lowest free first
 constexpr int kMaxLinks = 16;         // links followed while opening one key
 constexpr size_t kMaxFileSize = size_t{512} << 20;
 
@@ -67,13 +67,13 @@ void AppendParts(std::vector<std::u16string>& out, std::u16string_view path) {
   }
 }
 
-bool IsRoot(HKEY key) {
-  return key == HKEY_CLASSES_ROOT || key == HKEY_CURRENT_USER || key == HKEY_LOCAL_MACHINE ||
-         key == HKEY_USERS;
+bool IsRoot(RegKey key) {
+  return key == kHkeyClassesRoot || key == kHkeyCurrentUser || key == kHkeyLocalMachine ||
+         key == kHkeyUsers;
 }
 
 bool IsStringType(uint32_t type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+  return type == kRegSz || type == kRegExpandSz || type == kRegMultiSz;
 }
 
 bool SameName(std::u16string_view a, std::u16string_view b) { return FoldName(a) == FoldName(b); }
@@ -105,22 +105,22 @@ WineRegistry::WineRegistry(std::string_view systemReg, std::string_view userReg,
 }
 
 std::optional<WineRegistry::Place> WineRegistry::Resolve(
-    HKEY root, const std::vector<std::u16string>& path) const {
+    RegKey root, const std::vector<std::u16string>& path) const {
   const RegFile* file = &system_;
   std::vector<std::u16string> p;
   switch (root) {
-    case HKEY_LOCAL_MACHINE:
+    case kHkeyLocalMachine:
       p = path;
       break;
-    case HKEY_CURRENT_USER:
+    case kHkeyCurrentUser:
       file = &user_;
       p = path;
       break;
-    case HKEY_CLASSES_ROOT:
+    case kHkeyClassesRoot:
       p = {u"Software", u"Classes"};
       p.insert(p.end(), path.begin(), path.end());
       break;
-    case HKEY_USERS:
+    case kHkeyUsers:
       if (path.empty()) return Place{&empty_, RegFile::kRoot};
       if (userSid_.empty() || !SameName(path[0], userSid_)) return std::nullopt;
       file = &user_;
@@ -176,7 +176,7 @@ std::optional<WineRegistry::Place> WineRegistry::Walk(const RegFile& start,
   return Place{file, key};
 }
 
-std::optional<WineRegistry::Place> WineRegistry::PlaceOf(HKEY key) const {
+std::optional<WineRegistry::Place> WineRegistry::PlaceOf(RegKey key) const {
   if (IsRoot(key)) {  // a root is always there, if need be as an empty key
     std::optional<Place> place = Resolve(key, {});
     return place ? place : Place{&empty_, RegFile::kRoot};
@@ -186,56 +186,56 @@ std::optional<WineRegistry::Place> WineRegistry::PlaceOf(HKEY key) const {
   return it->second.place;
 }
 
-long WineRegistry::RegOpenKeyA(HKEY parent, const std::optional<std::string>& subKey,
-                               HKEY& result) {
+long WineRegistry::RegOpenKeyA(RegKey parent, const std::optional<std::string>& subKey,
+                               RegKey& result) {
   result = 0;
-  HKEY root = parent;
+  RegKey root = parent;
   std::vector<std::u16string> path;
   if (!IsRoot(parent)) {
     auto it = open_.find(parent);
-    if (it == open_.end()) return ERROR_INVALID_HANDLE;
+    if (it == open_.end()) return kErrorInvalidHandle;
     root = it->second.root;
     path = it->second.path;
   }
   const std::u16string name = ToUnits(subKey);
   if (name.empty()) {  // NULL or "": the parent itself, as Wine hands it back
     result = parent;
-    return ERROR_SUCCESS;
+    return kErrorSuccess;
   }
-  if (name[0] == u'\\') return ERROR_BAD_PATHNAME;
+  if (name[0] == u'\\') return kErrorBadPathname;
   AppendParts(path, name);
   std::optional<Place> place = Resolve(root, path);
-  if (!place) return ERROR_FILE_NOT_FOUND;
-  HKEY h = kFirstHandle;
+  if (!place) return kErrorFileNotFound;
+  RegKey h = kFirstHandle;
   for (const auto& entry : open_) {
     if (entry.first != h) break;
     h += 4;
   }
-  if (h >= HKEY_CLASSES_ROOT) return ERROR_INVALID_HANDLE;  // no handle left
+  if (h >= kHkeyClassesRoot) return kErrorInvalidHandle;  // no handle left
   open_.emplace(h, OpenKey{root, std::move(path), *place});
   result = h;
-  return ERROR_SUCCESS;
+  return kErrorSuccess;
 }
 
-long WineRegistry::RegQueryValueExA(HKEY key, const std::optional<std::string>& valueName,
+long WineRegistry::RegQueryValueExA(RegKey key, const std::optional<std::string>& valueName,
                                     uint32_t* type, uint8_t* data, uint32_t* size) {
   if (data && !size) return kErrorInvalidParameter;
   const std::optional<Place> place = PlaceOf(key);
-  if (!place) return ERROR_INVALID_HANDLE;
+  if (!place) return kErrorInvalidHandle;
   const uint32_t room = size ? *size : 0;
   if (!data && size) *size = 0;
-  if (type) *type = REG_NONE;
+  if (type) *type = kRegNone;
   const RegFileValue* value = place->file->Value(place->key, ToUnits(valueName));
-  if (!value) return ERROR_FILE_NOT_FOUND;
+  if (!value) return kErrorFileNotFound;
 
-  long rc = ERROR_SUCCESS;
+  long rc = kErrorSuccess;
   uint32_t total = static_cast<uint32_t>(value->data.size());
   if (IsStringType(value->type)) {
     // One ANSI byte per UTF-16 unit; an odd last byte does not count.
     total /= 2;
     if (data && total > 0) {
       if (total > room) {
-        rc = ERROR_MORE_DATA;
+        rc = kErrorMoreData;
       } else {
         for (uint32_t i = 0; i < total; ++i)
           data[i] = ByteOfUnit(static_cast<char16_t>(static_cast<uint8_t>(value->data[2 * i]) |
@@ -246,7 +246,7 @@ long WineRegistry::RegQueryValueExA(HKEY key, const std::optional<std::string>& 
     }
   } else if (data) {
     if (total > room) {
-      rc = ERROR_MORE_DATA;
+      rc = kErrorMoreData;
     } else if (total > 0) {
       std::memcpy(data, value->data.data(), total);
     }
@@ -256,9 +256,9 @@ long WineRegistry::RegQueryValueExA(HKEY key, const std::optional<std::string>& 
   return rc;
 }
 
-long WineRegistry::RegCloseKey(HKEY key) {
-  if (IsRoot(key)) return ERROR_SUCCESS;
-  return open_.erase(key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+long WineRegistry::RegCloseKey(RegKey key) {
+  if (IsRoot(key)) return kErrorSuccess;
+  return open_.erase(key) ? kErrorSuccess : kErrorInvalidHandle;
 }
 
 }  // namespace kw

@@ -45,8 +45,8 @@ TEST(WineRegistryOracle, AnswersEveryRecordedQueryAsWineDid) {
   for (const auto& q : golden.at("queries")) {
     SCOPED_TRACE(q.at("case").get<std::string>());
     WineRegistry& reg = q.at("call") == "query32" ? reg32 : reg64;
-    const HKEY root = q.at("root") == "HKCU" ? HKEY_CURRENT_USER : HKEY_LOCAL_MACHINE;
-    HKEY h = 0;
+    const RegKey root = q.at("root") == "HKCU" ? kHkeyCurrentUser : kHkeyLocalMachine;
+    RegKey h = 0;
     ASSERT_EQ(reg.RegOpenKeyA(root, Arg(q.at("path")), h), q.at("open_rc").get<long>());
     ++checked;
     if (q.at("open_rc") != 0) continue;
@@ -64,7 +64,7 @@ TEST(WineRegistryOracle, AnswersEveryRecordedQueryAsWineDid) {
       EXPECT_EQ(Hex(buf.data(), size1), q.at("buf_hex").get<std::string>());
       EXPECT_EQ(buf[size1] == ' ', q.at("guard_intact").get<bool>());
     }
-    EXPECT_EQ(reg.RegCloseKey(h), ERROR_SUCCESS);
+    EXPECT_EQ(reg.RegCloseKey(h), kErrorSuccess);
   }
   EXPECT_EQ(checked, 44);
   EXPECT_EQ(reg64.OpenKeyCount(), 0u);
@@ -74,18 +74,18 @@ TEST(WineRegistryOracle, AnswersEveryRecordedQueryAsWineDid) {
 TEST(WineRegistryView, ThirtyTwoBitViewPrefersWow6432NodeAndFallsBackToTheOwnPath) {
   const WinePaths prefix(kOracle + "/wine-registry");
   WineRegistry reg(prefix);  // k32 by default
-  HKEY h = 0;
-  ASSERT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Nolt\\Orbica-Kontor 5\\Settings", h), 0);
+  RegKey h = 0;
+  ASSERT_EQ(reg.RegOpenKeyA(kHkeyLocalMachine, "Software\\Nolt\\Orbica-Kontor 5\\Settings", h), 0);
   uint8_t buf[32];
   uint32_t size = sizeof buf;
   ASSERT_EQ(reg.RegQueryValueExA(h, "NoltDataDir", nullptr, buf, &size), 0);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), size), std::string("D:\\Wow32\\\0", 10));
   // The 32-bit key has only that value: the 64-bit one's others are not seen.
   size = sizeof buf;
-  EXPECT_EQ(reg.RegQueryValueExA(h, "LeadSp", nullptr, buf, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg.RegQueryValueExA(h, "LeadSp", nullptr, buf, &size), kErrorFileNotFound);
   EXPECT_EQ(reg.RegCloseKey(h), 0);
   // Keys that only the 64-bit tree has are found at their own path.
-  ASSERT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Nolt\\Orbica-Kontor 5\\Settings\\SubKey MiXed", h), 0);
+  ASSERT_EQ(reg.RegOpenKeyA(kHkeyLocalMachine, "Software\\Nolt\\Orbica-Kontor 5\\Settings\\SubKey MiXed", h), 0);
   size = sizeof buf;
   EXPECT_EQ(reg.RegQueryValueExA(h, "V", nullptr, buf, &size), 0);
   EXPECT_EQ(size, 20u);
@@ -97,16 +97,16 @@ TEST(WineRegistryView, NoRedirectionInA32BitPrefixOrWithoutArchLine) {
       "\n[Software\\\\A] 1\n\"V\"=\"own\"\n\n[Software\\\\Wow6432Node\\\\A] 1\n\"V\"=\"wow\"\n";
   for (const char* arch : {"#arch=win32\n", ""}) {
     WineRegistry reg(std::string("WINE REGISTRY Version 2\n") + arch + body, "");
-    HKEY h = 0;
-    ASSERT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\A", h), 0);
+    RegKey h = 0;
+    ASSERT_EQ(reg.RegOpenKeyA(kHkeyLocalMachine, "Software\\A", h), 0);
     char buf[8];
     uint32_t size = sizeof buf;
     ASSERT_EQ(reg.RegQueryValueExA(h, "V", nullptr, reinterpret_cast<uint8_t*>(buf), &size), 0);
     EXPECT_STREQ(buf, "own");
   }
   WineRegistry reg64("WINE REGISTRY Version 2\n#arch=win64\n" + body, "");
-  HKEY h = 0;
-  ASSERT_EQ(reg64.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\A", h), 0);
+  RegKey h = 0;
+  ASSERT_EQ(reg64.RegOpenKeyA(kHkeyLocalMachine, "Software\\A", h), 0);
   char buf[8];
   uint32_t size = sizeof buf;
   ASSERT_EQ(reg64.RegQueryValueExA(h, "V", nullptr, reinterpret_cast<uint8_t*>(buf), &size), 0);
@@ -131,7 +131,7 @@ class WineRegistryApi : public ::testing::Test {
       "[Environment] 1\n\"TEMP\"=\"C:\\\\temp\"\n",
       WineRegistry::View::k64};
 
-  std::string Read(HKEY h, const char* name) {
+  std::string Read(RegKey h, const char* name) {
     uint8_t buf[64];
     uint32_t size = sizeof buf;
     if (reg_.RegQueryValueExA(h, name, nullptr, buf, &size) != 0) return "<none>";
@@ -140,23 +140,23 @@ class WineRegistryApi : public ::testing::Test {
 };
 
 TEST_F(WineRegistryApi, SmallBufferGivesMoreDataWithTheNeededSizeAndWritesNothing) {
-  HKEY h = 0;
-  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo", h), 0);
+  RegKey h = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(kHkeyLocalMachine, "Software\\Demo", h), 0);
   uint8_t buf[4] = {'#', '#', '#', '#'};
   uint32_t type = 0, size = 3;
-  EXPECT_EQ(reg_.RegQueryValueExA(h, "S", &type, buf, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "S", &type, buf, &size), kErrorMoreData);
   EXPECT_EQ(size, 4u);
-  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(type, kRegSz);
   EXPECT_EQ(buf[0], '#');
   size = 2;
-  EXPECT_EQ(reg_.RegQueryValueExA(h, "B", &type, buf, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "B", &type, buf, &size), kErrorMoreData);
   EXPECT_EQ(size, 3u);
   EXPECT_EQ(buf[0], '#');
 }
 
 TEST_F(WineRegistryApi, UnterminatedStringGetsANulOnlyWhenThereIsRoom) {
-  HKEY h = 0;
-  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo", h), 0);
+  RegKey h = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(kHkeyLocalMachine, "Software\\Demo", h), 0);
   uint8_t buf[4] = {'#', '#', '#', '#'};
   uint32_t size = 4;
   EXPECT_EQ(reg_.RegQueryValueExA(h, "U", nullptr, buf, &size), 0);
@@ -171,31 +171,31 @@ TEST_F(WineRegistryApi, UnterminatedStringGetsANulOnlyWhenThereIsRoom) {
   EXPECT_EQ(Read(h, "Greek"), std::string("?\0", 2));  // no 1252 byte for omega
   uint32_t type = 9;
   size = 9;
-  EXPECT_EQ(reg_.RegQueryValueExA(h, "Missing", &type, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg_.RegQueryValueExA(h, "Missing", &type, nullptr, &size), kErrorFileNotFound);
   EXPECT_EQ(type, 0u);
   EXPECT_EQ(size, 0u);
   EXPECT_EQ(reg_.RegQueryValueExA(h, "S", nullptr, buf, nullptr), 87);
 }
 
 TEST_F(WineRegistryApi, HandlesAreTrackedAndRelativeOpensWork) {
-  HKEY demo = 0, sub = 0, same = 0;
-  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\demo\\", demo), 0);
+  RegKey demo = 0, sub = 0, same = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(kHkeyLocalMachine, "SOFTWARE\\demo\\", demo), 0);
   ASSERT_EQ(reg_.RegOpenKeyA(demo, "Sub", sub), 0);
   EXPECT_NE(demo, sub);
   EXPECT_EQ(Read(sub, "s"), std::string("sub\0", 4));
   EXPECT_EQ(reg_.RegOpenKeyA(demo, std::nullopt, same), 0);
   EXPECT_EQ(same, demo);
-  EXPECT_EQ(reg_.RegOpenKeyA(demo, "\\Sub", same), ERROR_BAD_PATHNAME);
-  EXPECT_EQ(reg_.RegOpenKeyA(demo, "Sub/", same), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg_.RegOpenKeyA(demo, "\\Sub", same), kErrorBadPathname);
+  EXPECT_EQ(reg_.RegOpenKeyA(demo, "Sub/", same), kErrorFileNotFound);
   EXPECT_EQ(reg_.OpenKeyCount(), 2u);
   EXPECT_EQ(reg_.RegCloseKey(sub), 0);
-  EXPECT_EQ(reg_.RegCloseKey(sub), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(reg_.RegQueryValueExA(sub, "S", nullptr, nullptr, nullptr), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(reg_.RegOpenKeyA(sub, "x", same), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(reg_.RegCloseKey(0), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(reg_.RegCloseKey(HKEY_LOCAL_MACHINE), 0);
+  EXPECT_EQ(reg_.RegCloseKey(sub), kErrorInvalidHandle);
+  EXPECT_EQ(reg_.RegQueryValueExA(sub, "S", nullptr, nullptr, nullptr), kErrorInvalidHandle);
+  EXPECT_EQ(reg_.RegOpenKeyA(sub, "x", same), kErrorInvalidHandle);
+  EXPECT_EQ(reg_.RegCloseKey(0), kErrorInvalidHandle);
+  EXPECT_EQ(reg_.RegCloseKey(kHkeyLocalMachine), 0);
   // A closed handle's value is handed out again.
-  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Demo\\Sub", same), 0);
+  ASSERT_EQ(reg_.RegOpenKeyA(kHkeyLocalMachine, "Software\\Demo\\Sub", same), 0);
   EXPECT_EQ(same, sub);
   EXPECT_EQ(reg_.RegCloseKey(same), 0);
   EXPECT_EQ(reg_.RegCloseKey(demo), 0);
@@ -203,36 +203,36 @@ TEST_F(WineRegistryApi, HandlesAreTrackedAndRelativeOpensWork) {
 }
 
 TEST_F(WineRegistryApi, LinksAreFollowedAndLoopsEndAsMissing) {
-  HKEY h = 0;
-  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Linked\\Sub", h), 0);
+  RegKey h = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(kHkeyLocalMachine, "Software\\Linked\\Sub", h), 0);
   EXPECT_EQ(Read(h, "S"), std::string("sub\0", 4));
   EXPECT_EQ(reg_.RegCloseKey(h), 0);
-  EXPECT_EQ(reg_.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software\\Loop", h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(reg_.RegOpenKeyA(kHkeyLocalMachine, "Software\\Loop", h), kErrorFileNotFound);
 }
 
 TEST_F(WineRegistryApi, ClassesRootAndUsersMapOntoTheTwoFiles) {
-  HKEY h = 0;
-  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_CLASSES_ROOT, ".TXT", h), 0);
+  RegKey h = 0;
+  ASSERT_EQ(reg_.RegOpenKeyA(kHkeyClassesRoot, ".TXT", h), 0);
   EXPECT_EQ(Read(h, ""), std::string("txtfile\0", 8));
-  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_USERS, "S-1-5-21-0-0-0-1000\\Environment", h), 0);
+  ASSERT_EQ(reg_.RegOpenKeyA(kHkeyUsers, "S-1-5-21-0-0-0-1000\\Environment", h), 0);
   EXPECT_EQ(Read(h, "temp"), std::string("C:\\temp\0", 8));
-  EXPECT_EQ(reg_.RegOpenKeyA(HKEY_USERS, "S-1-5-18\\Environment", h), ERROR_FILE_NOT_FOUND);
-  ASSERT_EQ(reg_.RegOpenKeyA(HKEY_USERS, "S-1-5-21-0-0-0-1000", h), 0);
-  HKEY env = 0;
+  EXPECT_EQ(reg_.RegOpenKeyA(kHkeyUsers, "S-1-5-18\\Environment", h), kErrorFileNotFound);
+  ASSERT_EQ(reg_.RegOpenKeyA(kHkeyUsers, "S-1-5-21-0-0-0-1000", h), 0);
+  RegKey env = 0;
   ASSERT_EQ(reg_.RegOpenKeyA(h, "Environment", env), 0);
   EXPECT_EQ(Read(env, "TEMP"), std::string("C:\\temp\0", 8));
 }
 
 TEST(WineRegistryFiles, MissingPrefixIsAnEmptyRegistry) {
   WineRegistry reg(WinePaths("/nonexistent/prefix"));
-  HKEY h = 1;
-  EXPECT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software", h), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(reg.RegOpenKeyA(HKEY_LOCAL_MACHINE, std::nullopt, h), 0);
-  EXPECT_EQ(h, HKEY_LOCAL_MACHINE);
-  EXPECT_EQ(reg.RegQueryValueExA(h, std::nullopt, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
-  // HKEY_CLASSES_ROOT stands for a key the empty file lacks, and is a key all the same.
-  EXPECT_EQ(reg.RegQueryValueExA(HKEY_CLASSES_ROOT, "", nullptr, nullptr, nullptr),
-            ERROR_FILE_NOT_FOUND);
+  RegKey h = 1;
+  EXPECT_EQ(reg.RegOpenKeyA(kHkeyLocalMachine, "Software", h), kErrorFileNotFound);
+  EXPECT_EQ(reg.RegOpenKeyA(kHkeyLocalMachine, std::nullopt, h), 0);
+  EXPECT_EQ(h, kHkeyLocalMachine);
+  EXPECT_EQ(reg.RegQueryValueExA(h, std::nullopt, nullptr, nullptr, nullptr), kErrorFileNotFound);
+  // kHkeyClassesRoot stands for a key the empty file lacks, and is a key all the same.
+  EXPECT_EQ(reg.RegQueryValueExA(kHkeyClassesRoot, "", nullptr, nullptr, nullptr),
+            kErrorFileNotFound);
 }
 
 // A registry file that is a pipe or a folder is no registry file; opening
@@ -246,14 +246,14 @@ TEST(WineRegistryFiles, FilesThatAreNoNormalFilesReadAsEmpty) {
   }
   ASSERT_EQ(mkfifo((prefix.Root() + "/system.reg").c_str(), 0600), 0);
   WineRegistry withPipe{WinePaths(prefix.Root())};
-  HKEY h = 1;
-  EXPECT_EQ(withPipe.RegOpenKeyA(HKEY_LOCAL_MACHINE, "Software", h), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(withPipe.RegOpenKeyA(HKEY_CURRENT_USER, "Environment", h), 0);
+  RegKey h = 1;
+  EXPECT_EQ(withPipe.RegOpenKeyA(kHkeyLocalMachine, "Software", h), kErrorFileNotFound);
+  EXPECT_EQ(withPipe.RegOpenKeyA(kHkeyCurrentUser, "Environment", h), 0);
 
   std::filesystem::remove(prefix.Root() + "/user.reg");
   std::filesystem::create_directory(prefix.Root() + "/user.reg");
   WineRegistry withFolder{WinePaths(prefix.Root())};
-  EXPECT_EQ(withFolder.RegOpenKeyA(HKEY_CURRENT_USER, "Environment", h), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(withFolder.RegOpenKeyA(kHkeyCurrentUser, "Environment", h), kErrorFileNotFound);
 }
 
 }  // namespace
