@@ -147,11 +147,7 @@ TEST(JetJournalFit, TheProgramRefusesARestoredFileAndEndsWithTheMessage) {
   ProgramRun run(setup.prefix, "j\n\n\n\n");
   run.Finish();
   EXPECT_EQ(run.status(), 1) << run.out();
-  size_t messages = 0;
-  for (size_t at = run.out().find("no longer fits it"); at != std::string::npos;
-       at = run.out().find("no longer fits it", at + 1))
-    ++messages;
-  EXPECT_EQ(messages, 3u) << run.out();
+  EXPECT_EQ(e2e::Occurrences(run.out(), "no longer fits it"), 3u) << run.out();
   EXPECT_EQ(ReadBytes(db), backup);
   EXPECT_EQ(ReadBytes(db + "-journal"), journalBytes);
 }

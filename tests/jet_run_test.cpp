@@ -267,10 +267,7 @@ TEST(JetRun, APipeOrAReadOnlyFileIsRefusedWithoutWaitingOrWriting) {
     ProgramRun run(prefix, "j\n\n\n\n");
     ASSERT_NO_THROW(run.Finish(60));
     EXPECT_EQ(run.status(), 1) << run.out();
-    size_t messages = 0;
-    for (size_t at = run.out().find(c.message); at != std::string::npos; at = run.out().find(c.message, at + 1))
-      ++messages;
-    EXPECT_EQ(messages, 3u) << run.out();
+    EXPECT_EQ(Occurrences(run.out(), c.message), 3u) << run.out();
     if (!before.empty()) EXPECT_TRUE(ReadFile(file) == before);
     chmod(file.c_str(), 0644);
   }

@@ -91,16 +91,16 @@ inline Result Check(const uint8_t* data, size_t size) {
   for (uint8_t k = in.Next() % 4; k > 0 && !in.Done(); --k) {
     switch (in.Next() % 5) {
       case 0:  // a sector anywhere overwritten by someone else
-        if (!file.empty()) Fill(file.data() + (in.Next32() % (file.size() / kSector)) * kSector, kSector, in.Next32());
+        if (file.size() >= kSector) Fill(file.data() + (in.Next32() % (file.size() / kSector)) * kSector, kSector, in.Next32());
         break;
       case 1:  // the file grown or cut
         file.resize(in.Next32() % ((pages + 4) * kPage), 0x5A);
         break;
       case 2:  // a byte of the journal damaged
-        (*files.journal)[in.Next32() % files.journal->size()] ^= static_cast<uint8_t>(1 + in.Next() % 255);
+        if (!files.journal->empty()) (*files.journal)[in.Next32() % files.journal->size()] ^= static_cast<uint8_t>(1 + in.Next() % 255);
         break;
       case 3:  // the journal cut short
-        files.journal->resize(in.Next32() % files.journal->size());
+        if (!files.journal->empty()) files.journal->resize(in.Next32() % files.journal->size());
         break;
       default:  // part of a page made that of another file's page 0
         if (file.size() >= kPage) Fill(file.data(), kSector, in.Next32());
