@@ -26,12 +26,12 @@ constexpr size_t kMaxTables = 32;
 
 // The names of the catalog's table objects.
 std::vector<std::string> TableNames(PageStore& store) {
-  TableRows catalog(store, ReadTableDef(store, 2, "MSysObjects"));
+  TableRows catalog(store, ReadTableDef(store, kCatalogPage, "MSysObjects"));
   const TableDef& t = catalog.Table();
   const Column* name = t.Find("Name");
   const Column* type = t.Find("Type");
   std::vector<std::string> names;
-  if (!name || !type || name->type != kText || type->type != kInt) return names;
+  if (!name || !type || name->type != ColumnType::kText || type->type != ColumnType::kInteger) return names;
   const size_t nameAt = static_cast<size_t>(name - t.columns.data());
   const size_t typeAt = static_cast<size_t>(type - t.columns.data());
   catalog.Scan([&](RowLocation, const ByteView& row, bool) {
@@ -49,8 +49,9 @@ void ReadEveryRow(PageStore& store, const std::string& name) {
   rows.Scan([&](RowLocation, const ByteView& row, bool) {
     const std::vector<Cell> cells = DecodeRow(t, row);
     for (size_t i = 0; i < t.columns.size(); ++i) {
-      const uint8_t type = t.columns[i].type;
-      if (type == kText || type == kByte || type == kInt || type == kLong || type == kBool)
+      const ColumnType type = t.columns[i].type;
+      if (type == ColumnType::kText || type == ColumnType::kByte || type == ColumnType::kInteger ||
+          type == ColumnType::kLong || type == ColumnType::kBoolean)
         CellText(t.columns[i], row, cells[i]);
     }
   });

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/jet/format/bytes.h"
 #include "platform/jet/jet_errors.h"
 
 namespace kw::jet {
@@ -26,16 +27,15 @@ class ByteView {
   }
   uint16_t U16(size_t at) const {
     Need(at, 2);
-    return static_cast<uint16_t>(data_[at] | data_[at + 1] << 8);
+    return Get16(data_ + at);
   }
   uint32_t U24(size_t at) const {
     Need(at, 3);
-    return static_cast<uint32_t>(data_[at] | data_[at + 1] << 8 | data_[at + 2] << 16);
+    return Get24(data_ + at);
   }
   uint32_t U32(size_t at) const {
     Need(at, 4);
-    return static_cast<uint32_t>(data_[at]) | static_cast<uint32_t>(data_[at + 1]) << 8 |
-           static_cast<uint32_t>(data_[at + 2]) << 16 | static_cast<uint32_t>(data_[at + 3]) << 24;
+    return Get32(data_ + at);
   }
   ByteView Sub(size_t at, size_t length, std::string what) const {
     Need(at, length);
@@ -54,14 +54,5 @@ class ByteView {
   const std::string* file_;
   std::string what_;
 };
-
-inline void Put16(uint8_t* at, uint32_t v) {
-  at[0] = static_cast<uint8_t>(v);
-  at[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void Put24(uint8_t* at, uint32_t v) {
-  Put16(at, v);
-  at[2] = static_cast<uint8_t>(v >> 16);
-}
 
 }  // namespace kw::jet

@@ -16,11 +16,6 @@ FileKind KindOf(std::span<const uint8_t> firstBytes);
 // begins with the file's name; empty for kSqlite and kJet4.
 std::string RefusalOf(FileKind kind);
 
-// The definition page keeps the 128 bytes from 0x18 on masked with a fixed
-// key stream: this applies the mask, and applied again removes it. A page
-// shorter than that is left alone.
-void ToggleDefinitionMask(std::span<uint8_t> page0);
-
 // For a Jet 4 file: empty when the database definition page shows neither a
 // password nor encoded pages; otherwise why the file is refused. `page0` is
 // the whole first page.

@@ -1,7 +1,7 @@
 #include "platform/jet/jet_recordset.h"
 
 #include "platform/jet/row_codec.h"
-#include "platform/jet/text_codec.h"
+#include "platform/jet/format/text_codec.h"
 
 namespace kw::jet {
 
@@ -83,7 +83,7 @@ void JetRecordset::SetValue(std::string_view field, const FieldValue& value) {
       return "column " + Quoted(c.name) + " of table " + Quoted(rows_->Table().name) + " in " +
              Quoted(connection_->Store().Name());
     };
-    if (c.type != kText || c.Fixed())
+    if (c.type != ColumnType::kText || c.Fixed())
       throw RunError("The " + where() + " is not a variable-length text column; this program changes only those.");
     const auto indexes = rows_->Table().IndexesOf(c);
     if (!indexes.empty())
@@ -102,7 +102,7 @@ void JetRecordset::Update() {
     PageEdit edit(connection_->Store());
     for (const auto& [number, value] : changes_) {
       for (const Column& c : rows_->Table().columns) {
-        if (c.number != number || c.type == kBool) continue;
+        if (c.number != number || c.type == ColumnType::kBoolean) continue;
         std::optional<std::vector<uint8_t>> bytes;
         if (value) bytes = EncodeText(*value, c.Compressed());
         writer_->SetValue(edit, keys_[at_], c, bytes);

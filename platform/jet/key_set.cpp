@@ -17,7 +17,7 @@ std::vector<RowLocation> SelectKeys(TableRows& rows, const Selection& selection)
                        " names a table that is not in the selection.");
       const Column* c = t.Find(o.name);
       if (!c) throw RunError(NoSuchColumn(o.name, t.name));
-      if (c->type != kText) throw RunError(kTypeMismatch);
+      if (c->type != ColumnType::kText) throw RunError(kTypeMismatch);
       place[{o.qualifier, o.name}] = static_cast<size_t>(c - t.columns.data());
     }
   }

@@ -10,14 +10,12 @@
 // has reached the file.
 //
 // Every failure throws RunError, naming the file as the user gave it.
-#include <array>
 #include <cstdint>
 #include <string>
 
-namespace kw::jet {
+#include "platform/jet/format/page.h"
 
-inline constexpr uint32_t kPageSize = 4096;
-using PageBytes = std::array<uint8_t, kPageSize>;
+namespace kw::jet {
 
 class PageStore {
  public:

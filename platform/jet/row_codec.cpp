@@ -1,6 +1,7 @@
 #include "platform/jet/row_codec.h"
 
-#include "platform/jet/text_codec.h"
+#include "platform/jet/format/row_layout.h"
+#include "platform/jet/format/text_codec.h"
 
 namespace kw::jet {
 namespace {
@@ -15,9 +16,9 @@ struct Frame {
 
 Frame ReadFrame(const TableDef& table, const ByteView& row) {
   Frame f;
-  f.columns = row.U16(0);
-  const size_t maskBytes = (f.columns + 7u) / 8u;
-  if (row.Size() < 2 + maskBytes) row.Fail("it is shorter than its null mask");
+  f.columns = row.U16(row::kColumnCount);
+  const size_t maskBytes = row::NullMaskBytes(f.columns);
+  if (row.Size() < row::kFixedPart + maskBytes) row.Fail("it is shorter than its null mask");
   f.maskAt = row.Size() - maskBytes;
   if (table.varColumns > 0) {
     if (f.maskAt < 4) row.Fail("it has no room for its variable-length values");
@@ -50,7 +51,7 @@ std::vector<Cell> DecodeRow(const TableDef& table, const ByteView& row) {
     const Column& c = table.columns[i];
     Cell& cell = cells[i];
     const bool present = Bit(row, f, c.number);
-    if (c.type == kBool) {
+    if (c.type == ColumnType::kBoolean) {
       cell.null = false;
       cell.flag = present;
       continue;
@@ -74,15 +75,15 @@ std::vector<Cell> DecodeRow(const TableDef& table, const ByteView& row) {
 }
 
 FieldValue CellText(const Column& c, const ByteView& row, const Cell& cell) {
-  if (c.type == kBool) return std::string(cell.flag ? "True" : "False");
+  if (c.type == ColumnType::kBoolean) return std::string(cell.flag ? "True" : "False");
   if (cell.null) return std::nullopt;
   const ByteView v = row.Sub(cell.offset, cell.length, row.What());
   auto whole = [&](int64_t n) -> FieldValue { return std::to_string(n); };
   switch (c.type) {
-    case kText: return DecodeText(v.Data(), v.Size());
-    case kByte: return whole(v.U8(0));
-    case kInt: return whole(static_cast<int16_t>(v.U16(0)));
-    case kLong: return whole(static_cast<int32_t>(v.U32(0)));
+    case ColumnType::kText: return DecodeText(v.Data(), v.Size());
+    case ColumnType::kByte: return whole(v.U8(0));
+    case ColumnType::kInteger: return whole(static_cast<int16_t>(v.U16(0)));
+    case ColumnType::kLong: return whole(static_cast<int32_t>(v.U32(0)));
     default: break;
   }
   throw RunError("The column " + Quoted(c.name) + " is not a text column; its values cannot be read here.");

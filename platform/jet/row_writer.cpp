@@ -10,7 +10,7 @@
 namespace kw::jet {
 namespace {
 
-constexpr RowRef kGlobalMap{1, 0};
+constexpr RowRef kGlobalMap{kGlobalMapPage, 0};
 
 ByteView RowBytes(const PageBytes& page, const Slot& s, const std::string& file) {
   return ByteView(page.data() + s.start, s.end - s.start, file, "a changed row");
@@ -24,13 +24,10 @@ void CheckOthersKept(const PageBytes& before, const PageBytes& after, uint32_t n
   const DataPage was(before, file, n), now(after, file, n);
   if (now.RowCount() < was.RowCount() || !now.FreeSpaceAgrees())
     throw RunError("Internal check failed for page " + std::to_string(n) + " of " + Quoted(file) + "; nothing was written.");
-  auto word = [](const PageBytes& p, uint16_t i) {
-    return static_cast<uint16_t>(p[kDataHeader + 2u * i] | p[kDataHeader + 2u * i + 1] << 8);
-  };
-  constexpr uint16_t kOffset = 0x1FFF;  // the rest of a row's word are its flags
+  constexpr uint16_t kOffset = kSlotOffsetMask;  // the rest of a row's word are its flags
   uint32_t endA = kPageSize, endB = kPageSize;
   for (uint16_t i = 0; i < was.RowCount(); ++i) {
-    const uint16_t a = word(before, i), b = word(after, i);
+    const uint16_t a = SlotWord(before, i), b = SlotWord(after, i);
     const uint32_t startA = a & kOffset, startB = b & kOffset;
     if (!changed.count(i) &&
         ((a & ~kOffset) != (b & ~kOffset) || endA - startA != endB - startB ||
@@ -50,7 +47,7 @@ RowWriter::RowWriter(PageStore& store, TableRows& rows)
 bool RowWriter::HasRoom(PageEdit& edit, uint32_t n, size_t rowSize) {
   if (n >= edit.PageCount()) return false;
   const PageBytes& bytes = edit.Get(n);
-  if (bytes[0] != 0x01) return false;
+  if (bytes[kPageTypeAt] != kDataPageType) return false;
   const DataPage page(bytes, store_.Name(), n);
   return page.TableDefPage() == rows_.Table().page && page.FreeSpaceAgrees() &&
          page.RowCount() < kMaxRowsOnPage && page.Room() >= rowSize + 2;
@@ -130,8 +127,7 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
   if (!copy) throw RunError("Internal check failed: no room on page " + std::to_string(target) + " of " + Quoted(file) + ".");
   touched[target].second.insert(*copy);
   std::vector<uint8_t> pointer(4);
-  pointer[0] = static_cast<uint8_t>(*copy);
-  Put24(&pointer[1], target);
+  Put32(pointer.data(), RowPointer(target, *copy));
   if (place->moved) {
     // The earlier copy is deleted; the row's own slot points to the new one.
     PageBytes& oldPage = touch(at.page, at.row);

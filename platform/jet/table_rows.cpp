@@ -30,7 +30,8 @@ std::optional<RowPlace> TableRows::Locate(RowLocation key,
   if (!slot.Pointer()) return RowPlace{key, false};
   const ByteView pointer(bytes.data() + slot.start, slot.end - slot.start, store_.Name(),
                          "the pointer of row " + std::to_string(key.row) + " on page " + std::to_string(key.page));
-  const RowLocation to{pointer.U24(1), pointer.U8(0)};
+  const RowRef ref = RowOf(pointer.U32(0));
+  const RowLocation to{ref.page, ref.row};
   if (to.page == 0 || to.page >= store_.PageCount()) pointer.Fail("it points beyond the file");
   const PageBytes& target = page(to.page);
   const Slot copy = Check(target, to.page).SlotAt(to.row);
@@ -45,7 +46,7 @@ void TableRows::Scan(const Visit& visit) {
   std::set<std::pair<uint32_t, uint16_t>> copies;  // moved copies reached so far
   for (uint32_t n : owned_.Pages(store_)) {
     store_.Read(n, bytes);
-    if (bytes[0] != 0x01 || IsLongValuePage(bytes)) continue;
+    if (bytes[kPageTypeAt] != kDataPageType || IsLongValuePage(bytes)) continue;
     const DataPage page = Check(bytes, n);
     const bool tidy = page.FreeSpaceAgrees();
     const std::string what = "a row of page " + std::to_string(n) + " of table " + Quoted(table_.name);

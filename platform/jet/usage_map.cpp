@@ -4,27 +4,13 @@
 
 #include "platform/jet/byte_view.h"
 #include "platform/jet/data_page.h"
+#include "platform/jet/format/usage_map.h"
 
 namespace kw::jet {
 namespace {
 
-constexpr uint8_t kMapPageType = 0x05;
-constexpr size_t kMapPageHeader = 4;  // type 05, 01, two zero bytes
-constexpr uint32_t kPagesPerMapPage = (kPageSize - kMapPageHeader) * 8;
-constexpr size_t kInlineHeader = 5;  // type 0 and the first page, then the bits
-
-void InitMapPage(PageBytes& page) {
-  page.fill(0);
-  page[0] = kMapPageType;
-  page[1] = 0x01;
-}
-
-void Put32(uint8_t* at, uint32_t v) {
-  Put16(at, v & 0xFFFF);
-  Put16(at + 2, v >> 16);
-}
-
-void SetBit(uint8_t* bits, uint64_t bit) { bits[bit / 8] = static_cast<uint8_t>(bits[bit / 8] | 1u << (bit % 8)); }
+using usage_map::kInlineBits;
+using usage_map::kMapPageBits;
 
 }  // namespace
 
@@ -34,11 +20,11 @@ UsageMap::View UsageMap::Parse(const PageBytes& page, const std::string& file) c
   v.start = slot.start;
   v.end = slot.end;
   const ByteView row(page.data() + slot.start, slot.end - slot.start, file, what_);
-  v.type = row.U8(0);
-  if (v.type == 0) {
-    v.firstPage = row.U32(1);
-  } else if (v.type == 1) {
-    for (size_t at = 1; at + 4 <= row.Size(); at += 4) v.mapPages.push_back(row.U32(at));
+  v.type = row.U8(usage_map::kType);
+  if (v.type == usage_map::kInline) {
+    v.firstPage = row.U32(usage_map::kFirstPage);
+  } else if (v.type == usage_map::kReference) {
+    for (size_t at = usage_map::kMapPages; at + 4 <= row.Size(); at += 4) v.mapPages.push_back(row.U32(at));
   } else {
     row.Fail("the usage map is of an unknown type " + std::to_string(v.type));
   }
@@ -60,7 +46,7 @@ UsageMap UsageMap::Read(PageStore& store, RowRef where, std::string what) {
       ThrowDamaged(store.Name(), m.what_ + ": a map page (" + std::to_string(p) + ") is beyond the end of the file");
     PageBytes mapPage;
     store.Read(p, mapPage);
-    if (mapPage[0] != kMapPageType)
+    if (mapPage[kPageTypeAt] != kUsageMapPageType)
       ThrowDamaged(store.Name(), m.what_ + ": page " + std::to_string(p) + " is not a usage map page");
   }
   return m;
@@ -83,8 +69,8 @@ std::vector<uint32_t> UsageMap::PagesOf(const View& v, const std::function<const
       }
     }
   };
-  if (v.type == 0) {
-    scan(page(where_.page).data() + v.start + kInlineHeader, v.end - v.start - kInlineHeader, v.firstPage);
+  if (v.type == usage_map::kInline) {
+    scan(page(where_.page).data() + v.start + kInlineBits, v.end - v.start - kInlineBits, v.firstPage);
     return out;
   }
   for (size_t k = 0; k < v.mapPages.size(); ++k) {
@@ -92,9 +78,9 @@ std::vector<uint32_t> UsageMap::PagesOf(const View& v, const std::function<const
     if (v.mapPages[k] >= pageCount)
       ThrowDamaged(file, what_ + ": a map page (" + std::to_string(v.mapPages[k]) + ") is beyond the end of the file");
     const PageBytes& bits = page(v.mapPages[k]);
-    if (bits[0] != kMapPageType)
+    if (bits[kPageTypeAt] != kUsageMapPageType)
       ThrowDamaged(file, what_ + ": page " + std::to_string(v.mapPages[k]) + " is not a usage map page");
-    scan(bits.data() + kMapPageHeader, kPageSize - kMapPageHeader, uint64_t{k} * kPagesPerMapPage);
+    scan(bits.data() + kMapPageBits, kPageSize - kMapPageBits, uint64_t{k} * kPagesPerMapPage);
   }
   return out;
 }
@@ -118,18 +104,18 @@ bool UsageMap::Mark(PageEdit& edit, uint32_t n, bool on) const {
   const View v = Parse(rowPage, edit.Name());
   uint8_t* byte = nullptr;
   uint32_t bit = 0;
-  if (v.type == 0) {
-    if (n < v.firstPage || (n - v.firstPage) / 8 >= v.end - v.start - kInlineHeader) return false;
+  if (v.type == usage_map::kInline) {
+    if (n < v.firstPage || (n - v.firstPage) / 8 >= v.end - v.start - kInlineBits) return false;
     bit = n - v.firstPage;
-    byte = rowPage.data() + v.start + kInlineHeader + bit / 8;
+    byte = rowPage.data() + v.start + kInlineBits + bit / 8;
   } else {
     const size_t k = n / kPagesPerMapPage;
     if (k >= v.mapPages.size() || v.mapPages[k] == 0 || v.mapPages[k] >= edit.PageCount()) return false;
     PageBytes& bits = edit.Get(v.mapPages[k]);
-    if (bits[0] != kMapPageType)
+    if (bits[kPageTypeAt] != kUsageMapPageType)
       ThrowDamaged(edit.Name(), what_ + ": page " + std::to_string(v.mapPages[k]) + " is not a usage map page");
     bit = n % kPagesPerMapPage;
-    byte = bits.data() + kMapPageHeader + bit / 8;
+    byte = bits.data() + kMapPageBits + bit / 8;
   }
   const auto mask = static_cast<uint8_t>(1u << (bit % 8));
   *byte = static_cast<uint8_t>(on ? *byte | mask : *byte & ~mask);
@@ -139,12 +125,12 @@ bool UsageMap::Mark(PageEdit& edit, uint32_t n, bool on) const {
 bool UsageMap::Add(PageEdit& edit, uint32_t n, std::vector<uint32_t>& newMapPages) const {
   if (Mark(edit, n, true)) return true;
   const View v = Parse(edit.Get(where_.page), edit.Name());
-  if (v.type == 1) {
+  if (v.type == usage_map::kReference) {
     const size_t k = n / kPagesPerMapPage;
     if (k >= v.mapPages.size()) return false;
     const uint32_t m = edit.Append();
-    InitMapPage(edit.Get(m));
-    Put32(edit.Get(where_.page).data() + v.start + 1 + 4 * k, m);
+    InitMapPage(edit.Get(m).data());
+    Put32(edit.Get(where_.page).data() + v.start + usage_map::kMapPages + 4 * k, m);
     newMapPages.push_back(m);
     return Mark(edit, n, true);
   }
@@ -154,33 +140,33 @@ bool UsageMap::Add(PageEdit& edit, uint32_t n, std::vector<uint32_t>& newMapPage
   std::sort(pages.begin(), pages.end());
   // Moved to start at the first page (on a multiple of 8), when all fit.
   const uint32_t first = pages.front() & ~7u;
-  const uint64_t bits = uint64_t{v.end - v.start - kInlineHeader} * 8;
+  const uint64_t bits = uint64_t{v.end - v.start - kInlineBits} * 8;
   if (pages.back() - first >= bits) return Promote(edit, v, pages, newMapPages);
   uint8_t* row = edit.Get(where_.page).data() + v.start;
-  Put32(row + 1, first);
-  std::fill(row + kInlineHeader, row + (v.end - v.start), 0);
-  for (uint32_t p : pages) SetBit(row + kInlineHeader, p - first);
+  Put32(row + usage_map::kFirstPage, first);
+  std::fill(row + kInlineBits, row + (v.end - v.start), 0);
+  for (uint32_t p : pages) SetMapBit(row + kInlineBits, p - first);
   return true;
 }
 
 bool UsageMap::Promote(PageEdit& edit, const View& v, const std::vector<uint32_t>& pages,
                        std::vector<uint32_t>& newMapPages) const {
-  const size_t pointers = (v.end - v.start - 1) / 4;
+  const size_t pointers = (v.end - v.start - usage_map::kMapPages) / 4;
   if (pages.back() / kPagesPerMapPage >= pointers) return false;
   std::vector<uint32_t> mapPages(pointers, 0);
   for (uint32_t p : pages) {
     uint32_t& m = mapPages[p / kPagesPerMapPage];
     if (m == 0) {
       m = edit.Append();
-      InitMapPage(edit.Get(m));
+      InitMapPage(edit.Get(m).data());
       newMapPages.push_back(m);
     }
-    SetBit(edit.Get(m).data() + kMapPageHeader, p % kPagesPerMapPage);
+    SetMapBit(edit.Get(m).data() + kMapPageBits, p % kPagesPerMapPage);
   }
   uint8_t* row = edit.Get(where_.page).data() + v.start;
   std::fill(row, row + (v.end - v.start), 0);
-  row[0] = 1;
-  for (size_t k = 0; k < pointers; ++k) Put32(row + 1 + 4 * k, mapPages[k]);
+  row[usage_map::kType] = usage_map::kReference;
+  for (size_t k = 0; k < pointers; ++k) Put32(row + usage_map::kMapPages + 4 * k, mapPages[k]);
   return true;
 }
 

@@ -1,21 +1,19 @@
 #include "tools/jet/jet_catalog.h"
 
+#include "platform/jet/format/catalog.h"
+
 namespace kw::jetw {
 namespace {
 
-ColumnDef Col(const char* name, ColumnType type, int length = 0) {
-  ColumnDef c;
+ColumnSchema Col(const char* name, ColumnType type, int length = 0) {
+  ColumnSchema c;
   c.name = name;
   c.type = type;
   c.length = length;
   return c;
 }
 
-constexpr uint32_t kRootId = 0x0F000000;
-constexpr uint32_t kTablesId = 0x0F000001;
-constexpr uint32_t kDatabasesId = 0x0F000002;
-constexpr uint32_t kRelationshipsId = 0x0F000003;
-constexpr uint32_t kSystemFlag = 0x80000000;
+using namespace jet::catalog;
 
 int32_t Signed(uint32_t v) { return static_cast<int32_t>(v); }
 
@@ -34,9 +32,9 @@ RowValues Object(uint32_t id, uint32_t parent, const std::string& name, int32_t 
 
 }  // namespace
 
-std::vector<TableDef> SystemTables() {
+std::vector<TableSchema> SystemTables() {
   using T = ColumnType;
-  TableDef objects{"MSysObjects",
+  TableSchema objects{"MSysObjects",
                    {Col("Id", T::kLong), Col("ParentId", T::kLong), Col("Name", T::kText, 255),
                     Col("Type", T::kInteger), Col("DateCreate", T::kDateTime), Col("DateUpdate", T::kDateTime),
                     Col("Owner", T::kBinary, 510), Col("Flags", T::kLong), Col("Database", T::kMemo),
@@ -44,16 +42,16 @@ std::vector<TableDef> SystemTables() {
                     Col("RmtInfoShort", T::kBinary, 510), Col("RmtInfoLong", T::kOle), Col("Lv", T::kOle),
                     Col("LvProp", T::kOle), Col("LvModule", T::kOle), Col("LvExtra", T::kOle)},
                    true};
-  TableDef aces{"MSysACEs",
+  TableSchema aces{"MSysACEs",
                 {Col("ObjectId", T::kLong), Col("SID", T::kBinary, 510), Col("ACM", T::kLong),
                  Col("FInheritable", T::kBoolean)},
                 true};
-  TableDef queries{"MSysQueries",
+  TableSchema queries{"MSysQueries",
                    {Col("ObjectId", T::kLong), Col("Attribute", T::kByte), Col("Order", T::kBinary, 510),
                     Col("Name1", T::kText, 255), Col("Name2", T::kText, 255), Col("Expression", T::kMemo),
                     Col("Flag", T::kInteger), Col("LvExtra", T::kLong)},
                    true};
-  TableDef relationships{"MSysRelationships",
+  TableSchema relationships{"MSysRelationships",
                          {Col("szRelationship", T::kText, 255), Col("grbit", T::kLong), Col("ccolumn", T::kLong),
                           Col("icolumn", T::kLong), Col("szObject", T::kText, 255), Col("szColumn", T::kText, 255),
                           Col("szReferencedObject", T::kText, 255), Col("szReferencedColumn", T::kText, 255)},
@@ -63,13 +61,13 @@ std::vector<TableDef> SystemTables() {
 
 std::vector<RowValues> CatalogRows(const std::vector<CatalogTable>& tables, DateTime created) {
   std::vector<RowValues> rows = {
-      Object(kTablesId, kRootId, "Tables", 3, kSystemFlag, created),
-      Object(kDatabasesId, kRootId, "Databases", 3, kSystemFlag, created),
-      Object(kRelationshipsId, kRootId, "Relationships", 3, kSystemFlag, created),
-      Object(0x10000000, kDatabasesId, "MSysDb", 2, kSystemFlag, created),
+      Object(kTablesId, kRootId, "Tables", kContainerObject, kSystemObject, created),
+      Object(kDatabasesId, kRootId, "Databases", kContainerObject, kSystemObject, created),
+      Object(kRelationshipsId, kRootId, "Relationships", kContainerObject, kSystemObject, created),
+      Object(kDatabaseId, kDatabasesId, "MSysDb", kDatabaseObject, kSystemObject, created),
   };
   for (const CatalogTable& t : tables)
-    rows.push_back(Object(t.definitionPage, kTablesId, t.name, 1, t.system ? kSystemFlag : 0, created));
+    rows.push_back(Object(t.definitionPage, kTablesId, t.name, kTableObject, t.system ? kSystemObject : 0, created));
   return rows;
 }
 

@@ -8,10 +8,9 @@
 
 namespace kw::jetw {
 
-constexpr uint32_t kCatalogPage = 2;  // MSysObjects' definition, where readers look for it
-
-// MSysObjects first, then the other system tables.
-std::vector<TableDef> SystemTables();
+// MSysObjects first (its definition goes on jet::kCatalogPage, where
+// readers look for it), then the other system tables.
+std::vector<TableSchema> SystemTables();
 
 struct CatalogTable {
   std::string name;

@@ -1,6 +1,5 @@
 #pragma once
 // The database definition page (page 0) of a new Jet 4 file.
-#include "tools/jet/jet_bytes.h"
 #include "tools/jet/jet_schema.h"
 
 namespace kw::jetw {

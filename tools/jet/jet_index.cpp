@@ -4,14 +4,26 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/jet/format/index_key.h"
+
 namespace kw::jetw {
 namespace {
 
-constexpr uint8_t kLeafPage = 0x04;
-constexpr uint8_t kIntermediatePage = 0x03;
+[[noreturn]] void WrongValue() { throw std::invalid_argument("the value does not match the column's type"); }
 
-void AppendBig32(Bytes& b, uint32_t v) {
-  for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+jet::KeyValue KeyValueOf(ColumnType type, const Value& v) {
+  if (std::holds_alternative<std::monostate>(v)) return {};
+  if (type == ColumnType::kDouble) {
+    if (const Double* d = std::get_if<Double>(&v)) return d->value;
+    WrongValue();
+  }
+  if (type == ColumnType::kDateTime) {
+    if (const DateTime* d = std::get_if<DateTime>(&v)) return d->days;
+    WrongValue();
+  }
+  if (const int32_t* n = std::get_if<int32_t>(&v)) return *n;
+  if (const std::string* s = std::get_if<std::string>(&v)) return *s;
+  WrongValue();
 }
 
 bool Less(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
@@ -19,10 +31,7 @@ bool Less(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
   return c != 0 ? c < 0 : na < nb;
 }
 
-struct Span {
-  const uint8_t* data;
-  size_t length;
-};
+using Span = std::span<const uint8_t>;
 
 struct Child {
   uint32_t page;
@@ -30,21 +39,14 @@ struct Child {
 };
 
 Bytes IndexPage(uint8_t type, uint32_t tdef, uint32_t prev, uint32_t next, const std::vector<Span>& entries) {
-  Bytes page(kPageSize, 0);
-  uint8_t* p = page.data();
-  p[0] = type;
-  p[1] = 0x01;
-  Put32(p + 4, tdef);
-  Put32(p + 12, prev);
-  Put32(p + 16, next);
-  size_t used = 0;
-  for (const Span& e : entries) {
-    std::memcpy(p + kIndexEntriesStart + used, e.data, e.length);
-    used += e.length;
-    p[kIndexMaskStart + used / 8] |= static_cast<uint8_t>(1u << (used % 8));  // where the entry ends
-  }
-  Put16(p + 2, static_cast<uint32_t>(kIndexEntrySpace - used));
-  return page;
+  jet::IndexPageHeader header;
+  header.type = type;
+  header.owner = tdef;
+  header.prev = prev;
+  header.next = next;
+  jet::PageBytes page;
+  if (!jet::BuildIndexPage(page, header, entries)) throw std::length_error("index entries do not fit on a page");
+  return Bytes(page.begin(), page.end());
 }
 
 // One level: its entries cut into pages in order, each as full as it goes.
@@ -55,13 +57,13 @@ std::vector<Child> WriteLevel(const std::vector<Span>& entries, bool leaf, uint3
   std::vector<std::pair<size_t, size_t>> groups;  // [begin, end)
   size_t begin = 0, used = 0;
   for (size_t i = 0; i < entries.size(); ++i) {
-    if (entries[i].length > kIndexEntrySpace) throw std::length_error("an index entry is longer than a page");
-    if (used + entries[i].length > kIndexEntrySpace) {
+    if (entries[i].size() > jet::kIndexEntrySpace) throw std::length_error("an index entry is longer than a page");
+    if (used + entries[i].size() > jet::kIndexEntrySpace) {
       groups.emplace_back(begin, i);
       begin = i;
       used = 0;
     }
-    used += entries[i].length;
+    used += entries[i].size();
   }
   groups.emplace_back(begin, entries.size());
   std::vector<uint32_t> numbers;
@@ -72,10 +74,10 @@ std::vector<Child> WriteLevel(const std::vector<Span>& entries, bool leaf, uint3
     std::vector<Span> on(entries.begin() + static_cast<long>(from), entries.begin() + static_cast<long>(to));
     const uint32_t prev = g > 0 ? numbers[g - 1] : 0;
     const uint32_t next = g + 1 < groups.size() ? numbers[g + 1] : 0;
-    write(numbers[g], IndexPage(leaf ? kLeafPage : kIntermediatePage, tdef, prev, next, on));
+    write(numbers[g], IndexPage(leaf ? jet::kIndexLeafPageType : jet::kIndexNodePageType, tdef, prev, next, on));
     pages.push_back(numbers[g]);
     Child c{numbers[g], {}};
-    if (!on.empty()) c.last.assign(on.back().data, on.back().data + on.back().length - childBytes);
+    if (!on.empty()) c.last.assign(on.back().begin(), on.back().end() - static_cast<long>(childBytes));
     children.push_back(std::move(c));
   }
   return children;
@@ -83,11 +85,15 @@ std::vector<Child> WriteLevel(const std::vector<Span>& entries, bool leaf, uint3
 
 }  // namespace
 
+void AppendIndexKey(Bytes& key, ColumnType type, const Value& value) {
+  jet::AppendIndexKey(key, type, KeyValueOf(type, value));
+}
+
 void IndexEntries::Add(const Bytes& key, uint32_t rowPointer) {
-  if (key.size() > kMaxIndexKey) throw std::length_error("an index key is longer than a page takes");
-  spans_.push_back({data_.size(), static_cast<uint16_t>(key.size() + kRowPointerBytes)});
-  AppendBytes(data_, key);
-  AppendBig32(data_, rowPointer);
+  if (key.size() > jet::kMaxIndexKey) throw std::length_error("an index key is longer than a page takes");
+  spans_.push_back({data_.size(), static_cast<uint16_t>(key.size() + jet::kEntryRowPointerBytes)});
+  jet::AppendBytes(data_, key);
+  jet::AppendEntryRow(data_, rowPointer);
 }
 
 void IndexEntries::Sort() {
@@ -112,7 +118,7 @@ uint32_t IndexEntries::DistinctKeys() const {
     const Span& a = spans_[i - 1];
     const Span& b = spans_[i];
     if (a.length != b.length ||
-        std::memcmp(data_.data() + a.offset, data_.data() + b.offset, a.length - kRowPointerBytes) != 0)
+        std::memcmp(data_.data() + a.offset, data_.data() + b.offset, a.length - jet::kEntryRowPointerBytes) != 0)
       ++n;
   }
   return n;
@@ -127,7 +133,7 @@ IndexPages WriteIndexPages(const IndexEntries& entries, uint32_t tdef, const std
   for (size_t i = 0; i < entries.Size(); ++i) {
     size_t n = 0;
     const uint8_t* e = entries.Entry(i, &n);
-    level.push_back({e, n});
+    level.emplace_back(e, n);
   }
   std::vector<Child> children = WriteLevel(level, true, tdef, 0, allocate, write, out.pages);
   while (children.size() > 1) {
@@ -136,12 +142,12 @@ IndexPages WriteIndexPages(const IndexEntries& entries, uint32_t tdef, const std
     held.reserve(children.size());
     for (const Child& c : children) {
       Bytes e = c.last;
-      AppendBig32(e, c.page);
+      jet::AppendEntryChild(e, c.page);
       held.push_back(std::move(e));
     }
     level.clear();
-    for (const Bytes& e : held) level.push_back({e.data(), e.size()});
-    children = WriteLevel(level, false, tdef, kChildPointerBytes, allocate, write, out.pages);
+    for (const Bytes& e : held) level.emplace_back(e);
+    children = WriteLevel(level, false, tdef, jet::kEntryChildPointerBytes, allocate, write, out.pages);
   }
   out.root = children.front().page;
   std::sort(out.pages.begin(), out.pages.end());

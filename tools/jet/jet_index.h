@@ -1,25 +1,20 @@
 #pragma once
-// The pages of one index: its entries (a key and the row it points to),
-// sorted, on leaf pages (0x04) as full as they go, and above them as many
-// levels of intermediate pages (0x03) as it takes to reach one root page.
-// Every page links to its neighbours on the same level; an intermediate
-// entry is the last entry of its child followed by the child's page.
+// The pages of a new index: its entries (a key and the row it points to),
+// sorted, on leaf pages as full as they go, and above them as many levels of
+// intermediate pages as it takes to reach one root page, as
+// platform/jet/format/index_page.h describes them; no entry shares a prefix.
 #include <cstdint>
 #include <functional>
 #include <vector>
 
-#include "tools/jet/jet_bytes.h"
+#include "platform/jet/format/index_page.h"
+#include "tools/jet/jet_schema.h"
 
 namespace kw::jetw {
 
-constexpr size_t kIndexEntriesStart = 0x1E0;
-constexpr size_t kIndexEntrySpace = kPageSize - kIndexEntriesStart;
-constexpr size_t kIndexMaskStart = 0x1B;
-constexpr size_t kRowPointerBytes = 4;
-constexpr size_t kChildPointerBytes = 4;
-// The longest key an index takes: its entry, with the row and the child
-// pointer of an intermediate page, must fit on a page.
-constexpr size_t kMaxIndexKey = kIndexEntrySpace - kRowPointerBytes - kChildPointerBytes;
+// Appends the key of one of the writer's values (jet::AppendIndexKey); a
+// value of another type than the column's is refused (std::invalid_argument).
+void AppendIndexKey(Bytes& key, ColumnType type, const Value& value);
 
 // Keys with their rows, held in one buffer so that a million entries stay
 // cheap. Entries are the key followed by the row pointer (page in three bytes

@@ -1,53 +1,47 @@
 #pragma once
-// Data pages (rows packed from the end of the page towards its header, as
-// Jet packs them) and the usage maps that list a table's pages.
+// The pages of a new file's rows: data pages packed as Jet packs them, and
+// the usage maps that list a table's pages.
 #include <cstdint>
+#include <utility>
 #include <vector>
 
-#include "tools/jet/jet_bytes.h"
+#include "platform/jet/format/data_page.h"
+#include "platform/jet/format/usage_map.h"
+#include "tools/jet/jet_schema.h"
 
 namespace kw::jetw {
 
-constexpr size_t kDataHeader = 14;
-constexpr size_t kMaxRowsPerPage = 255;  // a row pointer has one byte for the row
-constexpr size_t kMaxRowBytes = kPageSize - kDataHeader - 2;
-constexpr uint32_t kLongValueOwner = 0x4C41564C;  // "LVAL" in place of the owner's page
-
-class DataPage {
+// Rows added to a new data page, each below the one before.
+class DataPageBuilder {
  public:
-  // owner: the table definition's page, or kLongValueOwner.
-  explicit DataPage(uint32_t owner);
+  // owner: the table definition's page, or jet::kLongValueOwner.
+  explicit DataPageBuilder(uint32_t owner) { jet::InitDataPage(page_, owner); }
 
-  size_t Free() const { return free_; }
-  size_t Rows() const { return rows_.size(); }
-  bool Fits(size_t bytes) const { return rows_.size() < kMaxRowsPerPage && bytes + 2 <= free_; }
+  bool Fits(size_t bytes) const {
+    return jet::RowCountOf(page_) < jet::kMaxRowsOnPage && bytes + 2 <= Free();
+  }
   // Adds a row that Fits and gives its number on the page.
   uint32_t Add(const Bytes& row);
-  Bytes Build() const;
+  Bytes Build() const { return Bytes(page_.begin(), page_.end()); }
 
  private:
-  uint32_t owner_;
-  size_t free_;
-  size_t used_ = 0;
-  std::vector<Bytes> rows_;
+  size_t Free() const { return jet::Get16(&page_[jet::data_page::kFreeSpace]); }
+  jet::PageBytes page_;
 };
 
-constexpr size_t kInlineMapBits = 64 * 8;
-constexpr size_t kMapPageBits = (kPageSize - 4) * 8;
-constexpr size_t kMapPagePointers = 17;
-
-// A usage map as a row: type 0 (start page and a 64-byte bitmap) when the
-// pages lie within 512 pages of the first, else type 1: pointers to map
-// pages (type 0x05) whose page numbers the caller gives in mapPages, one for
-// each slice of kMapPageBits pages that holds a listed page. The pages must
-// be ascending.
-struct UsageMap {
+// A new usage map: its row, and the map pages it refers to.
+struct UsageMapImage {
   Bytes row;
   std::vector<std::pair<uint32_t, Bytes>> mapPages;  // page number and content
 };
+// Inline when the pages lie within the bits of an inline map from the
+// first; otherwise a reference map with one map page for each slice of
+// jet::kPagesPerMapPage pages that holds a listed page.
 bool NeedsMapPages(const std::vector<uint32_t>& pages);
-// Slices (page / kMapPageBits) that hold a page, in order.
+// Slices (page / jet::kPagesPerMapPage) that hold a page, in order.
 std::vector<uint32_t> MapSlices(const std::vector<uint32_t>& pages);
-UsageMap BuildUsageMap(const std::vector<uint32_t>& pages, const std::vector<uint32_t>& mapPageNumbers);
+// The pages must be ascending; mapPageNumbers gives a page for each slice
+// when NeedsMapPages.
+UsageMapImage BuildUsageMap(const std::vector<uint32_t>& pages, const std::vector<uint32_t>& mapPageNumbers);
 
 }  // namespace kw::jetw

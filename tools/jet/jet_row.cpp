@@ -4,8 +4,8 @@
 #include <set>
 #include <stdexcept>
 
-#include "platform/jet/text_codec.h"
-#include "tools/jet/jet_text.h"
+#include "platform/jet/format/row_layout.h"
+#include "platform/jet/format/text_codec.h"
 
 namespace kw::jetw {
 namespace {
@@ -14,34 +14,13 @@ namespace {
   throw std::invalid_argument("table " + t.table + ", column " + c.def.name + ": " + what);
 }
 
-bool IsFixed(ColumnType type) {
-  switch (type) {
-    case ColumnType::kText:
-    case ColumnType::kMemo:
-    case ColumnType::kBinary:
-    case ColumnType::kOle:
-      return false;
-    default:
-      return true;
-  }
+bool Written(ColumnType type) {
+  return type != ColumnType::kFloat && type != ColumnType::kGuid && type != ColumnType::kNumeric;
 }
-
-uint16_t FixedLength(ColumnType type) {
-  switch (type) {
-    case ColumnType::kBoolean: return 1;
-    case ColumnType::kByte: return 1;
-    case ColumnType::kInteger: return 2;
-    case ColumnType::kLong: return 4;
-    default: return 8;
-  }
-}
-
-// Bytes taken in the fixed part: yes/no values live in the null mask.
-uint16_t FixedBytes(ColumnType type) { return type == ColumnType::kBoolean ? 0 : FixedLength(type); }
 
 std::u16string Utf16(const TableLayout& t, const ColumnLayout& c, const std::string& s) {
   try {
-    return Utf16FromUtf8(s);
+    return jet::Utf16FromUtf8(s);
   } catch (const std::invalid_argument& e) {
     Fail(t, c, e.what());
   }
@@ -49,10 +28,10 @@ std::u16string Utf16(const TableLayout& t, const ColumnLayout& c, const std::str
 
 }  // namespace
 
-TableLayout LayOut(const TableDef& def) {
+TableLayout LayOut(const TableSchema& def) {
   TableLayout t;
   t.table = def.name;
-  if (def.name.empty() || Utf16FromUtf8(def.name).size() > 64)
+  if (def.name.empty() || jet::Utf16FromUtf8(def.name).size() > 64)
     throw std::invalid_argument("table name '" + def.name + "' must have 1 to 64 characters");
   if (def.columns.empty() || def.columns.size() > 255)
     throw std::invalid_argument("table " + def.name + ": a table has 1 to 255 columns");
@@ -61,12 +40,13 @@ TableLayout LayOut(const TableDef& def) {
     ColumnLayout c;
     c.def = def.columns[i];
     c.number = static_cast<uint16_t>(i);
-    c.fixed = IsFixed(c.def.type);
-    std::u16string name = Utf16FromUtf8(c.def.name);
+    c.fixed = !jet::IsVariableLength(c.def.type);
+    std::u16string name = jet::Utf16FromUtf8(c.def.name);
     std::u16string upper;
     for (char16_t ch : name) upper += (ch >= u'a' && ch <= u'z') ? static_cast<char16_t>(ch - 32) : ch;
     if (name.empty() || name.size() > 64) Fail(t, c, "a column name has 1 to 64 characters");
     if (!names.insert(upper).second) Fail(t, c, "the name is used twice");
+    if (!Written(c.def.type)) Fail(t, c, "columns of this type are not written here");
     if (c.def.autoNumber) {
       if (c.def.type != ColumnType::kLong) Fail(t, c, "only a long integer column can be an autonumber");
       if (t.autoNumberColumn >= 0) Fail(t, c, "a table has at most one autonumber column");
@@ -75,8 +55,8 @@ TableLayout LayOut(const TableDef& def) {
     if (c.fixed) {
       c.fixedOffset = t.fixedSize;
       c.varIndex = t.varCount;
-      c.storedLength = FixedLength(c.def.type);
-      t.fixedSize = static_cast<uint16_t>(t.fixedSize + FixedBytes(c.def.type));
+      c.storedLength = jet::FixedLength(c.def.type);
+      t.fixedSize = static_cast<uint16_t>(t.fixedSize + jet::FixedBytes(c.def.type));
     } else {
       c.varIndex = t.varCount++;
       if (c.def.type == ColumnType::kText) {
@@ -92,10 +72,9 @@ TableLayout LayOut(const TableDef& def) {
   return t;
 }
 
-Bytes MemoBytes(const ColumnDef& column, const std::string& utf8) {
-  const std::u16string text = Utf16FromUtf8(utf8);
-  // Compressed memo values are limited to 1024 characters.
-  return kw::jet::EncodeText(utf8, column.compressed && text.size() <= 1024);
+Bytes MemoBytes(const ColumnSchema& column, const std::string& utf8) {
+  const std::u16string text = jet::Utf16FromUtf8(utf8);
+  return jet::EncodeText(utf8, column.compressed && text.size() <= jet::long_value::kMaxCompressedMemo);
 }
 
 Bytes EncodeRow(const TableLayout& t, const RowValues& values, const LongValueStore& store) {
@@ -103,14 +82,14 @@ Bytes EncodeRow(const TableLayout& t, const RowValues& values, const LongValueSt
     throw std::invalid_argument("table " + t.table + ": a row has " + std::to_string(t.columns.size()) +
                                 " values, not " + std::to_string(values.size()));
   const size_t ncols = t.columns.size();
-  Bytes row(2 + t.fixedSize, 0);
-  Put16(row.data(), static_cast<uint32_t>(ncols));
-  Bytes mask((ncols + 7) / 8, 0);
+  Bytes row(jet::row::kFixedPart + t.fixedSize, 0);
+  jet::Put16(row.data() + jet::row::kColumnCount, static_cast<uint32_t>(ncols));
+  Bytes mask(jet::row::NullMaskBytes(ncols), 0);
   std::vector<uint16_t> varStart(t.varCount, 0);
   for (const ColumnLayout& c : t.columns) {
     const Value& v = values[c.number];
     const bool null = std::holds_alternative<std::monostate>(v);
-    uint8_t* fixed = row.data() + 2 + c.fixedOffset;
+    uint8_t* fixed = row.data() + jet::row::kFixedPart + c.fixedOffset;
     if (!c.fixed) varStart[c.varIndex] = static_cast<uint16_t>(row.size());
     if (null) continue;
     auto expect = [&](bool ok, const char* what) {
@@ -132,21 +111,21 @@ Bytes EncodeRow(const TableLayout& t, const RowValues& values, const LongValueSt
           Fail(t, c, "an integer holds -32768 to 32767");
         uint32_t u = static_cast<uint32_t>(n);
         if (c.def.type == ColumnType::kByte) fixed[0] = static_cast<uint8_t>(u);
-        else if (c.def.type == ColumnType::kInteger) Put16(fixed, u);
-        else Put32(fixed, u);
+        else if (c.def.type == ColumnType::kInteger) jet::Put16(fixed, u);
+        else jet::Put32(fixed, u);
         break;
       }
       case ColumnType::kCurrency:
         expect(std::holds_alternative<Currency>(v), "a currency value");
-        Put64(fixed, static_cast<uint64_t>(std::get<Currency>(v).tenThousandths));
+        jet::Put64(fixed, static_cast<uint64_t>(std::get<Currency>(v).tenThousandths));
         break;
       case ColumnType::kDouble:
         expect(std::holds_alternative<Double>(v), "a double");
-        PutDouble(fixed, std::get<Double>(v).value);
+        jet::PutDouble(fixed, std::get<Double>(v).value);
         break;
       case ColumnType::kDateTime:
         expect(std::holds_alternative<DateTime>(v) && std::isfinite(std::get<DateTime>(v).days), "a date");
-        PutDouble(fixed, std::get<DateTime>(v).days);
+        jet::PutDouble(fixed, std::get<DateTime>(v).days);
         break;
       case ColumnType::kText: {
         expect(std::holds_alternative<std::string>(v), "text");
@@ -154,7 +133,7 @@ Bytes EncodeRow(const TableLayout& t, const RowValues& values, const LongValueSt
         if (static_cast<int>(text.size()) > c.def.length)
           Fail(t, c, "the text has " + std::to_string(text.size()) + " characters, the column holds " +
                          std::to_string(c.def.length));
-        AppendBytes(row, kw::jet::EncodeText(std::get<std::string>(v), c.def.compressed));
+        jet::AppendBytes(row, jet::EncodeText(std::get<std::string>(v), c.def.compressed));
         break;
       }
       case ColumnType::kBinary: {
@@ -176,18 +155,20 @@ Bytes EncodeRow(const TableLayout& t, const RowValues& values, const LongValueSt
           data.assign(s.begin(), s.end());
         }
         if (data.size() > 0xFFFFFF) Fail(t, c, "a long value holds at most 16 MiB");
-        AppendBytes(row, store(c.number, data));
+        jet::AppendBytes(row, store(c.number, data));
         break;
       }
+      default:
+        Fail(t, c, "columns of this type are not written here");  // refused by LayOut already
     }
     if (bit) mask[c.number / 8] = static_cast<uint8_t>(mask[c.number / 8] | (1u << (c.number % 8)));
   }
   if (t.varCount > 0) {
-    Append16(row, static_cast<uint32_t>(row.size()));  // end of the variable data
-    for (size_t i = t.varCount; i-- > 0;) Append16(row, varStart[i]);
-    Append16(row, t.varCount);
+    jet::Append16(row, static_cast<uint32_t>(row.size()));  // end of the variable data
+    for (size_t i = t.varCount; i-- > 0;) jet::Append16(row, varStart[i]);
+    jet::Append16(row, t.varCount);
   }
-  AppendBytes(row, mask);
+  jet::AppendBytes(row, mask);
   return row;
 }
 

@@ -4,13 +4,12 @@
 #include <string>
 #include <vector>
 
-#include "tools/jet/jet_bytes.h"
 #include "tools/jet/jet_schema.h"
 
 namespace kw::jetw {
 
 struct ColumnLayout {
-  ColumnDef def;
+  ColumnSchema def;
   uint16_t number = 0;
   bool fixed = false;
   uint16_t fixedOffset = 0;  // within the fixed part (after the column count)
@@ -28,7 +27,7 @@ struct TableLayout {
 
 // Checks a definition (names, lengths, at most one autonumber column) and
 // lays it out; an error names the table and column (std::invalid_argument).
-TableLayout LayOut(const TableDef& def);
+TableLayout LayOut(const TableSchema& def);
 
 // Stores the bytes of a long value (memo or OLE) of a column and gives the
 // 12-byte reference that goes into the row.
@@ -39,6 +38,6 @@ using LongValueStore = std::function<Bytes(size_t column, const Bytes& data)>;
 Bytes EncodeRow(const TableLayout& layout, const RowValues& values, const LongValueStore& store);
 
 // The bytes a memo value is stored as.
-Bytes MemoBytes(const ColumnDef& column, const std::string& utf8);
+Bytes MemoBytes(const ColumnSchema& column, const std::string& utf8);
 
 }  // namespace kw::jetw

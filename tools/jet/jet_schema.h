@@ -1,27 +1,23 @@
 #pragma once
-// What a new Jet 4 file holds: tables of typed columns and rows of values.
+// What a new Jet 4 file holds: tables of typed columns (their schema) and
+// rows of values.
 #include <cstdint>
 #include <string>
 #include <variant>
 #include <vector>
 
+#include "platform/jet/format/bytes.h"
+#include "platform/jet/format/column_type.h"
+#include "platform/jet/format/date.h"
+
 namespace kw::jetw {
 
-enum class ColumnType : uint8_t {
-  kBoolean = 0x01,
-  kByte = 0x02,
-  kInteger = 0x03,   // 16 bits
-  kLong = 0x04,      // 32 bits
-  kCurrency = 0x05,  // 64 bits, ten-thousandths
-  kDouble = 0x07,
-  kDateTime = 0x08,  // days since 1899-12-30 as a double
-  kBinary = 0x09,
-  kText = 0x0A,
-  kOle = 0x0B,
-  kMemo = 0x0C,
-};
+using jet::Bytes;
+// The column types of jet::ColumnType that the writer makes: all but
+// kFloat, kGuid and kNumeric.
+using jet::ColumnType;
 
-struct ColumnDef {
+struct ColumnSchema {
   std::string name;
   ColumnType type = ColumnType::kText;
   int length = 0;             // text and binary: declared length (characters resp. bytes)
@@ -31,17 +27,17 @@ struct ColumnDef {
 
 // An index over one or more columns, each in ascending order. A primary key
 // is unique and takes no nulls.
-struct IndexDef {
+struct IndexSchema {
   std::string name;
   std::vector<std::string> columns;
   bool primaryKey = false;
 };
 
-struct TableDef {
+struct TableSchema {
   std::string name;
-  std::vector<ColumnDef> columns;
+  std::vector<ColumnSchema> columns;
   bool system = false;  // a catalog table (type 0x53, flagged system in the catalog)
-  std::vector<IndexDef> indexes = {};
+  std::vector<IndexSchema> indexes = {};
 };
 
 struct Currency {
@@ -63,7 +59,10 @@ struct Double {
 using Value = std::variant<std::monostate, bool, int32_t, Currency, Double, DateTime, std::string>;
 using RowValues = std::vector<Value>;
 
-// A civil date and time (proleptic Gregorian, no time zone) as a Jet date.
-DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
+// A civil date and time (proleptic Gregorian, no time zone) as a Jet date
+// (jet::JetDays).
+inline DateTime MakeDateTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  return DateTime{jet::JetDays(year, month, day, hour, minute, second)};
+}
 
 }  // namespace kw::jetw

@@ -2,118 +2,114 @@
 
 #include <stdexcept>
 
-#include "platform/jet/text_codec.h"
+#include "platform/jet/format/definition_page.h"
+#include "platform/jet/format/page.h"
+#include "platform/jet/format/table_definition.h"
+#include "platform/jet/format/text_codec.h"
 
 namespace kw::jetw {
 namespace {
 
-// A word Jet 4 files repeat in the header and in every column entry.
-constexpr uint32_t kDefinitionTag = 0x0659;
-constexpr uint16_t kGeneralSortOrder = 0x0409;
-constexpr uint32_t kIndexTag = 0x0783;  // begins every index's column list
-constexpr size_t kIndexColumns = 10;
-constexpr uint8_t kAscending = 0x01;
-// Index flags: unique, required, and one that every index made by Access 2000
-// and later carries.
-constexpr uint8_t kUnique = 0x01, kRequired = 0x08, kModernIndex = 0x80;
-constexpr uint8_t kPrimaryKeyType = 0x01;
-
-bool IsLongValue(ColumnType t) { return t == ColumnType::kMemo || t == ColumnType::kOle; }
-bool IsTextual(ColumnType t) { return t == ColumnType::kText || t == ColumnType::kMemo; }
+namespace tdef = jet::tdef;
+namespace column = jet::column_entry;
+namespace real = jet::real_index;
+namespace logical = jet::logical_index;
 
 void AppendName(Bytes& b, const std::string& utf8) {
-  Bytes name = kw::jet::EncodeText(utf8, false);
-  Append16(b, static_cast<uint32_t>(name.size()));
-  AppendBytes(b, name);
+  Bytes name = jet::EncodeText(utf8, false);
+  jet::Append16(b, static_cast<uint32_t>(name.size()));
+  jet::AppendBytes(b, name);
+}
+
+// Appends an entry of `size` zero bytes and gives its first byte.
+uint8_t* AppendEntry(Bytes& b, size_t size) {
+  b.resize(b.size() + size, 0);
+  return b.data() + b.size() - size;
 }
 
 }  // namespace
 
 Bytes TableDefinitionPage(const TableLayout& t, bool system, const TableCounts& counts) {
-  Bytes b(63, 0);
+  Bytes b(tdef::kHeader, 0);
   uint8_t* p = b.data();
-  p[0] = 0x02;
-  p[1] = 0x01;
-  Put32(p + 12, kDefinitionTag);
-  Put32(p + 16, counts.rows);
-  Put32(p + 20, counts.nextAutoNumber);
-  p[24] = 0x01;
-  p[40] = system ? 0x53 : 0x4E;
+  p[jet::kPageTypeAt] = jet::kTableDefinitionPageType;
+  p[jet::kPageMarkAt] = jet::kPageMark;
+  jet::Put32(p + tdef::kTag, jet::kDefinitionTag);
+  jet::Put32(p + tdef::kRowCount, counts.rows);
+  jet::Put32(p + tdef::kNextAutoNumber, counts.nextAutoNumber);
+  p[tdef::kAutoNumberFlag] = 0x01;
+  p[tdef::kTableType] = system ? jet::kSystemTable : jet::kUserTable;
   const uint32_t ncols = static_cast<uint32_t>(t.columns.size());
-  Put16(p + 41, ncols);
-  Put16(p + 43, t.varCount);
-  Put16(p + 45, ncols);
+  jet::Put16(p + tdef::kMaxColumns, ncols);
+  jet::Put16(p + tdef::kVarColumns, t.varCount);
+  jet::Put16(p + tdef::kColumnCount, ncols);
   const uint32_t nindexes = static_cast<uint32_t>(counts.indexes.size());
-  Put32(p + 47, nindexes);  // named indexes, each over index data of its own
-  Put32(p + 51, nindexes);
-  Put32(p + 55, counts.usedPagesMap);
-  Put32(p + 59, counts.freePagesMap);
+  jet::Put32(p + tdef::kLogicalIndexCount, nindexes);  // named indexes, each over index data of its own
+  jet::Put32(p + tdef::kRealIndexCount, nindexes);
+  jet::Put32(p + tdef::kOwnedPages, counts.usedPagesMap);
+  jet::Put32(p + tdef::kFreePages, counts.freePagesMap);
   for (const IndexInfo& i : counts.indexes) {
-    Append32(b, i.rows);
-    Append32(b, i.distinctKeys);
-    Append32(b, 0);
+    uint8_t* e = AppendEntry(b, tdef::kRealIndexCountEntry);
+    jet::Put32(e + jet::real_index_count::kRows, i.rows);
+    jet::Put32(e + jet::real_index_count::kDistinctKeys, i.distinctKeys);
   }
   for (const ColumnLayout& c : t.columns) {
-    size_t at = b.size();
-    b.resize(at + 25, 0);
-    uint8_t* e = b.data() + at;
-    e[0] = static_cast<uint8_t>(c.def.type);
-    Put32(e + 1, kDefinitionTag);
-    Put16(e + 5, c.number);
-    Put16(e + 7, c.varIndex);
-    Put16(e + 9, c.number);
-    if (IsTextual(c.def.type)) Put16(e + 11, kGeneralSortOrder);
-    uint8_t flags = 0x02;
-    if (c.fixed) flags |= 0x01;
-    if (c.def.autoNumber) flags |= 0x04;
-    e[15] = flags;
-    e[16] = (IsTextual(c.def.type) && c.def.compressed) ? 0x01 : 0x00;
-    Put16(e + 21, c.fixedOffset);
-    Put16(e + 23, c.storedLength);
+    uint8_t* e = AppendEntry(b, tdef::kColumnEntry);
+    e[column::kType] = static_cast<uint8_t>(c.def.type);
+    jet::Put32(e + column::kTag, jet::kDefinitionTag);
+    jet::Put16(e + column::kNumber, c.number);
+    jet::Put16(e + column::kVarIndex, c.varIndex);
+    jet::Put16(e + column::kNumberAgain, c.number);
+    if (jet::IsTextual(c.def.type)) jet::Put16(e + column::kSortOrder, jet::kGeneralSortOrder);
+    uint8_t flags = jet::kNullableColumn;
+    if (c.fixed) flags |= jet::kFixedColumn;
+    if (c.def.autoNumber) flags |= jet::kAutoNumberColumn;
+    e[column::kFlags] = flags;
+    e[column::kExtraFlags] = (jet::IsTextual(c.def.type) && c.def.compressed) ? jet::kCompressedText : 0;
+    jet::Put16(e + column::kFixedOffset, c.fixedOffset);
+    jet::Put16(e + column::kLength, c.storedLength);
   }
   for (const ColumnLayout& c : t.columns) AppendName(b, c.def.name);
   for (const IndexInfo& i : counts.indexes) {
-    if (i.columns.empty() || i.columns.size() > kIndexColumns)
+    if (i.columns.empty() || i.columns.size() > real::kMaxColumns)
       throw std::invalid_argument("table " + t.table + ", index " + i.name + ": an index has 1 to 10 columns");
-    Append32(b, kIndexTag);
-    for (size_t k = 0; k < kIndexColumns; ++k) {
-      Append16(b, k < i.columns.size() ? i.columns[k] : 0xFFFF);
-      Append8(b, k < i.columns.size() ? kAscending : 0);
+    uint8_t* e = AppendEntry(b, tdef::kRealIndexEntry);
+    jet::Put32(e + real::kTag, jet::kIndexTag);
+    for (size_t k = 0; k < real::kMaxColumns; ++k) {
+      uint8_t* slot = e + real::kColumns + k * real::kColumnSlot;
+      jet::Put16(slot, k < i.columns.size() ? i.columns[k] : jet::kNoColumn);
+      slot[real::kColumnOrder] = k < i.columns.size() ? jet::kAscendingColumn : 0;
     }
-    Append32(b, i.usageMap);
-    Append32(b, i.rootPage);
-    Append32(b, 0);
-    Append8(b, i.primaryKey ? (kUnique | kRequired | kModernIndex) : kModernIndex);
-    b.resize(b.size() + 5, 0);
+    jet::Put32(e + real::kUsageMap, i.usageMap);
+    jet::Put32(e + real::kRootPage, i.rootPage);
+    e[real::kFlags] = i.primaryKey ? (jet::kUniqueIndex | jet::kRequiredIndex | jet::kModernIndex) : jet::kModernIndex;
   }
   for (size_t n = 0; n < counts.indexes.size(); ++n) {
-    Append32(b, kDefinitionTag);
-    Append32(b, static_cast<uint32_t>(n));  // the index's number
-    Append32(b, static_cast<uint32_t>(n));  // its index data
-    Append8(b, 0);
-    Append32(b, 0xFFFFFFFFu);  // no foreign key
-    Append32(b, 0);
-    Append8(b, 0x04);  // as Access writes them for an index without a relationship
-    Append8(b, 0x04);
-    Append8(b, counts.indexes[n].primaryKey ? kPrimaryKeyType : 0);
-    Append32(b, 0);
+    uint8_t* e = AppendEntry(b, tdef::kLogicalIndexEntry);
+    jet::Put32(e + logical::kTag, jet::kDefinitionTag);
+    jet::Put32(e + logical::kNumber, static_cast<uint32_t>(n));
+    jet::Put32(e + logical::kRealIndex, static_cast<uint32_t>(n));  // its index data
+    jet::Put32(e + logical::kRelatedIndex, jet::kNoRelatedIndex);
+    e[logical::kCascadeUpdates] = jet::kNoRelationship;
+    e[logical::kCascadeDeletes] = jet::kNoRelationship;
+    e[logical::kIndexType] = counts.indexes[n].primaryKey ? jet::kPrimaryKeyIndex : 0;
   }
   for (const IndexInfo& i : counts.indexes) AppendName(b, i.name);
   size_t lv = 0;
   for (const ColumnLayout& c : t.columns) {
-    if (!IsLongValue(c.def.type)) continue;
+    if (!jet::IsLongValue(c.def.type)) continue;
     if (lv >= counts.longValueMaps.size()) throw std::logic_error("a usage map for every long-value column");
-    Append16(b, c.number);
-    Append32(b, counts.longValueMaps[lv].first);
-    Append32(b, counts.longValueMaps[lv].second);
+    jet::Append16(b, c.number);
+    jet::Append32(b, counts.longValueMaps[lv].first);
+    jet::Append32(b, counts.longValueMaps[lv].second);
     ++lv;
   }
-  Append16(b, 0xFFFF);
-  if (b.size() + 8 > kPageSize)
+  jet::Append16(b, tdef::kEndOfLongValueMaps);
+  if (b.size() + tdef::kPageHeader > jet::kPageSize)
     throw std::length_error("table " + t.table + ": the definition does not fit on one page");
-  Put16(b.data() + 2, static_cast<uint32_t>(kPageSize - 8 - b.size()));
-  Put32(b.data() + 8, static_cast<uint32_t>(b.size()));
-  b.resize(kPageSize, 0);
+  jet::Put16(b.data() + tdef::kFreeSpace, static_cast<uint32_t>(jet::kPageSize - tdef::kPageHeader - b.size()));
+  jet::Put32(b.data() + tdef::kLength, static_cast<uint32_t>(b.size()));
+  b.resize(jet::kPageSize, 0);
   return b;
 }
 

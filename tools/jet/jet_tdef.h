@@ -4,7 +4,6 @@
 #include <utility>
 #include <vector>
 
-#include "tools/jet/jet_bytes.h"
 #include "tools/jet/jet_row.h"
 
 namespace kw::jetw {

@@ -8,39 +8,40 @@
 #include <optional>
 #include <stdexcept>
 
+#include "platform/jet/format/index_key.h"
+#include "platform/jet/format/row_layout.h"
+#include "platform/jet/format/table_definition.h"
+#include "platform/jet/format/text_codec.h"
 #include "tools/jet/jet_catalog.h"
 #include "tools/jet/jet_header.h"
 #include "tools/jet/jet_index.h"
-#include "tools/jet/jet_index_key.h"
 #include "tools/jet/jet_pages.h"
 #include "tools/jet/jet_row.h"
 #include "tools/jet/jet_tdef.h"
-#include "tools/jet/jet_text.h"
 
 namespace kw::jetw {
 
 namespace {
 
-constexpr size_t kInlineLongValue = 64;
-constexpr size_t kChainSegment = kMaxRowBytes - 4;  // a chained piece starts with the next piece's pointer
+constexpr size_t kChainSegment = jet::kMaxRowBytes - jet::long_value::kChainPointer;
 
 // Pages owned by one table or one long-value column, and the one being filled.
 struct PageRun {
   uint32_t owner = 0;
-  std::optional<DataPage> current;
+  std::optional<DataPageBuilder> current;
   uint32_t currentNumber = 0;
   std::vector<uint32_t> owned;
 };
 
 struct TableIndex {
-  IndexDef def;
+  IndexSchema def;
   std::vector<size_t> columns;  // positions in the table's columns
   IndexEntries entries;
   IndexPages pages;
 };
 
 struct Table {
-  TableDef def;
+  TableSchema def;
   TableLayout layout;
   uint32_t definitionPage = 0;
   uint32_t mapPage = 0;
@@ -61,16 +62,16 @@ bool SameName(const std::string& a, const std::string& b) {
 std::string Where(const Table& t, const TableIndex& i) { return "table " + t.def.name + ", index " + i.def.name; }
 
 // Checks the table's indexes against its columns and finds their columns.
-std::vector<TableIndex> LayOutIndexes(const TableDef& def, const TableLayout& layout) {
+std::vector<TableIndex> LayOutIndexes(const TableSchema& def, const TableLayout& layout) {
   std::vector<TableIndex> out;
   bool primary = false;
-  for (const IndexDef& d : def.indexes) {
+  for (const IndexSchema& d : def.indexes) {
     const std::string where = "table " + def.name + ", index " + d.name;
-    const size_t length = Utf16FromUtf8(d.name).size();
+    const size_t length = jet::Utf16FromUtf8(d.name).size();
     if (length == 0 || length > 64) throw std::invalid_argument(where + ": a name has 1 to 64 characters");
     for (const TableIndex& o : out)
       if (SameName(o.def.name, d.name)) throw std::invalid_argument(where + ": the name is used twice");
-    if (d.columns.empty() || d.columns.size() > 10) throw std::invalid_argument(where + ": an index has 1 to 10 columns");
+    if (d.columns.empty() || d.columns.size() > jet::real_index::kMaxColumns) throw std::invalid_argument(where + ": an index has 1 to 10 columns");
     if (d.primaryKey && primary) throw std::invalid_argument(where + ": a table has one primary key at most");
     primary = primary || d.primaryKey;
     TableIndex i;
@@ -81,7 +82,7 @@ std::vector<TableIndex> LayOutIndexes(const TableDef& def, const TableLayout& la
       if (k == layout.columns.size()) throw std::invalid_argument(where + ": there is no column " + name);
       for (size_t earlier : i.columns)
         if (earlier == k) throw std::invalid_argument(where + ": the column " + name + " is named twice");
-      if (!IndexableType(layout.columns[k].def.type))
+      if (!jet::IndexableType(layout.columns[k].def.type))
         throw std::invalid_argument(where + ": the column " + name + " is of a type this writer does not index");
       i.columns.push_back(k);
     }
@@ -111,7 +112,7 @@ struct JetWriter::State {
   }
 
   void WritePage(uint32_t number, const Bytes& page) {
-    off_t at = static_cast<off_t>(number) * static_cast<off_t>(kPageSize);
+    off_t at = static_cast<off_t>(number) * static_cast<off_t>(jet::kPageSize);
     size_t done = 0;
     while (done < page.size()) {
       ssize_t n = pwrite(fd, page.data() + done, page.size() - done, at + static_cast<off_t>(done));
@@ -136,27 +137,27 @@ struct JetWriter::State {
       run.currentNumber = Allocate();
       run.owned.push_back(run.currentNumber);
     }
-    return RowPointer(run.currentNumber, run.current->Add(row));
+    return jet::RowPointer(run.currentNumber, run.current->Add(row));
   }
 
   Bytes StoreLongValue(Table& t, size_t column, const Bytes& data) {
-    Bytes ref(12, 0);
+    Bytes ref(jet::long_value::kReferenceBytes, 0);
     uint32_t length = static_cast<uint32_t>(data.size());
-    if (data.size() <= kInlineLongValue) {
-      Put32(ref.data(), length | 0x80000000u);
-      AppendBytes(ref, data);
+    if (data.size() <= jet::long_value::kMaxInline) {
+      jet::Put32(ref.data(), length | jet::long_value::kInline);
+      jet::AppendBytes(ref, data);
       return ref;
     }
     PageRun& run = t.longValues[static_cast<size_t>(t.longValueSlot[column])];
-    if (data.size() <= kMaxRowBytes) {
-      Put32(ref.data(), length | 0x40000000u);
-      Put32(ref.data() + 4, Place(run, data));
+    if (data.size() <= jet::kMaxRowBytes) {
+      jet::Put32(ref.data(), length | jet::long_value::kOneRow);
+      jet::Put32(ref.data() + jet::long_value::kRowPointer, Place(run, data));
       return ref;
     }
     // A chain: full pieces on pages of their own, the rest where it fits.
     size_t pieces = (data.size() + kChainSegment - 1) / kChainSegment;
     size_t lastStart = (pieces - 1) * kChainSegment;
-    Bytes last(4, 0);
+    Bytes last(jet::long_value::kChainPointer, 0);
     last.insert(last.end(), data.begin() + static_cast<long>(lastStart), data.end());
     uint32_t next = Place(run, last);
     std::vector<uint32_t> pages(pieces - 1);
@@ -165,16 +166,16 @@ struct JetWriter::State {
       run.owned.push_back(p);
     }
     for (size_t k = 0; k + 1 < pieces; ++k) {
-      Bytes piece(4, 0);
-      Put32(piece.data(), k + 2 < pieces ? RowPointer(pages[k + 1], 0) : next);
+      Bytes piece(jet::long_value::kChainPointer, 0);
+      jet::Put32(piece.data(), k + 2 < pieces ? jet::RowPointer(pages[k + 1], 0) : next);
       piece.insert(piece.end(), data.begin() + static_cast<long>(k * kChainSegment),
                    data.begin() + static_cast<long>((k + 1) * kChainSegment));
-      DataPage page(kLongValueOwner);
+      DataPageBuilder page(jet::kLongValueOwner);
       page.Add(piece);
       WritePage(pages[k], page.Build());
     }
-    Put32(ref.data(), length);
-    Put32(ref.data() + 4, RowPointer(pages[0], 0));
+    jet::Put32(ref.data(), length);
+    jet::Put32(ref.data() + jet::long_value::kRowPointer, jet::RowPointer(pages[0], 0));
     return ref;
   }
 
@@ -189,19 +190,19 @@ struct JetWriter::State {
 
   // A usage map of the pages as a row of the table's map page (and map pages
   // of its own when the pages lie far apart); gives the row's pointer.
-  uint32_t AddMap(const Table& t, DataPage& mapPage, const std::vector<uint32_t>& pages) {
+  uint32_t AddMap(const Table& t, DataPageBuilder& mapPage, const std::vector<uint32_t>& pages) {
     std::vector<uint32_t> numbers;
     if (NeedsMapPages(pages))
       for (size_t k = MapSlices(pages).size(); k > 0; --k) numbers.push_back(Allocate());
-    UsageMap map = BuildUsageMap(pages, numbers);
+    UsageMapImage map = BuildUsageMap(pages, numbers);
     for (const auto& [number, content] : map.mapPages) WritePage(number, content);
     if (!mapPage.Fits(map.row.size())) Fail("table " + t.def.name + ": too many usage maps");
-    return RowPointer(t.mapPage, mapPage.Add(map.row));
+    return jet::RowPointer(t.mapPage, mapPage.Add(map.row));
   }
 
   // The owned and free maps as rows of the table's map page.
   void WriteMaps(Table& t) {
-    DataPage mapPage(0);
+    DataPageBuilder mapPage(0);
     auto add = [&](const PageRun& run) {
       std::vector<uint32_t> free;
       if (!run.owned.empty()) free.push_back(run.owned.back());
@@ -237,10 +238,10 @@ JetWriter::JetWriter(const std::string& path, DateTime created) : s_(std::make_u
   s_->WritePage(s_->Allocate(), DatabaseDefinitionPage(created));
   // Page 1: the file's own maps of pages; no page is free.
   uint32_t global = s_->Allocate();
-  DataPage maps(global);
+  DataPageBuilder maps(global);
   for (int k = 0; k < 2; ++k) maps.Add(BuildUsageMap({}, {}).row);
   s_->WritePage(global, maps.Build());
-  for (const TableDef& def : SystemTables()) AddTable(def);
+  for (const TableSchema& def : SystemTables()) AddTable(def);
 }
 
 JetWriter::~JetWriter() {
@@ -248,7 +249,7 @@ JetWriter::~JetWriter() {
   if (!s_->finished) unlink(s_->path.c_str());
 }
 
-size_t JetWriter::AddTable(const TableDef& def) {
+size_t JetWriter::AddTable(const TableSchema& def) {
   if (s_->finished) throw std::logic_error("the file is finished");
   for (const Table& t : s_->tables)
     if (SameName(t.def.name, def.name)) throw std::invalid_argument("table " + def.name + " is defined twice");
@@ -260,9 +261,9 @@ size_t JetWriter::AddTable(const TableDef& def) {
   t.mapPage = s_->Allocate();
   t.data.owner = t.definitionPage;
   for (const ColumnLayout& c : t.layout.columns) {
-    bool lv = c.def.type == ColumnType::kMemo || c.def.type == ColumnType::kOle;
+    bool lv = jet::IsLongValue(c.def.type);
     t.longValueSlot.push_back(lv ? static_cast<int>(t.longValues.size()) : -1);
-    if (lv) t.longValues.push_back(PageRun{kLongValueOwner, std::nullopt, 0, {}});
+    if (lv) t.longValues.push_back(PageRun{jet::kLongValueOwner, std::nullopt, 0, {}});
   }
   s_->tables.push_back(std::move(t));
   return s_->tables.size() - 1;
@@ -303,7 +304,7 @@ void JetWriter::AddRow(size_t table, const RowValues& given) {
         throw std::invalid_argument(Where(t, index) + ", column " + c.def.name + ": " + e.what());
       }
     }
-    if (key.size() > kMaxIndexKey)
+    if (key.size() > jet::kMaxIndexKey)
       throw std::invalid_argument(Where(t, index) + ": the key of " + std::to_string(key.size()) +
                                   " bytes is longer than an index page takes");
     keys.push_back(std::move(key));
@@ -311,7 +312,7 @@ void JetWriter::AddRow(size_t table, const RowValues& given) {
   Bytes row = EncodeRow(t.layout, *values, [&](size_t column, const Bytes& data) {
     return s_->StoreLongValue(t, column, data);
   });
-  if (row.size() > kMaxRowBytes)
+  if (row.size() > jet::kMaxRowBytes)
     throw std::invalid_argument("table " + t.def.name + ": a row of " + std::to_string(row.size()) +
                                 " bytes does not fit on a page");
   if (t.rows == UINT32_MAX) throw std::length_error("table " + t.def.name + ": too many rows");
@@ -326,7 +327,7 @@ void JetWriter::Finish() {
   if (s_->finished) return;
   std::vector<CatalogTable> entries;
   for (const Table& t : s_->tables) entries.push_back({t.def.name, t.definitionPage, t.def.system});
-  if (s_->tables.empty() || s_->tables[0].definitionPage != kCatalogPage)
+  if (s_->tables.empty() || s_->tables[0].definitionPage != jet::kCatalogPage)
     throw std::logic_error("the catalog must be the first table");
   for (const RowValues& row : CatalogRows(entries, s_->created)) AddRow(0, row);
   for (Table& t : s_->tables) {

@@ -9,7 +9,7 @@
 // pages (a few bytes for each row and index).
 //
 // Indexes: a primary key and further indexes of one to ten columns, their
-// keys as tools/jet/jet_index_key.h makes them (integers, dates, doubles and
+// keys as platform/jet/format/index_key.h makes them (integers, dates, doubles and
 // Latin text), the whole index built at Finish as a compacted tree.
 // Left out: unique indexes other than the primary key, descending columns,
 // entries sharing a prefix on a page (each entry is stored whole), indexes of
@@ -32,7 +32,7 @@ class JetWriter {
   JetWriter& operator=(const JetWriter&) = delete;
 
   // Definition errors name the table and column (std::invalid_argument).
-  size_t AddTable(const TableDef& def);
+  size_t AddTable(const TableSchema& def);
   // A null autonumber value is given the next number; a given one must be
   // larger than every earlier one. Value errors name the table and column;
   // a value an index cannot hold names the index too (std::invalid_argument),

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "platform/jet/file_kind.h"
+#include "platform/jet/format/definition_page.h"
 #include "tests/jet_readers.h"
 #include "tools/jet/jet_header.h"
 #include "tools/jet/jet_pages.h"
@@ -34,8 +35,8 @@ class JetWriterTest : public ::testing::Test {
 
 const DateTime kCreated = MakeDateTime(2024, 5, 1, 12, 30, 0);
 
-ColumnDef Col(const char* name, ColumnType type, int length = 0, bool compressed = false) {
-  return ColumnDef{name, type, length, compressed, false};
+ColumnSchema Col(const char* name, ColumnType type, int length = 0, bool compressed = false) {
+  return ColumnSchema{name, type, length, compressed, false};
 }
 
 std::string Repeat(const std::string& s, size_t n) {
@@ -51,8 +52,8 @@ struct TypedCase {
   Row expected;
 };
 
-TableDef EveryType() {
-  TableDef t{"Alles", {}, false};
+TableSchema EveryType() {
+  TableSchema t{"Alles", {}, false};
   t.columns = {{"Nr", ColumnType::kLong, 0, false, true},
                Col("Kurz", ColumnType::kText, 10, true),
                Col("Plain", ColumnType::kText, 50, false),
@@ -133,7 +134,7 @@ TEST_F(JetWriterTest, ToolsSeeAJet4FileWithItsTablesAndColumns) {
   {
     JetWriter w(file, kCreated);
     w.AddTable(EveryType());
-    TableDef second{"Zweite", {Col("Name", ColumnType::kText, 255, true)}, false};
+    TableSchema second{"Zweite", {Col("Name", ColumnType::kText, 255, true)}, false};
     w.AddRow(w.AddTable(second), {std::string("x")});
     w.Finish();
   }
@@ -168,17 +169,17 @@ TEST_F(JetWriterTest, ToolsSeeAJet4FileWithItsTablesAndColumns) {
 std::vector<std::pair<int, int>> DataPages(const std::string& file, uint32_t owner) {
   std::ifstream in(file, std::ios::binary);
   std::vector<std::pair<int, int>> pages;
-  std::vector<uint8_t> page(kPageSize);
-  while (in.read(reinterpret_cast<char*>(page.data()), static_cast<long>(kPageSize))) {
-    uint32_t pageOwner = page[4] | page[5] << 8 | page[6] << 16 | static_cast<uint32_t>(page[7]) << 24;
-    if (page[0] == 0x01 && pageOwner == owner) pages.emplace_back(page[2] | page[3] << 8, page[12] | page[13] << 8);
+  kw::jet::PageBytes page;
+  while (in.read(reinterpret_cast<char*>(page.data()), static_cast<long>(page.size()))) {
+    if (page[kw::jet::kPageTypeAt] == kw::jet::kDataPageType && kw::jet::OwnerOf(page) == owner)
+      pages.emplace_back(kw::jet::Get16(&page[kw::jet::data_page::kFreeSpace]), kw::jet::RowCountOf(page));
   }
   return pages;
 }
 
 TEST_F(JetWriterTest, ManyPagesArePackedFullAndReadInOrder) {
   const std::string file = File("many.mdb");
-  TableDef def{"PLZSTM",
+  TableSchema def{"PLZSTM",
                {{"PLZNR", ColumnType::kLong, 0, false, true}, Col("PLZ", ColumnType::kText, 10, true),
                 Col("ORT", ColumnType::kText, 40, true), Col("TELVOR", ColumnType::kText, 5, true),
                 Col("BEMERKUNG", ColumnType::kMemo)},
@@ -222,23 +223,22 @@ TEST_F(JetWriterTest, ManyPagesArePackedFullAndReadInOrder) {
 }
 
 TEST(JetWriterHeaderTest, DefinitionPageUnmasksToJet4WithoutPassword) {
+  namespace dp = kw::jet::definition_page;
   Bytes page = DatabaseDefinitionPage(kCreated);
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(page.data() + 4)), "Standard Jet DB");
-  EXPECT_EQ(page[0x14], 1);
+  // As the engine reads a file's first page.
+  EXPECT_EQ(kw::jet::KindOf(page), kw::jet::FileKind::kJet4);
+  EXPECT_EQ(kw::jet::LockedReason(page), "");
   kw::jet::ToggleDefinitionMask(page);
-  EXPECT_EQ(page[0x3C] | page[0x3D] << 8, 1252);
-  EXPECT_EQ(page[0x6E] | page[0x6F] << 8, 0x0409);
-  for (int i = 0x3E; i < 0x42; ++i) EXPECT_EQ(page[i], 0) << "an encoding key at " << i;
+  EXPECT_EQ(kw::jet::Get16(&page[dp::kCodePage]), 1252);
+  EXPECT_EQ(kw::jet::Get16(&page[dp::kSortOrder]), kw::jet::kGeneralSortOrder);
+  EXPECT_EQ(kw::jet::Get32(&page[dp::kEncodingKey]), 0u);
   double date;
-  std::memcpy(&date, page.data() + 0x72, 8);
+  std::memcpy(&date, page.data() + dp::kCreated, 8);
   EXPECT_EQ(date, kCreated.days);
   // The password field holds the date's mask alone: an empty password.
-  int32_t days = static_cast<int32_t>(kCreated.days);
-  for (int off = 0; off < 40; off += 4) {
-    int32_t word;
-    std::memcpy(&word, page.data() + 0x42 + off, 4);
-    EXPECT_EQ(word, days);
-  }
+  const auto days = static_cast<uint32_t>(static_cast<int32_t>(kCreated.days));
+  for (size_t off = 0; off < dp::kPasswordLength; off += 4)
+    EXPECT_EQ(kw::jet::Get32(&page[dp::kPassword + off]), days);
 }
 
 TEST(JetWriterErrorsTest, BadValuesAndDefinitionsNameTableAndColumn) {

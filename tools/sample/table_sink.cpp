@@ -76,7 +76,7 @@ class JetSink : public TableSink {
   JetSink(const std::string& path, const std::string& table, const std::string& key,
           const std::vector<SinkColumn>& columns, const std::vector<SinkIndex>& indexes)
       : writer_(path, jetw::MakeDateTime(2005, 1, 1)) {
-    jetw::TableDef def{table, {}, false};
+    jetw::TableSchema def{table, {}, false};
     def.columns.push_back({key, jetw::ColumnType::kLong, 0, false, true});
     for (const SinkColumn& c : columns)
       def.columns.push_back({c.name, c.memo ? jetw::ColumnType::kMemo : jetw::ColumnType::kText, c.length, true, false});

@@ -1,11 +1,10 @@
-#include <cmath>
+#include "platform/jet/format/date.h"
+
 #include <stdexcept>
 
-#include "tools/jet/jet_schema.h"
+namespace kw::jet {
 
-namespace kw::jetw {
-
-DateTime MakeDateTime(int year, int month, int day, int hour, int minute, int second) {
+double JetDays(int year, int month, int day, int hour, int minute, int second) {
   if (year < 1900 || year > 9999 || month < 1 || month > 12 || day < 1 || day > 31 || hour < 0 || hour > 23 ||
       minute < 0 || minute > 59 || second < 0 || second > 59)
     throw std::invalid_argument("date out of range");
@@ -18,7 +17,7 @@ DateTime MakeDateTime(int year, int month, int day, int hour, int minute, int se
   int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
   long days1970 = static_cast<long>(era) * 146097 + doe - 719468;
   double seconds = hour * 3600.0 + minute * 60.0 + second;
-  return DateTime{static_cast<double>(days1970 + 25569) + seconds / 86400.0};
+  return static_cast<double>(days1970 + 25569) + seconds / 86400.0;
 }
 
-}  // namespace kw::jetw
+}  // namespace kw::jet

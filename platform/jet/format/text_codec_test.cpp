@@ -1,4 +1,4 @@
-#include "platform/jet/text_codec.h"
+#include "platform/jet/format/text_codec.h"
 
 #include <gtest/gtest.h>
 

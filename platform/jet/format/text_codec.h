@@ -21,4 +21,9 @@ std::vector<uint8_t> EncodeText(std::string_view text, bool compress);
 // Characters as Jet counts them against a column's length (UTF-16 units).
 size_t TextUnits(std::string_view text);
 
+// The UTF-16 units of a UTF-8 text, read strictly, for text that is to be
+// stored or indexed: malformed UTF-8 is an error (std::invalid_argument)
+// naming the offending byte's position, never a replacement character.
+std::u16string Utf16FromUtf8(std::string_view utf8);
+
 }  // namespace kw::jet

@@ -1,13 +1,19 @@
 #pragma once
-// Little-endian stores into a byte buffer, as every Jet structure uses them.
+// Numbers as Jet keeps them in its pages: little-endian everywhere, except
+// in index entries, whose row and child pointers are big-endian so that the
+// entries sort as their bytes do. Nothing here checks bounds: the engine's
+// readers check them first (platform/jet/byte_view.h).
 #include <cstdint>
 #include <cstring>
-#include <string>
 #include <vector>
 
-namespace kw::jetw {
+namespace kw::jet {
 
 using Bytes = std::vector<uint8_t>;
+
+inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+inline uint32_t Get24(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16); }
+inline uint32_t Get32(const uint8_t* p) { return Get24(p) | static_cast<uint32_t>(p[3]) << 24; }
 
 inline void Put16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -42,10 +48,12 @@ inline void Append32(Bytes& b, uint32_t v) {
 }
 inline void AppendBytes(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
 
-constexpr size_t kPageSize = 4096;
+inline uint32_t GetBig32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) << 24 | static_cast<uint32_t>(p[1]) << 16 |
+         static_cast<uint32_t>(p[2]) << 8 | p[3];
+}
+inline void AppendBig32(Bytes& b, uint32_t v) {
+  for (int i = 3; i >= 0; --i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
 
-// A row's address as Jet stores it: the page in the upper three bytes, the
-// row number on that page in the lowest.
-inline uint32_t RowPointer(uint32_t page, uint32_t row) { return (page << 8) | (row & 0xFF); }
-
-}  // namespace kw::jetw
+}  // namespace kw::jet

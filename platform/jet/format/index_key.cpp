@@ -1,13 +1,13 @@
-#include "tools/jet/jet_index_key.h"
+#include "platform/jet/format/index_key.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
-#include "tools/jet/jet_text.h"
+#include "platform/jet/format/text_codec.h"
 
-namespace kw::jetw {
+namespace kw::jet {
 namespace {
 
 constexpr uint8_t kNullKey = 0x00;
@@ -167,7 +167,7 @@ bool IndexableType(ColumnType type) {
   }
 }
 
-void AppendIndexKey(Bytes& key, ColumnType type, const Value& value) {
+void AppendIndexKey(Bytes& key, ColumnType type, const KeyValue& value) {
   if (std::holds_alternative<std::monostate>(value)) {
     key.push_back(kNullKey);
     return;
@@ -183,16 +183,11 @@ void AppendIndexKey(Bytes& key, ColumnType type, const Value& value) {
       AppendInteger(out, static_cast<uint32_t>(*n), type == ColumnType::kInteger ? 2 : 4);
       break;
     }
-    case ColumnType::kDouble: {
-      const Double* d = std::get_if<Double>(&value);
-      if (!d) WrongValue();
-      AppendDouble(out, d->value);
-      break;
-    }
+    case ColumnType::kDouble:
     case ColumnType::kDateTime: {
-      const DateTime* d = std::get_if<DateTime>(&value);
+      const double* d = std::get_if<double>(&value);
       if (!d) WrongValue();
-      AppendDouble(out, d->days);
+      AppendDouble(out, *d);
       break;
     }
     case ColumnType::kText: {
@@ -207,4 +202,4 @@ void AppendIndexKey(Bytes& key, ColumnType type, const Value& value) {
   AppendBytes(key, out);
 }
 
-}  // namespace kw::jetw
+}  // namespace kw::jet
