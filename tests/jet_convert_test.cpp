@@ -35,11 +35,12 @@ class TempFile {
 
 long CountSlots(const std::vector<uint8_t>& bytes, uint16_t flags) {
   long n = 0;
+  PageBytes page;
   for (size_t p = 0; p + kPageSize <= bytes.size(); p += kPageSize) {
-    if (bytes[p] != 0x01) continue;
-    const uint16_t count = static_cast<uint16_t>(bytes[p + 12] | bytes[p + 13] << 8);
-    for (uint16_t i = 0; i < count && 14u + 2u * i + 1 < kPageSize; ++i)
-      if ((bytes[p + 14 + 2 * i + 1] << 8 & kDeletedFlags) == flags) ++n;
+    std::copy_n(bytes.begin() + static_cast<long>(p), kPageSize, page.begin());
+    if (page[kPageTypeAt] != kDataPageType) continue;
+    for (uint16_t i = 0; i < RowCountOf(page) && kDataHeader + 2u * i + 1 < kPageSize; ++i)
+      if ((SlotWord(page, i) & kDeletedFlags) == flags) ++n;
   }
   return n;
 }

@@ -11,6 +11,7 @@
 #include "platform/jet/byte_view.h"
 #include "platform/jet/catalog.h"
 #include "platform/jet/data_page.h"
+#include "platform/jet/format/row_layout.h"
 #include "platform/jet/key_set.h"
 #include "platform/jet/memory_page_store.h"
 #include "platform/jet/row_codec.h"
@@ -21,13 +22,11 @@ namespace kw::jet::test {
 
 using Bytes = std::vector<uint8_t>;
 
-inline uint16_t Get16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8); }
-inline uint32_t Get32(const Bytes& b, size_t at) { return Get16(b, at) | static_cast<uint32_t>(Get16(b, at + 2)) << 16; }
+// The file's numbers at `at`, checked to lie in it.
+inline uint16_t Get16(const Bytes& b, size_t at) { return jet::Get16(&b.at(at + 1) - 1); }
+inline uint32_t Get32(const Bytes& b, size_t at) { return jet::Get32(&b.at(at + 3) - 3); }
 inline void Set16(Bytes& b, size_t at, uint32_t v) { Put16(&b.at(at + 1) - 1, v); }
-inline void Set32(Bytes& b, size_t at, uint32_t v) {
-  Set16(b, at, v & 0xFFFF);
-  Set16(b, at + 2, v >> 16);
-}
+inline void Set32(Bytes& b, size_t at, uint32_t v) { Put32(&b.at(at + 3) - 3, v); }
 
 struct Landmarks {
   uint32_t tdefPage = 0;
@@ -43,7 +42,9 @@ struct Landmarks {
 
   size_t Tdef(size_t at) const { return size_t{tdefPage} * kPageSize + at; }
   size_t Data(size_t at) const { return size_t{dataPage} * kPageSize + at; }
-  size_t ColumnEntry(size_t i) const { return Tdef(63 + realIndexes * 12 + i * 25); }
+  size_t ColumnEntry(size_t i) const {
+    return Tdef(tdef::kHeader + realIndexes * tdef::kRealIndexCountEntry + i * tdef::kColumnEntry);
+  }
   size_t Column(const std::string& name) const {
     for (size_t i = 0; i < table.columns.size(); ++i)
       if (table.columns[i].name == name) return ColumnEntry(i);
@@ -55,7 +56,7 @@ struct Landmarks {
   size_t RowEnd(const Bytes&) const { return keyEnd; }
   // The first byte of a usage map's row.
   static size_t MapRow(const Bytes& b, RowRef map) {
-    return size_t{map.page} * kPageSize + (Get16(b, size_t{map.page} * kPageSize + 14 + 2u * map.row) & 0x1FFF);
+    return size_t{map.page} * kPageSize + (Get16(b, size_t{map.page} * kPageSize + kDataHeader + 2u * map.row) & kSlotOffsetMask);
   }
   size_t OwnedMap(const Bytes& b) const { return MapRow(b, table.ownedPages); }
   size_t FreeMap(const Bytes& b) const { return MapRow(b, table.freePages); }
@@ -63,12 +64,11 @@ struct Landmarks {
   // Makes slot `slot` of the data page a pointer to (page, row).
   void Point(Bytes& b, uint16_t slot, uint32_t page, uint8_t row) const {
     Flag(b, slot, kPointerFlag);
-    const size_t at = size_t{dataPage} * kPageSize + (Get16(b, Data(14 + 2u * slot)) & 0x1FFF);
-    b.at(at) = row;
-    Put24(&b.at(at + 3) - 2, page);
+    const size_t at = size_t{dataPage} * kPageSize + (Get16(b, Data(kDataHeader + 2u * slot)) & kSlotOffsetMask);
+    Set32(b, at, RowPointer(page, row));
   }
   void Flag(Bytes& b, uint16_t slot, uint16_t flags) const {
-    Set16(b, Data(14 + 2u * slot), (Get16(b, Data(14 + 2u * slot)) & 0x1FFF) | flags);
+    Set16(b, Data(kDataHeader + 2u * slot), (Get16(b, Data(kDataHeader + 2u * slot)) & kSlotOffsetMask) | flags);
   }
 
 
@@ -77,7 +77,7 @@ struct Landmarks {
     MemoryPageStore store("x", bytes);
     l.table = FindTable(store, table);
     l.tdefPage = l.table.page;
-    l.realIndexes = Get16(bytes, l.Tdef(51));
+    l.realIndexes = Get32(bytes, l.Tdef(tdef::kRealIndexCount));
     TableRows rows(store, l.table);
     const Selection s = ParseSelection("SELECT * FROM " + table + " WHERE LAND = 'CH' AND " + column + " = '01'");
     const std::vector<RowLocation> keys = SelectKeys(rows, s);
@@ -91,10 +91,10 @@ struct Landmarks {
     const Slot slot = dp.SlotAt(l.keyRow);
     l.keyStart = l.Data(slot.start);
     l.keyEnd = l.Data(slot.end);
-    l.maskBytes = (Get16(bytes, l.keyStart) + 7u) / 8u;
+    l.maskBytes = row::NullMaskBytes(Get16(bytes, l.keyStart + row::kColumnCount));
     EXPECT_GT(l.dataPage, l.tdefPage);
 
-    TableRows catalog(store, ReadTableDef(store, 2, "MSysObjects"));
+    TableRows catalog(store, ReadTableDef(store, kCatalogPage, "MSysObjects"));
     const TableDef& c = catalog.Table();
     l.catalogOwned = c.ownedPages;
     catalog.Scan([&](RowLocation at, const ByteView& row, bool) {

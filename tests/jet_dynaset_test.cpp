@@ -23,9 +23,8 @@ void DeleteEveryRow(MemoryPageStore& store, const std::string& table) {
   PageBytes page;
   for (uint32_t n = 0; n < store.PageCount(); ++n) {
     store.Read(n, page);
-    if (page[0] != 0x01 || DataPage(page, store.Name(), n).TableDefPage() != tdef) continue;
-    const uint16_t count = static_cast<uint16_t>(page[12] | page[13] << 8);
-    for (uint16_t i = 0; i < count; ++i) page[kDataHeader + 2u * i + 1] |= 0xC0;
+    if (page[kPageTypeAt] != kDataPageType || DataPage(page, store.Name(), n).TableDefPage() != tdef) continue;
+    for (uint16_t i = 0; i < RowCountOf(page); ++i) Put16(&page[kDataHeader + 2u * i], SlotWord(page, i) | kDeletedFlags);
     store.Write(n, page);
   }
   store.Commit();

@@ -4,13 +4,14 @@
 
 #include "platform/jet/byte_view.h"
 #include "platform/jet/data_page.h"
+#include "platform/jet/format/usage_map.h"
 #include "platform/jet/memory_page_store.h"
 #include "platform/run_error.h"
 
 namespace kw::jet {
 namespace {
 
-constexpr uint32_t kPerMapPage = (kPageSize - 4) * 8;
+namespace map = usage_map;
 
 // A file of `pages` pages whose page 3 holds one usage-map row: an inline
 // map of `bitmapBytes` bytes from `firstPage` with `pages` set, or (with
@@ -19,27 +20,23 @@ std::vector<uint8_t> FileWithMap(uint32_t filePages, bool reference, uint32_t fi
                                  const std::vector<uint32_t>& set, size_t bitmapBytes = 64) {
   std::vector<uint8_t> file(size_t{filePages} * kPageSize, 0);
   std::vector<uint8_t> row;
-  auto put32 = [](std::vector<uint8_t>& v, size_t at, uint32_t x) {
-    for (int i = 0; i < 4; ++i) v[at + i] = static_cast<uint8_t>(x >> (8 * i));
-  };
   if (!reference) {
-    row.assign(5 + bitmapBytes, 0);
-    put32(row, 1, firstPage);
-    for (uint32_t p : set) row[5 + (p - firstPage) / 8] |= static_cast<uint8_t>(1u << ((p - firstPage) % 8));
+    row.assign(map::kInlineBits + bitmapBytes, 0);
+    Put32(&row[map::kFirstPage], firstPage);
+    for (uint32_t p : set) SetMapBit(&row[map::kInlineBits], p - firstPage);
   } else {
-    row.assign(1 + 4 * 17, 0);
-    row[0] = 1;
+    row.assign(map::kMapPages + 4 * map::kMapPagePointers, 0);
+    row[map::kType] = map::kReference;
     uint32_t next = 4;  // map pages 4, 5, ... one per slice in use
     for (uint32_t p : set) {
-      const uint32_t k = p / kPerMapPage;
-      uint32_t m = row[1 + 4 * k] | row[2 + 4 * k] << 8;
+      const uint32_t k = p / kPagesPerMapPage;
+      uint32_t m = Get32(&row[map::kMapPages + 4 * k]);
       if (m == 0) {
         m = next++;
-        put32(row, 1 + 4 * k, m);
-        file[m * kPageSize] = 0x05;
-        file[m * kPageSize + 1] = 0x01;
+        Put32(&row[map::kMapPages + 4 * k], m);
+        InitMapPage(&file[m * kPageSize]);
       }
-      file[m * kPageSize + 4 + (p % kPerMapPage) / 8] |= static_cast<uint8_t>(1u << (p % 8));
+      SetMapBit(&file[m * kPageSize + map::kMapPageBits], p % kPagesPerMapPage);
     }
   }
   PageBytes page;
@@ -77,7 +74,7 @@ Grown AddPage(const std::vector<uint8_t>& file) {
 }
 
 TEST(UsageMapGrowth, ANewPageFarFromTheMapsRangeIsEnteredAsJetEntersIt) {
-  const uint32_t big = kPerMapPage + 500;  // a file beyond the first map page's 128 MiB
+  const uint32_t big = kPagesPerMapPage + 500;  // a file beyond the first map page's 128 MiB
   const struct {
     const char* what;
     std::vector<uint8_t> file;
@@ -107,7 +104,7 @@ TEST(UsageMapGrowth, ANewPageFarFromTheMapsRangeIsEnteredAsJetEntersIt) {
 TEST(UsageMapGrowth, NoRoomEvenThenLeavesEverythingAsItWas) {
   // An inline map whose row is too short to become a reference map for a
   // page that far out: nothing is changed and the caller is told.
-  std::vector<uint8_t> file = FileWithMap(kPerMapPage + 10, false, 8, {8}, 2);
+  std::vector<uint8_t> file = FileWithMap(kPagesPerMapPage + 10, false, 8, {8}, 2);
   MemoryPageStore store("D:\\Daten\\test.mdb", file);
   const UsageMap map = UsageMap::Read(store, {3, 0}, "the page map of table 'T'");
   PageEdit edit(store);
