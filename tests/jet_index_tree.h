@@ -1,8 +1,9 @@
 #pragma once
 // An index read back from its root with the format library, for tests: the
-// leaf entries in the order of the tree, the number of levels, and what is
-// wrong with its pages (entries that differ from their child's last, links
-// between neighbours of one level, pages that cannot be read).
+// leaf entries in the order of the tree (an intermediate page's children are
+// those of its entries, then its tail page), the number of levels, and what
+// is wrong with its pages (entries that differ from their child's last,
+// links between neighbours of one level, pages that cannot be read).
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ inline void Walk(PageStore& store, uint32_t n, size_t depth, IndexTree& t, std::
   levels[depth].push_back(n);
   t.levels = std::max(t.levels, static_cast<int>(depth) + 1);
   if (ReadIndexPageHeader(page).Leaf()) {
+    if (ReadIndexPageHeader(page).tail != 0) t.faults.push_back(where + " is a leaf with a tail page");
     t.entries.insert(t.entries.end(), read.entries.begin(), read.entries.end());
     return;
   }
@@ -56,6 +58,7 @@ inline void Walk(PageStore& store, uint32_t n, size_t depth, IndexTree& t, std::
     }
     Walk(store, child, depth + 1, t, levels);
   }
+  if (const uint32_t tail = ReadIndexPageHeader(page).tail; tail != 0) Walk(store, tail, depth + 1, t, levels);
 }
 
 }  // namespace internal

@@ -13,6 +13,7 @@
 #include "platform/jet/catalog.h"
 #include "tests/jet_index_tree.h"
 #include "tests/jet_readers.h"
+#include "platform/jet/format/index_key.h"
 #include "tests/jet_test_support.h"
 #include "tools/jet/jet_index.h"
 #include "tools/jet/jet_writer.h"
@@ -33,6 +34,23 @@ Bytes Key(ColumnType type, const Value& v) {
 
 // The table's indexes as the engine reads its definition.
 std::vector<kw::jet::Index> Indexes(kw::jet::PageStore& store) { return kw::jet::FindTable(store, "PLZSTM").indexes; }
+
+TEST(JetIndexKeyOfValues, TheWritersValuesMakeTheLibrarysKeysAndOtherTypesAreRefused) {
+  auto library = [](ColumnType type, const kw::jet::KeyValue& v) {
+    Bytes k;
+    kw::jet::AppendIndexKey(k, type, v);
+    return k;
+  };
+  EXPECT_EQ(Key(ColumnType::kDateTime, DateTime{1.5}), library(ColumnType::kDateTime, 1.5));
+  EXPECT_EQ(Key(ColumnType::kDouble, Double{-2}), library(ColumnType::kDouble, -2.0));
+  EXPECT_EQ(Key(ColumnType::kLong, int32_t{7}), library(ColumnType::kLong, int32_t{7}));
+  EXPECT_EQ(Key(ColumnType::kText, std::string("Zug")), library(ColumnType::kText, std::string("Zug")));
+  EXPECT_EQ(Key(ColumnType::kText, Value()), library(ColumnType::kText, {}));
+  EXPECT_THROW(Key(ColumnType::kDouble, DateTime{1}), std::invalid_argument);
+  EXPECT_THROW(Key(ColumnType::kDateTime, Double{1}), std::invalid_argument);
+  EXPECT_THROW(Key(ColumnType::kLong, Double{1}), std::invalid_argument);
+  EXPECT_THROW(Key(ColumnType::kText, true), std::invalid_argument);
+}
 
 ColumnSchema Col(const char* name, ColumnType type, int length = 0) { return ColumnSchema{name, type, length, true, false}; }
 

@@ -16,8 +16,13 @@
 // length, every entry but the first leaves out that many bytes at its
 // start: those it shares with the first. The free space is the entry area's
 // bytes after the last entry (so on every page of the files named above).
-// The pages of one level are linked both ways; a leaf may name a tail page
-// (mdbtools: Jet adds new entries at the end of an index there first).
+// The pages of one level are linked both ways. An intermediate page may
+// name its last child in kTailPage instead of by an entry of its own (the
+// child's last entry is then on no intermediate page): its children are
+// those of its entries, then the tail page. Jackcess keeps the last child
+// so on every intermediate page with more than one child (its
+// IndexPageCache; the files of product/ and variants/ have them); a leaf's
+// kTailPage is 0.
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -34,7 +39,7 @@ inline constexpr size_t kFreeSpace = 2;     // u16
 inline constexpr size_t kOwner = 4;         // u32: the table's first definition page
 inline constexpr size_t kPrevPage = 12;     // u32: the page before on the same level, 0 for none
 inline constexpr size_t kNextPage = 16;     // u32: the page after, 0 for none
-inline constexpr size_t kTailPage = 20;     // u32
+inline constexpr size_t kTailPage = 20;     // u32: an intermediate page's last child, 0 for none
 inline constexpr size_t kPrefixLength = 24;  // u16
 inline constexpr size_t kEntryMask = 0x1B;
 inline constexpr size_t kEntries = 0x1E0;
