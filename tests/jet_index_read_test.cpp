@@ -102,7 +102,9 @@ Counts CheckEveryIndex(const std::string& path) {
       SCOPED_TRACE(index.name);
       ++counts.indexes;
       if (index.name.front() != '(') ours.insert(Columns(t, index));
-      if (index.PrimaryKey()) EXPECT_TRUE(index.Unique());
+      if (index.PrimaryKey()) {
+        EXPECT_TRUE(index.Unique());
+      }
       const IndexTree tree = ReadIndexTree(store, index.rootPage);
       EXPECT_EQ(tree.faults, std::vector<std::string>{});
       for (size_t i = 1; i < tree.entries.size(); ++i) EXPECT_LT(tree.entries[i - 1], tree.entries[i]) << i;

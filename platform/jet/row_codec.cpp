@@ -21,9 +21,9 @@ Frame ReadFrame(const TableDef& table, const ByteView& row) {
   if (row.Size() < row::kFixedPart + maskBytes) row.Fail("it is shorter than its null mask");
   f.maskAt = row.Size() - maskBytes;
   if (table.varColumns > 0) {
-    if (f.maskAt < 4) row.Fail("it has no room for its variable-length values");
+    if (f.maskAt < row::kFixedPart + row::kOffsetBytes) row.Fail("it has no room for its variable-length values");
     f.varCount = row.U16(f.maskAt - 2);
-    if (f.maskAt < 4 + 2u * f.varCount + 2) row.Fail("its offset table does not fit it");
+    if (f.maskAt < row::kFixedPart + row::kOffsetBytes * (f.varCount + 2u)) row.Fail("its offset table does not fit it");
     f.tableEnd = f.maskAt - 2;
     f.offsets.resize(f.varCount + 1u);
     const size_t tableStart = f.tableEnd - 2u * (f.varCount + 1u);

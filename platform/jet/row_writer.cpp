@@ -126,7 +126,7 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
   const auto copy = AppendRow(touch(target, std::nullopt), row, kMovedFlag);
   if (!copy) throw RunError("Internal check failed: no room on page " + std::to_string(target) + " of " + Quoted(file) + ".");
   touched[target].second.insert(*copy);
-  std::vector<uint8_t> pointer(4);
+  std::vector<uint8_t> pointer(kRowPointerBytes);
   Put32(pointer.data(), RowPointer(target, *copy));
   if (place->moved) {
     // The earlier copy is deleted; the row's own slot points to the new one.
@@ -134,7 +134,7 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
     Put16(&oldPage[kDataHeader + 2u * at.row], kDeletedFlags | slot.start);
     PageBytes& head = touch(key.page, key.row);
     const Slot h = DataPage(head, file, key.page).SlotAt(key.row);
-    if (!h.Pointer() || h.end - h.start < 4) throw RunError("Internal check failed: a row pointer of " + Quoted(file) + " is not one.");
+    if (!h.Pointer() || static_cast<size_t>(h.end - h.start) < kRowPointerBytes) throw RunError("Internal check failed: a row pointer of " + Quoted(file) + " is not one.");
     std::copy(pointer.begin(), pointer.end(), head.begin() + h.start);
   } else if (!ReplaceRow(touch(key.page, key.row), key.row, pointer, kPointerFlag)) {
     throw RunError("Internal check failed: no room for a row pointer in " + Quoted(file) + ".");

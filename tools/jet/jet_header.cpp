@@ -11,8 +11,7 @@ Bytes DatabaseDefinitionPage(DateTime created) {
   using namespace jet::definition_page;
   Bytes page(jet::kPageSize, 0);
   uint8_t* p = page.data();
-  p[jet::kPageTypeAt] = jet::kDefinitionPageType;
-  p[jet::kPageMarkAt] = jet::kPageMark;
+  jet::SetPageType(p, jet::kDefinitionPageType);
   std::memcpy(p + kFormatName, jet::kJetFormatName.data(), jet::kJetFormatName.size());
   jet::Put32(p + kVersion, jet::kJet4Version);
   // Words that every Jet 4 file has here.

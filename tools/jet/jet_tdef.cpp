@@ -32,8 +32,7 @@ uint8_t* AppendEntry(Bytes& b, size_t size) {
 Bytes TableDefinitionPage(const TableLayout& t, bool system, const TableCounts& counts) {
   Bytes b(tdef::kHeader, 0);
   uint8_t* p = b.data();
-  p[jet::kPageTypeAt] = jet::kTableDefinitionPageType;
-  p[jet::kPageMarkAt] = jet::kPageMark;
+  jet::SetPageType(p, jet::kTableDefinitionPageType);
   jet::Put32(p + tdef::kTag, jet::kDefinitionTag);
   jet::Put32(p + tdef::kRowCount, counts.rows);
   jet::Put32(p + tdef::kNextAutoNumber, counts.nextAutoNumber);

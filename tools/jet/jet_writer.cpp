@@ -107,7 +107,7 @@ struct JetWriter::State {
   }
 
   uint32_t Allocate() {
-    if (nextPage >= (1u << 24)) Fail("more pages than a Jet file can address");
+    if (nextPage >= jet::kRowPointerPages) Fail("more pages than a Jet file can address");
     return nextPage++;
   }
 

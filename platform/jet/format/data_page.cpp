@@ -6,8 +6,7 @@ namespace kw::jet {
 
 void InitDataPage(PageBytes& page, uint32_t owner) {
   page.fill(0);
-  page[kPageTypeAt] = kDataPageType;
-  page[kPageMarkAt] = kPageMark;
+  SetPageType(page.data(), kDataPageType);
   Put16(&page[data_page::kFreeSpace], kPageSize - kDataHeader);
   Put32(&page[data_page::kOwner], owner);
 }

@@ -50,8 +50,7 @@ IndexPageEntries ReadIndexEntries(const PageBytes& page) {
 bool BuildIndexPage(PageBytes& page, const IndexPageHeader& header,
                     const std::vector<std::span<const uint8_t>>& entries) {
   page.fill(0);
-  page[kPageTypeAt] = header.type;
-  page[kPageMarkAt] = kPageMark;
+  SetPageType(page.data(), static_cast<PageType>(header.type));
   Put32(&page[kOwner], header.owner);
   Put32(&page[kPrevPage], header.prev);
   Put32(&page[kNextPage], header.next);

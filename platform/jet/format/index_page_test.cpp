@@ -49,7 +49,10 @@ TEST(JetIndexPage, BuiltPagesReadBackWithTheirEntriesAndLinks) {
     const IndexPageEntries back = ReadIndexEntries(page);
     EXPECT_EQ(back.fault, "");
     EXPECT_EQ(back.entries, entries);
-    if (n > 0) EXPECT_EQ(EntryChild(back.entries.back()), RowPointer(100 + n - 1, n - 1));
+    if (n > 0) {
+      const auto last = static_cast<uint32_t>(n - 1);
+      EXPECT_EQ(EntryChild(back.entries.back()), RowPointer(100 + last, last));
+    }
   }
   const std::vector<Bytes> leaf = SomeEntries(2, 5);
   EXPECT_EQ(EntryRow(ReadIndexEntries(Built(leaf, {})).entries[1], true).page, 101u);

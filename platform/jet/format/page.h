@@ -22,6 +22,11 @@ enum PageType : uint8_t {
 inline constexpr size_t kPageTypeAt = 0;
 inline constexpr size_t kPageMarkAt = 1;
 inline constexpr uint8_t kPageMark = 0x01;
+// Begins a page of `type`: its type byte and the 01 after it.
+inline void SetPageType(uint8_t* page, PageType type) {
+  page[kPageTypeAt] = type;
+  page[kPageMarkAt] = kPageMark;
+}
 
 // Pages every file has in the same place.
 inline constexpr uint32_t kGlobalMapPage = 1;  // its row 0: the map of the file's free pages
@@ -35,6 +40,8 @@ struct RowRef {
   uint32_t page = 0;
   uint8_t row = 0;
 };
+inline constexpr size_t kRowPointerBytes = 4;
+inline constexpr uint32_t kRowPointerPages = 1u << 24;  // pages a row pointer can name
 inline constexpr uint32_t RowPointer(uint32_t page, uint32_t row) { return page << 8 | (row & 0xFF); }
 inline constexpr RowRef RowOf(uint32_t pointer) { return {pointer >> 8, static_cast<uint8_t>(pointer)}; }
 

@@ -36,8 +36,7 @@ inline constexpr uint32_t kPagesPerMapPage = (kPageSize - usage_map::kMapPageBit
 // A new usage map page without any bit set.
 inline void InitMapPage(uint8_t* page) {
   std::fill(page, page + kPageSize, uint8_t{0});
-  page[kPageTypeAt] = kUsageMapPageType;
-  page[kPageMarkAt] = kPageMark;
+  SetPageType(page, kUsageMapPageType);
 }
 
 inline void SetMapBit(uint8_t* bits, uint64_t bit) {
