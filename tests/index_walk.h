@@ -14,6 +14,8 @@
 
 #include "platform/jet/index_node.h"
 #include "platform/jet/page_store.h"
+#include "platform/jet/table_def.h"
+#include "platform/jet/usage_map.h"
 
 namespace kw::jet::test {
 
@@ -96,6 +98,14 @@ inline IndexWalk WalkIndex(PageStore& store, uint32_t root, uint32_t tdefPage,
     }
   }
   return w;
+}
+
+// An index of a table as the engine reads its definition, its own page map
+// the map its pages must be in.
+inline IndexWalk WalkIndex(PageStore& store, const TableDef& table, const Index& index) {
+  const std::vector<uint32_t> pages = UsageMap::Read(store, index.usageMap, "the pages of an index").Pages(store);
+  const std::set<uint32_t> mapped(pages.begin(), pages.end());
+  return WalkIndex(store, index.rootPage, table.page, [&](uint32_t n) { return mapped.count(n) > 0; });
 }
 
 }  // namespace kw::jet::test

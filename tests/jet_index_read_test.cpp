@@ -1,8 +1,9 @@
 // Every index of the shared Jet files (made by Access and by Jackcess), read
-// with the format library from the root its table's definition names: the
-// pages sound, the entries in order, one entry for each row of the table,
-// the indexes' columns as mdb-schema reads them, and each entry's key the
-// one the library makes from its row's values.
+// from the root its table's definition names: every index page readable
+// with its free space as its entries leave it, the tree sound (the tests'
+// walker), one entry for each row of the table, the indexes' columns as
+// mdb-schema reads them, and each entry's key the one the format library
+// makes from its row's values.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -16,7 +17,7 @@
 #include "platform/jet/memory_page_store.h"
 #include "platform/jet/row_codec.h"
 #include "platform/jet/table_rows.h"
-#include "tests/jet_index_tree.h"
+#include "tests/index_walk.h"
 #include "tests/jet_readers.h"
 #include "tests/jet_test_support.h"
 
@@ -78,9 +79,22 @@ struct Counts {
   size_t indexes = 0, keysCompared = 0;
 };
 
+// Every index page of the file reads and its free space agrees.
+void CheckEveryIndexPage(MemoryPageStore& store) {
+  PageBytes page;
+  for (uint32_t n = 0; n < store.PageCount(); ++n) {
+    store.Read(n, page);
+    if (page[kPageTypeAt] != kIndexLeafPageType && page[kPageTypeAt] != kIndexNodePageType) continue;
+    const IndexPageEntries read = ReadIndexEntries(page);
+    EXPECT_EQ(read.fault, "") << "page " << n;
+    EXPECT_EQ(ReadIndexPageHeader(page).freeSpace, kIndexEntrySpace - read.stored) << "page " << n;
+  }
+}
+
 Counts CheckEveryIndex(const std::string& path) {
   Counts counts;
   MemoryPageStore store(path, ReadBytes(path));
+  CheckEveryIndexPage(store);
   const std::vector<jr::Schema> schema = jr::MdbSchema(path);
   for (const std::string& name : jr::MdbTables(path)) {
     SCOPED_TRACE(name);
@@ -105,9 +119,8 @@ Counts CheckEveryIndex(const std::string& path) {
       if (index.PrimaryKey()) {
         EXPECT_TRUE(index.Unique());
       }
-      const IndexTree tree = ReadIndexTree(store, index.rootPage);
-      EXPECT_EQ(tree.faults, std::vector<std::string>{});
-      for (size_t i = 1; i < tree.entries.size(); ++i) EXPECT_LT(tree.entries[i - 1], tree.entries[i]) << i;
+      const IndexWalk tree = WalkIndex(store, t, index);
+      EXPECT_EQ(tree.fault, "");
       EXPECT_EQ(tree.entries.size(), rowBytes.size());
       std::set<uint32_t> seen;
       for (const Bytes& e : tree.entries) {

@@ -1,30 +1,19 @@
 #pragma once
 // One page of an index as the engine works on it: its whole entries, in
-// order, with the shared prefix put back in front of each.
-//
-// A leaf page (0x04) holds one entry a row: the key, then the row's place
-// (three bytes of page and one of row, big-endian). An intermediate page
-// (0x03) holds one entry a child page: the child's last entry, then the
-// child's page number (four bytes, big-endian); when it has two or more
-// children, the last child is not an entry but its "tail" in the header.
-// Leaf pages link to their neighbours across the whole level; intermediate
-// pages only to those under the same parent.
+// order, with the shared prefix put back in front of each. The page's
+// layout (leaf and intermediate pages, entries, tails, links) is in
+// platform/jet/format/index_page.h. Leaf pages link to their neighbours
+// across the whole level; intermediate pages only to those under the same
+// parent.
 #include <cstdint>
 #include <span>
 #include <string>
 #include <vector>
 
+#include "platform/jet/format/index_page.h"
 #include "platform/jet/page_store.h"
 
 namespace kw::jet {
-
-inline constexpr uint8_t kIndexNodePage = 0x03;
-inline constexpr uint8_t kIndexLeafPage = 0x04;
-inline constexpr size_t kRowPlaceBytes = 4;
-inline constexpr size_t kChildBytes = 4;
-// Room for entries on a page: from the first entry's offset to the page's
-// end (and no more than the entry mask can mark).
-inline constexpr size_t kIndexEntryRoom = kPageSize - 0x1E0;
 
 class IndexNode {
  public:
@@ -42,9 +31,9 @@ class IndexNode {
   // entry without its child page.
   std::span<const uint8_t> Sorted(size_t i) const {
     auto e = Entry(i);
-    return leaf ? e : e.first(e.size() - kChildBytes);
+    return leaf ? e : e.first(e.size() - kEntryChildPointerBytes);
   }
-  uint32_t Child(size_t i) const;  // intermediate pages
+  uint32_t Child(size_t i) const { return EntryChild(Entry(i)); }  // intermediate pages
   void Insert(size_t i, std::span<const uint8_t> entry);
   void Erase(size_t i);
   void Replace(size_t i, std::span<const uint8_t> entry);
@@ -59,15 +48,12 @@ class IndexNode {
   static IndexNode Read(const PageBytes& page, uint32_t number, uint32_t tdefPage, const std::string& file,
                         const std::string& what);
   // Writes it over `page`, every entry whole, keeping the header bytes
-  // nobody has explained. The entries must fit (StoredSize() <= kIndexEntryRoom).
+  // nobody has explained. The entries must fit (StoredSize() <= kIndexEntrySpace).
   void Write(PageBytes& page) const;
 
  private:
   std::vector<uint8_t> bytes_;  // the entries one after another
   std::vector<uint32_t> ends_;  // where each ends in bytes_
 };
-
-// Lexicographic order of entry bytes (unsigned); negative, zero or positive.
-int CompareEntries(std::span<const uint8_t> a, std::span<const uint8_t> b);
 
 }  // namespace kw::jet

@@ -12,10 +12,6 @@ constexpr size_t kMaxDepth = 32;
 // Pages kept between changes; all are let go beyond.
 constexpr size_t kKeptPages = 512;
 
-void AppendChild(EntryBytes& entry, uint32_t child) {
-  for (int i = 3; i >= 0; --i) entry.push_back(static_cast<uint8_t>(child >> (8 * i)));
-}
-
 // The first entry at or after `sorted`.
 size_t LowerBound(const IndexNode& node, std::span<const uint8_t> sorted) {
   size_t lo = 0, hi = node.Count();
@@ -31,7 +27,7 @@ size_t LowerBound(const IndexNode& node, std::span<const uint8_t> sorted) {
 }
 
 bool SameKey(std::span<const uint8_t> a, std::span<const uint8_t> b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end() - kRowPlaceBytes, b.begin());
+  return a.size() == b.size() && std::equal(a.begin(), a.end() - kEntryRowPointerBytes, b.begin());
 }
 
 }  // namespace
@@ -187,7 +183,7 @@ void IndexTree::LastChanged(const Path& path, size_t level) {
     const IndexNode& parent = Node(up.page);
     if (up.child == parent.Count()) continue;  // the tail: not held as an entry
     EntryBytes entry = last;
-    AppendChild(entry, parent.Child(up.child));
+    AppendEntryChild(entry, parent.Child(up.child));
     const bool wasLast = up.child + 1 == parent.Count() && parent.tail == 0;
     Modify(up.page).Replace(up.child, entry);
     if (!wasLast) return;
@@ -198,7 +194,7 @@ void IndexTree::KeepTail(IndexNode& node) {
   if (node.leaf) return;
   if (node.tail != 0 && node.Count() == 0) {
     EntryBytes entry = LastOf(node.tail);
-    AppendChild(entry, node.tail);
+    AppendEntryChild(entry, node.tail);
     node.Insert(0, entry);
     node.tail = 0;
   } else if (node.tail == 0 && node.Count() > 1) {
@@ -249,7 +245,7 @@ void IndexTree::Split(PageEdit& edit, PageAllocator& allocator, Path path, size_
     root.leaf = false;
     root.tail = 0;
     EntryBytes entry = LastOf(below.number);
-    AppendChild(entry, below.number);
+    AppendEntryChild(entry, below.number);
     root.Insert(0, entry);
     path.insert(path.begin() + 1, Step{below.number, path[0].child});
     path[0].child = 0;
@@ -279,7 +275,7 @@ void IndexTree::Split(PageEdit& edit, PageAllocator& allocator, Path path, size_
 
   const Step& up = path[level - 1];
   EntryBytes entry = LastOf(headNo);
-  AppendChild(entry, headNo);
+  AppendEntryChild(entry, headNo);
   IndexNode& parent = Modify(up.page);
   parent.Insert(std::min(up.child, parent.Count()), entry);
   KeepTail(parent);
@@ -287,7 +283,7 @@ void IndexTree::Split(PageEdit& edit, PageAllocator& allocator, Path path, size_
   // Either half may still be too large (entries differ in length), and so
   // may the parent now.
   for (uint32_t n : {headNo, pageNo}) {
-    if (Node(n).StoredSize() <= kIndexEntryRoom) continue;
+    if (Node(n).StoredSize() <= kIndexEntrySpace) continue;
     Path again = path;
     const IndexNode& p = Node(up.page);
     size_t at = p.Count();
@@ -298,7 +294,7 @@ void IndexTree::Split(PageEdit& edit, PageAllocator& allocator, Path path, size_
     again.resize(level + 1);
     Split(edit, allocator, again, level);
   }
-  if (Node(up.page).StoredSize() > kIndexEntryRoom) {
+  if (Node(up.page).StoredSize() > kIndexEntrySpace) {
     path.resize(level);
     Split(edit, allocator, path, level - 1);
   }
@@ -321,11 +317,11 @@ void IndexTree::Settle(PageEdit& edit, PageAllocator& allocator) {
     std::vector<uint32_t> full;
     for (const auto& entry : before_) {
       const uint32_t n = entry.first;
-      if (std::find(freed_.begin(), freed_.end(), n) == freed_.end() && Node(n).StoredSize() > kIndexEntryRoom)
+      if (std::find(freed_.begin(), freed_.end(), n) == freed_.end() && Node(n).StoredSize() > kIndexEntrySpace)
         full.push_back(n);
     }
     for (uint32_t n : full) {
-      if (Node(n).StoredSize() <= kIndexEntryRoom) continue;
+      if (Node(n).StoredSize() <= kIndexEntrySpace) continue;
       const Path path = PathTo(n);
       Split(edit, allocator, path, path.size() - 1);
       again = true;
@@ -342,7 +338,7 @@ void IndexTree::WriteChanged(PageEdit& edit) {
       throw RunError("Internal check failed for page " + std::to_string(n) + " of " + def_.what + " in " +
                      Quoted(store_.Name()) + "; nothing was written.");
     };
-    if (node.StoredSize() > kIndexEntryRoom) fail();
+    if (node.StoredSize() > kIndexEntrySpace) fail();
     node.Write(page);
     // Read back: the page must hold exactly what the tree holds.
     const IndexNode back = IndexNode::Read(page, n, def_.tdefPage, store_.Name(), def_.what);

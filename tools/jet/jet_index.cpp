@@ -26,11 +26,6 @@ jet::KeyValue KeyValueOf(ColumnType type, const Value& v) {
   WrongValue();
 }
 
-bool Less(const uint8_t* a, size_t na, const uint8_t* b, size_t nb) {
-  const int c = std::memcmp(a, b, std::min(na, nb));
-  return c != 0 ? c < 0 : na < nb;
-}
-
 using Span = std::span<const uint8_t>;
 
 struct Child {
@@ -44,7 +39,7 @@ Bytes IndexPage(uint8_t type, uint32_t tdef, uint32_t prev, uint32_t next, const
   header.owner = tdef;
   header.prev = prev;
   header.next = next;
-  jet::PageBytes page;
+  jet::PageBytes page{};
   if (!jet::BuildIndexPage(page, header, entries)) throw std::length_error("index entries do not fit on a page");
   return Bytes(page.begin(), page.end());
 }
@@ -99,7 +94,7 @@ void IndexEntries::Add(const Bytes& key, uint32_t rowPointer) {
 void IndexEntries::Sort() {
   const uint8_t* d = data_.data();
   std::sort(spans_.begin(), spans_.end(), [d](const Span& a, const Span& b) {
-    return Less(d + a.offset, a.length, d + b.offset, b.length);
+    return jet::CompareEntries({d + a.offset, a.length}, {d + b.offset, b.length}) < 0;
   });
 }
 

@@ -11,7 +11,7 @@
 #include <set>
 
 #include "platform/jet/catalog.h"
-#include "tests/jet_index_tree.h"
+#include "tests/index_walk.h"
 #include "tests/jet_readers.h"
 #include "platform/jet/format/index_key.h"
 #include "tests/jet_test_support.h"
@@ -32,8 +32,8 @@ Bytes Key(ColumnType type, const Value& v) {
   return k;
 }
 
-// The table's indexes as the engine reads its definition.
-std::vector<kw::jet::Index> Indexes(kw::jet::PageStore& store) { return kw::jet::FindTable(store, "PLZSTM").indexes; }
+// The table's definition as the engine reads it.
+kw::jet::TableDef Postal(kw::jet::PageStore& store) { return kw::jet::FindTable(store, "PLZSTM"); }
 
 TEST(JetIndexKeyOfValues, TheWritersValuesMakeTheLibrarysKeysAndOtherTypesAreRefused) {
   auto library = [](ColumnType type, const kw::jet::KeyValue& v) {
@@ -106,17 +106,17 @@ TEST_F(JetIndexFileTest, ManyPagesWithTheirIndexesReadInBothReadersAndInOrder) {
   EXPECT_EQ(jr::MdbExport(file_, "PLZSTM").rows.size(), static_cast<size_t>(rows));
 
   kw::jet::MemoryPageStore store(file_, kw::jet::test::ReadBytes(file_));
-  const std::vector<kw::jet::Index> defined = Indexes(store);
-  ASSERT_EQ(defined.size(), 3u);
-  for (size_t r = 0; r < defined.size(); ++r) {
-    const kw::jet::test::IndexTree t = kw::jet::test::ReadIndexTree(store, defined[r].rootPage);
-    EXPECT_EQ(t.faults, std::vector<std::string>{}) << "index " << r;
-    EXPECT_GE(t.levels, 2) << "index " << r << " fits on one leaf; the test wants more";
+  const kw::jet::TableDef table = Postal(store);
+  ASSERT_EQ(table.indexes.size(), 3u);
+  for (size_t r = 0; r < table.indexes.size(); ++r) {
+    const kw::jet::test::IndexWalk t = kw::jet::test::WalkIndex(store, table, table.indexes[r]);
+    EXPECT_EQ(t.fault, "") << "index " << r;
+    EXPECT_GE(t.depth, 2u) << "index " << r << " fits on one leaf; the test wants more";
     ASSERT_EQ(t.entries.size(), static_cast<size_t>(rows)) << "index " << r;
     for (size_t i = 1; i < t.entries.size(); ++i) ASSERT_LT(t.entries[i - 1], t.entries[i]) << "index " << r << " entry " << i;
   }
   // The primary key's entries point at the rows in the order they were added.
-  const kw::jet::test::IndexTree pk = kw::jet::test::ReadIndexTree(store, defined[0].rootPage);
+  const kw::jet::test::IndexWalk pk = kw::jet::test::WalkIndex(store, table, table.indexes[0]);
   for (int i = 0; i < rows; ++i) {
     const Bytes& e = pk.entries[static_cast<size_t>(i)];
     ASSERT_EQ(Bytes(e.begin(), e.end() - 4), Key(ColumnType::kLong, int32_t{i + 1})) << "entry " << i;
@@ -127,11 +127,12 @@ TEST_F(JetIndexFileTest, AnIndexOfOneRowOrNoneIsOneLeaf) {
   for (int rows : {0, 1}) {
     Write(rows);
     kw::jet::MemoryPageStore store(file_, kw::jet::test::ReadBytes(file_));
-    for (const kw::jet::Index& index : Indexes(store)) {
+    const kw::jet::TableDef table = Postal(store);
+    for (const kw::jet::Index& index : table.indexes) {
       kw::jet::PageBytes root;
       store.Read(index.rootPage, root);
       EXPECT_TRUE(kw::jet::ReadIndexPageHeader(root).Leaf()) << rows << " rows";
-      EXPECT_EQ(kw::jet::test::ReadIndexTree(store, index.rootPage).entries.size(), static_cast<size_t>(rows));
+      EXPECT_EQ(kw::jet::test::WalkIndex(store, table, index).entries.size(), static_cast<size_t>(rows));
     }
     EXPECT_EQ(jr::MdbSchema(file_).at(0).indexes.size(), 3u);
   }
@@ -198,8 +199,9 @@ TEST_F(JetIndexFileTest, RefusedIndexesAndKeysNameTableIndexAndColumn) {
   // The refused rows are not in the file, nor in its indexes.
   EXPECT_EQ(jr::MdbExport(file_, "PLZSTM").rows.size(), 1u);
   kw::jet::MemoryPageStore store(file_, kw::jet::test::ReadBytes(file_));
-  for (const kw::jet::Index& index : Indexes(store))
-    EXPECT_EQ(kw::jet::test::ReadIndexTree(store, index.rootPage).entries.size(), 1u);
+  const kw::jet::TableDef table = Postal(store);
+  for (const kw::jet::Index& index : table.indexes)
+    EXPECT_EQ(kw::jet::test::WalkIndex(store, table, index).entries.size(), 1u);
 
   // A primary key without an autonumber: no nulls, no value twice.
   TableSchema keyed{"T", {Col("Code", ColumnType::kText, 10)}, false};

@@ -32,7 +32,7 @@ std::vector<Bytes> LeafEntries(const std::string& file) {
     if (page[kPageTypeAt] != kIndexLeafPageType) continue;
     const IndexPageEntries read = ReadIndexEntries(page);
     EXPECT_EQ(read.fault, "") << file << " page " << at / kPageSize;
-    out.insert(out.end(), read.entries.begin(), read.entries.end());
+    for (size_t i = 0; i < read.Count(); ++i) out.emplace_back(read.Entry(i).begin(), read.Entry(i).end());
   }
   return out;
 }

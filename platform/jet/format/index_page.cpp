@@ -1,6 +1,7 @@
 #include "platform/jet/format/index_page.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace kw::jet {
 
@@ -21,40 +22,43 @@ IndexPageHeader ReadIndexPageHeader(const PageBytes& page) {
 IndexPageEntries ReadIndexEntries(const PageBytes& page) {
   IndexPageEntries out;
   auto fail = [&](std::string why) {
-    out.entries.clear();
+    out = IndexPageEntries{};
     out.fault = std::move(why);
     return out;
   };
   const IndexPageHeader h = ReadIndexPageHeader(page);
   if (h.type != kIndexLeafPageType && h.type != kIndexNodePageType) return fail("is not an index page");
-  const size_t pointers = kEntryRowPointerBytes + (h.Leaf() ? 0 : kEntryChildPointerBytes);
-  size_t last = 0;
+  // An entry holds a key of a flag byte at least, then its pointers.
+  const size_t least = 1 + kEntryRowPointerBytes + (h.Leaf() ? 0 : kEntryChildPointerBytes);
+  size_t start = 0;
   for (size_t bit = 0; bit < (kEntries - kEntryMask) * 8; ++bit) {
     if (!(page[kEntryMask + bit / 8] >> (bit % 8) & 1)) continue;
-    if (bit > kIndexEntrySpace) return fail("marks an entry beyond the page");
-    const uint8_t* stored = &page[kEntries + last];
-    Bytes e;
-    if (!out.entries.empty()) {
-      if (h.prefixLength > out.entries.front().size()) return fail("shares more bytes than its first entry has");
-      e.assign(out.entries.front().begin(), out.entries.front().begin() + h.prefixLength);
+    if (bit > kIndexEntrySpace || bit <= start) return fail("marks an entry outside its entry area");
+    const size_t stored = bit - start;
+    if (out.ends.empty()) {
+      if (stored < least || h.prefixLength >= stored) return fail("has a first entry shorter than its shared prefix");
+    } else {
+      if (h.prefixLength + stored < least) return fail("has an entry too short for a key and its row");
+      out.bytes.insert(out.bytes.end(), out.bytes.begin(), out.bytes.begin() + h.prefixLength);
     }
-    e.insert(e.end(), stored, stored + (bit - last));
-    if (e.size() <= pointers) return fail("has an entry too short for its pointers");
-    out.entries.push_back(std::move(e));
-    last = bit;
+    out.bytes.insert(out.bytes.end(), page.begin() + static_cast<long>(kEntries + start),
+                     page.begin() + static_cast<long>(kEntries + bit));
+    out.ends.push_back(static_cast<uint32_t>(out.bytes.size()));
+    start = bit;
   }
-  if (h.freeSpace != kIndexEntrySpace - last) return fail("has a free space that does not agree with its entries");
+  out.stored = start;
   return out;
 }
 
 bool BuildIndexPage(PageBytes& page, const IndexPageHeader& header,
                     const std::vector<std::span<const uint8_t>>& entries) {
-  page.fill(0);
   SetPageType(page.data(), static_cast<PageType>(header.type));
   Put32(&page[kOwner], header.owner);
   Put32(&page[kPrevPage], header.prev);
   Put32(&page[kNextPage], header.next);
   Put32(&page[kTailPage], header.tail);
+  Put16(&page[kPrefixLength], 0);
+  std::fill(page.begin() + kEntryMask, page.end(), uint8_t{0});
   size_t used = 0;
   for (const std::span<const uint8_t> e : entries) {
     if (e.empty() || e.size() > kIndexEntrySpace - used) return false;
@@ -64,6 +68,12 @@ bool BuildIndexPage(PageBytes& page, const IndexPageHeader& header,
   }
   Put16(&page[kFreeSpace], static_cast<uint32_t>(kIndexEntrySpace - used));
   return true;
+}
+
+int CompareEntries(std::span<const uint8_t> a, std::span<const uint8_t> b) {
+  const int c = std::memcmp(a.data(), b.data(), std::min(a.size(), b.size()));
+  if (c != 0) return c;
+  return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
 }  // namespace kw::jet

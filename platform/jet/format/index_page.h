@@ -62,22 +62,35 @@ struct IndexPageHeader {
 
 IndexPageHeader ReadIndexPageHeader(const PageBytes& page);
 
-// The entries of an index page, each whole (the shared prefix put back), in
-// order. When the page does not hold them as described above, `fault` says
-// why (as the end of a sentence that begins with the page) and `entries` is
-// empty.
+// The entries of an index page, each whole (the shared prefix put back),
+// in order, one after another in `bytes`; entry i ends at ends[i]. When the
+// page does not hold them as described above, `fault` says why (as the end
+// of a sentence that begins with the page) and there are none. `stored` is
+// what they take on the page (the free space is kIndexEntrySpace less it).
 struct IndexPageEntries {
-  std::vector<Bytes> entries;
+  Bytes bytes;
+  std::vector<uint32_t> ends;
+  size_t stored = 0;
   std::string fault;
+  size_t Count() const { return ends.size(); }
+  std::span<const uint8_t> Entry(size_t i) const {
+    const size_t from = i == 0 ? 0 : ends[i - 1];
+    return {bytes.data() + from, ends[i] - from};
+  }
 };
 IndexPageEntries ReadIndexEntries(const PageBytes& page);
 
-// An index page with `header`'s type and links (its free space and prefix
-// length as the entries make them) holding `entries` in order, each stored
-// whole. False, with the page unspecified, when they do not fit (or one is
+// Writes an index page with `header`'s type and links, no shared prefix and
+// `entries` in order, each stored whole, its free space as they leave it;
+// the bytes of the header that nothing here describes keep what `page`
+// held. False, with the page unspecified, when they do not fit (or one is
 // empty).
 bool BuildIndexPage(PageBytes& page, const IndexPageHeader& header,
                     const std::vector<std::span<const uint8_t>>& entries);
+
+// The order of entries: their bytes compared unsigned, a shorter entry
+// before a longer one it begins; negative, zero or positive.
+int CompareEntries(std::span<const uint8_t> a, std::span<const uint8_t> b);
 
 // The pointers at an entry's end: a leaf entry's row (intermediate entries
 // hold the row of their child's last entry before the child), and an

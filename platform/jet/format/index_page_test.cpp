@@ -22,10 +22,16 @@ std::vector<Bytes> SomeEntries(size_t n, size_t keyBytes) {
 }
 
 PageBytes Built(const std::vector<Bytes>& entries, const IndexPageHeader& header) {
-  PageBytes page;
+  PageBytes page{};
   const std::vector<std::span<const uint8_t>> spans(entries.begin(), entries.end());
   EXPECT_TRUE(BuildIndexPage(page, header, spans));
   return page;
+}
+
+std::vector<Bytes> EntriesOf(const IndexPageEntries& read) {
+  std::vector<Bytes> out;
+  for (size_t i = 0; i < read.Count(); ++i) out.emplace_back(read.Entry(i).begin(), read.Entry(i).end());
+  return out;
 }
 
 TEST(JetIndexPage, BuiltPagesReadBackWithTheirEntriesAndLinks) {
@@ -48,23 +54,36 @@ TEST(JetIndexPage, BuiltPagesReadBackWithTheirEntriesAndLinks) {
     EXPECT_EQ(read.freeSpace, kIndexEntrySpace - n * 12);
     const IndexPageEntries back = ReadIndexEntries(page);
     EXPECT_EQ(back.fault, "");
-    EXPECT_EQ(back.entries, entries);
+    EXPECT_EQ(back.stored, n * 12);
+    EXPECT_EQ(EntriesOf(back), entries);
     if (n > 0) {
       const auto last = static_cast<uint32_t>(n - 1);
-      EXPECT_EQ(EntryChild(back.entries.back()), RowPointer(100 + last, last));
+      EXPECT_EQ(EntryChild(back.Entry(n - 1)), RowPointer(100 + last, last));
     }
   }
-  const std::vector<Bytes> leaf = SomeEntries(2, 5);
-  EXPECT_EQ(EntryRow(ReadIndexEntries(Built(leaf, {})).entries[1], true).page, 101u);
-  EXPECT_EQ(EntryRow(ReadIndexEntries(Built(leaf, {})).entries[1], true).row, 1);
+  const IndexPageEntries leaf = ReadIndexEntries(Built(SomeEntries(2, 5), {}));
+  EXPECT_EQ(EntryRow(leaf.Entry(1), true).page, 101u);
+  EXPECT_EQ(EntryRow(leaf.Entry(1), true).row, 1);
+}
+
+TEST(JetIndexPage, ABuiltPageKeepsTheHeaderBytesNothingDescribesAndNothingElse) {
+  PageBytes page;
+  page.fill(0xEE);
+  const std::vector<Bytes> entries = SomeEntries(3, 6);
+  EXPECT_TRUE(BuildIndexPage(page, {}, std::vector<std::span<const uint8_t>>(entries.begin(), entries.end())));
+  const PageBytes clean = Built(entries, {});
+  for (size_t at = 0; at < kPageSize; ++at) {
+    const bool undescribed = (at >= 8 && at < index_page::kPrevPage) || at == index_page::kPrefixLength + 2;
+    EXPECT_EQ(page[at], undescribed ? 0xEE : clean[at]) << "byte " << at;
+  }
 }
 
 TEST(JetIndexPage, EntriesThatDoNotFitAreNotBuilt) {
-  PageBytes page;
+  PageBytes page{};
   const std::vector<Bytes> full = SomeEntries(kIndexEntrySpace / 8, 4);  // 8 bytes each, exactly full
   std::vector<std::span<const uint8_t>> spans(full.begin(), full.end());
   EXPECT_TRUE(BuildIndexPage(page, {}, spans));
-  EXPECT_EQ(ReadIndexEntries(page).entries.size(), full.size());
+  EXPECT_EQ(ReadIndexEntries(page).Count(), full.size());
   const Bytes one{0x7F};
   spans.push_back(one);
   EXPECT_FALSE(BuildIndexPage(page, {}, spans));
@@ -79,13 +98,16 @@ TEST(JetIndexPage, PagesThatDoNotHoldTheirEntriesAsDescribedAreFaults) {
   };
   const Case cases[] = {
       {"a data page", [](PageBytes& p) { p[kPageTypeAt] = kDataPageType; }, "is not an index page"},
-      {"a prefix longer than the first entry", [](PageBytes& p) { Put16(&p[index_page::kPrefixLength], 40); },
-       "shares more bytes"},
-      {"an entry marked beyond the page",
-       [](PageBytes& p) { p[index_page::kEntries - 1] = 0x80; }, "beyond the page"},
-      {"an entry as short as its pointers",
-       [](PageBytes& p) { p[index_page::kEntryMask] = 0x10; }, "too short for its pointers"},
-      {"free space that disagrees", [](PageBytes& p) { Put16(&p[index_page::kFreeSpace], 7); }, "free space"},
+      {"a prefix as long as the first entry", [](PageBytes& p) { Put16(&p[index_page::kPrefixLength], 10); },
+       "shorter than its shared prefix"},
+      {"an entry marked beyond the page", [](PageBytes& p) { p[index_page::kEntries - 1] = 0x80; },
+       "outside its entry area"},
+      {"an entry marked at the start", [](PageBytes& p) { p[index_page::kEntryMask] |= 0x01; },
+       "outside its entry area"},
+      {"an entry as short as its pointers", [](PageBytes& p) { p[index_page::kEntryMask + 2] |= 0x01; },
+       "too short for a key and its row"},
+      {"a first entry as short as its pointers", [](PageBytes& p) { p[index_page::kEntryMask] = 0x10; },
+       "first entry"},
   };
   const PageBytes good = Built(SomeEntries(3, 6), {});
   ASSERT_EQ(ReadIndexEntries(good).fault, "");
@@ -94,8 +116,16 @@ TEST(JetIndexPage, PagesThatDoNotHoldTheirEntriesAsDescribedAreFaults) {
     c.damage(page);
     const IndexPageEntries read = ReadIndexEntries(page);
     EXPECT_NE(read.fault.find(c.fault), std::string::npos) << c.name << ": " << read.fault;
-    EXPECT_TRUE(read.entries.empty()) << c.name;
+    EXPECT_EQ(read.Count(), 0u) << c.name;
   }
+}
+
+TEST(JetIndexPage, EntriesCompareByTheirBytesUnsignedAndShorterFirst) {
+  const Bytes a{0x7F, 0x01}, b{0x7F, 0x80}, c{0x7F, 0x80, 0x00};
+  EXPECT_LT(CompareEntries(a, b), 0);
+  EXPECT_LT(CompareEntries(b, c), 0);
+  EXPECT_GT(CompareEntries(c, a), 0);
+  EXPECT_EQ(CompareEntries(b, b), 0);
 }
 
 }  // namespace
