@@ -6,6 +6,7 @@
 #include <set>
 
 #include "platform/jet/data_page.h"
+#include "platform/jet/format/usage_map.h"
 #include "platform/jet/jet_errors.h"
 #include "platform/jet/memory_page_store.h"
 #include "tests/index_walk.h"
@@ -21,8 +22,8 @@ constexpr uint32_t kTdef = 2, kMapPage = 3, kRoot = 4;
 std::vector<uint8_t> EmptyIndexFile() {
   std::vector<uint8_t> file(5 * kPageSize, 0);
   auto mapRow = [&](uint32_t page, std::vector<uint32_t> set) {
-    std::vector<uint8_t> row(5 + 64, 0);
-    for (uint32_t p : set) row[5 + p / 8] |= static_cast<uint8_t>(1u << (p % 8));
+    std::vector<uint8_t> row(usage_map::kRowBytes, 0);
+    for (uint32_t p : set) SetMapBit(&row[usage_map::kInlineBits], p);
     PageBytes bytes;
     InitDataPage(bytes, 0);
     EXPECT_TRUE(AppendRow(bytes, row, 0));
