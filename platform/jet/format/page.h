@@ -1,7 +1,7 @@
 #pragma once
 // Pages and the pointers between them. A Jet 4 file is a row of 4096-byte
-// pages, page n at n * 4096. Every page but the database definition page
-// (page 0) begins with its type and the byte 01.
+// pages, page n at n * 4096. Every page begins with its type and the byte
+// 01 (page 0, the database definition page, is of type 00).
 #include <array>
 #include <cstddef>
 #include <cstdint>
