@@ -10,6 +10,7 @@ namespace kw {
 constexpr int kMbOk = 0;
 constexpr int kMbIconCritical = 16;   // OK with the critical-stop icon
 constexpr int kMbYesNoQuestion = 36; // Yes and No with the question icon, Yes default
+constexpr int kMbIconExclamation = 48; // OK with the exclamation mark
 constexpr int kIdOk = 1;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;

@@ -144,6 +144,25 @@ TEST_F(NetworkShare, AShareThatIsNotMappedIsAFileThatCannotBeFound) {
   EXPECT_TRUE(DataFiles(ShareFolder(onShare_), onShare_) == before);
 }
 
+// The product's lock file beside the general database on the share shows a
+// user: the file is refused, named as the registry names the share, and the
+// run ends after the message that asks to run the conversion again.
+TEST_F(NetworkShare, TheProductsLockFileOnTheShareIsSeen) {
+  WriteBytes(ShareFolder(onShare_) + "/Public/PUBLIC.LDB", std::string("WS07\0Admin", 10));
+  const std::string before = ReadFile(ShareFolder(onShare_) + "/Public/Public.mdb");
+  ProgramRun run(onShare_, "j\n");
+  run.Finish();
+  EXPECT_EQ(run.status(), 1);
+  EXPECT_NE(run.out().find("Postleitzahlenstamm\n"
+                           "Could not use '\\\\srv\\daten\\Public\\Public.mdb'; the lock file "
+                           "'\\\\srv\\daten\\Public\\PUBLIC.LDB' beside it shows that it is in use. "
+                           "Close Orbica-Kontor on every workstation, then run the conversion again."),
+            std::string::npos)
+      << run.out();
+  EXPECT_EQ(run.out().rfind("Fehler [OK]"), run.out().find("Fehler [OK]")) << "one message";
+  EXPECT_TRUE(ReadFile(ShareFolder(onShare_) + "/Public/Public.mdb") == before);
+}
+
 // Killed while a write group's journal lies beside the general database on
 // the share: the next run rolls the group back and converts the rest, to
 // the same bytes as one run on the drive.

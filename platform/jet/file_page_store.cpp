@@ -101,7 +101,8 @@ void FilePageStore::OpenAndLock() {
   if (fcntl(fd_, F_OFD_SETLK, &lock) != 0) {
     if (errno == EAGAIN || errno == EACCES) {
       throw RunError("Could not use " + Quoted(name_) +
-                     "; file already in use by another program. " + kCloseEverywhere);
+                     "; file already in use by another program. " + kCloseEverywhere,
+                     kErrFileInUse);
     }
     Fail("the file cannot be locked for the conversion", errno);
   }
@@ -138,7 +139,8 @@ void FilePageStore::RefuseWhenLockFileShowsUser() {
     throw RunError("Could not use " + Quoted(name_) + "; the lock file " +
                    Quoted(Beside(name_, found)) + " beside it shows that it is in use. " +
                    kCloseEverywhere + " A lock file left behind by a crash may be deleted once "
-                   "Orbica-Kontor is closed everywhere.");
+                   "Orbica-Kontor is closed everywhere.",
+                   kErrFileInUse);
   }
 }
 
