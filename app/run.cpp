@@ -33,6 +33,9 @@ RunOutcome Convert(Platform& p, RunState& s, StepRunner& r) {
   });
   r.Run([&] { Centre(p); });
   r.Run([&] { p.window.Show(); });
+  // A window manager frames the window when it shows it: centred again by the outer size
+  // now known (where it was known before, nothing moves).
+  r.Run([&] { Centre(p); });
   r.Run([&] { SettingsStep(p, s); });
   r.Run([&] { p.window.SetMousePointer(kPointerDefault); });
   if (r.Run([&] { return r.Box(kStartQuestion, kMbYesNoQuestion); }) != kIdYes)
