@@ -12,16 +12,16 @@ set -uo pipefail
 
 program=$1
 make_sample=$2
-xvfb=${XVFB:-Xvfb}
 xdotool=${XDOTOOL:-xdotool}
 sqlite=${SQLITE3:-sqlite3}
 
+source "$(dirname "$0")/x_session.sh"
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/kw_xvfb.XXXXXX")
-xvfb_pid=""
 run_pid=""
 cleanup() {
   if [ -n "$run_pid" ]; then kill -KILL "$run_pid" 2>/dev/null; wait "$run_pid" 2>/dev/null; fi
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+  stop_x_session
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -52,20 +52,8 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM WINEPREFIX="$prefix" \
 grep -q "Frage \[Ja/Nein\]" "$work/console.log" || fail "no console prompt without a display"
 [ "$(sql "$data/Public/Public.mdb" "$plz_open")" = "$plz_before" ] || fail "No changed data"
 
-# 2. Under Xvfb. -displayfd picks a free display and reports it once the server is ready;
-# -noreset keeps the server from resetting (and refusing connections meanwhile) each time
-# its last client leaves, as the display probe and xdotool do.
-"$xvfb" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
-  3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not report its display"
-export DISPLAY=":$(head -n 1 "$work/display")"
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
+# 2. Under Xvfb, without a window manager.
+start_x_session "$work"
 
 x() { timeout 10 "$xdotool" "$@" 2>/dev/null; }
 

@@ -4,10 +4,11 @@
 // Grabs the rectangle (root coordinates, window manager frames included) from the display
 // that DISPLAY names and prints one line:
 //   black=<pixels that are pure black, per mille> text_rows=<bands of rows holding dark pixels>
-// A window that was mapped but never painted shows pure black; each line of text, and each
-// row of buttons, is one band of rows with dark pixels, set apart from the next by rows
-// without any. OUT.png, when given, receives the picture. Exit status 2 on wrong use, 1 when
-// the display or the file cannot be used.
+//   sum=<a checksum of the pixels>
+// A window that was mapped but never painted shows pure black; each line of text is one
+// band of rows with dark pixels, set apart from the next by rows without any; two grabs
+// with the same sum show the same picture. OUT.png, when given, receives the picture.
+// Exit status 2 on wrong use, 1 when the display or the file cannot be used.
 #include <QGuiApplication>
 #include <QImage>
 #include <QPixmap>
@@ -32,6 +33,7 @@ bool ParseInt(const char* text, int& out) {
 struct Reading {
   long blackPerMille = 0;
   int textRows = 0;
+  unsigned long long sum = 14695981039346656037ULL;  // FNV-1a
 };
 
 Reading Read(const QImage& image) {
@@ -42,6 +44,7 @@ Reading Read(const QImage& image) {
     bool ink = false;
     for (int x = 0; x < image.width(); ++x) {
       const QRgb p = image.pixel(x, y);
+      r.sum = (r.sum ^ (p & 0xFFFFFF)) * 1099511628211ULL;
       if ((p & 0xFFFFFF) == 0) ++black;
       if (qGray(p) < kInk) ink = true;
     }
@@ -78,6 +81,6 @@ int main(int argc, char** argv) {
     return 1;
   }
   const Reading r = Read(image);
-  std::printf("black=%ld text_rows=%d\n", r.blackPerMille, r.textRows);
+  std::printf("black=%ld text_rows=%d sum=%016llx\n", r.blackPerMille, r.textRows, r.sum);
   return 0;
 }
