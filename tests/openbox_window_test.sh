@@ -19,35 +19,13 @@ set -uo pipefail
 program=$1
 make_sample=$2
 screen_grab=$3
-xdotool=${XDOTOOL:-xdotool}
 openbox=${OPENBOX:-openbox}
 
-source "$(dirname "$0")/x_session.sh"
+source "$(dirname "$0")/x_test_support.sh"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kw_openbox.XXXXXX")
-run_pid=""
-holder_pid=""
-cleanup() {
-  for pid in $run_pid $holder_pid; do kill -KILL "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; done
-  stop_x_session
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
-
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$work"/*.log; do
-    [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; tail -n 20 "$f" >&2; }
-  done
-  exit 1
-}
-
-start_x_session "$work" "$openbox"
+start_x_session "$openbox"
 # The program runs as on a German system; the rest of the test in any language.
 german() { LANG=de_DE.UTF-8 LANGUAGE= LC_ALL= LC_MESSAGES= "$@"; }
-
-x() { timeout 10 "$xdotool" "$@" 2>/dev/null; }
 
 # "X Y WIDTH HEIGHT" of a window's inside, and of the frame the window manager put around it.
 geometry() {
@@ -63,16 +41,10 @@ look() {
     fail "screen_grab"
 }
 
-# The next box that comes, once the window manager has placed it and it had time to paint.
-next_box() {
-  local box="" _
-  for _ in $(seq 400); do
-    box=$(x search --onlyvisible --name '^Kwandor_Upd$' | head -n 1)
-    [ -n "$box" ] && break
-    kill -0 "$run_pid" 2>/dev/null || fail "the program ended before its next box"
-    sleep 0.05
-  done
-  [ -n "$box" ] || fail "no box came"
+# The next box, once the window manager has placed it and it had time to paint.
+placed_box() {
+  local box
+  box=$(next_box) || exit 1
   sleep 0.5
   echo "$box"
 }
@@ -91,14 +63,9 @@ expect_painted() {
 
 # Presses a key in the box; true once the box is gone.
 press() {
-  local box=$1 key=$2 _
-  x windowactivate --sync "$box"
-  x key --clearmodifiers "$key"
-  for _ in $(seq 20); do
-    x search --onlyvisible --name '^Kwandor_Upd$' | grep -qx "$box" || return 0
-    sleep 0.05
-  done
-  return 1
+  x windowactivate --sync "$1"
+  x key --clearmodifiers "$2"
+  box_gone "$1"
 }
 
 finish_run() {
@@ -126,6 +93,7 @@ perl -e 'use Fcntl qw(:DEFAULT :seek); open(my $f, "+<", $ARGV[0]) or die "open:
          fcntl($f, F_SETLK, $lock) or die "lock: $!";
          $| = 1; print "held\n"; sleep 120;' "$data/Mand05/NoltData.def" >"$work/holder.out" 2>&1 &
 holder_pid=$!
+helper_pids+=("$holder_pid")
 for _ in $(seq 50); do grep -q held "$work/holder.out" && break; sleep 0.1; done
 grep -q held "$work/holder.out" || fail "the definition file could not be held: $(cat "$work/holder.out")"
 
@@ -133,7 +101,7 @@ WINEPREFIX="$prefix" german timeout 150 "$program" </dev/null >"$work/run.log" 2
 run_pid=$!
 
 # 1. The start question.
-box=$(next_box)
+box=$(placed_box)
 main=$(x search --onlyvisible --name '^Anpassen der Telefonvorwahlen$' | head -n 1)
 [ -n "$main" ] || fail "the window is not on the screen with its question"
 read -r fx fy fw fh < <(geometry "$(frame_of "$main")")
@@ -154,7 +122,7 @@ fi
 press "$box" j || fail "J did not answer the question: it has no button \"Ja\""
 
 # 2. The version message, then the ten seconds of the held file, its message, the end.
-box=$(next_box)
+box=$(placed_box)
 expect_painted "$box" "the version message"
 read -r bx by bw bh < <(geometry "$box")
 read -r mx my mw mh < <(geometry "$main")
@@ -169,18 +137,16 @@ x search --onlyvisible --name '^Kwandor_Upd$' >/dev/null && fail "a box came dur
 read -r _ _ after < <(look "$ix" "$iy" "$iw" "$ih")
 [ "$after" != "$covered" ] || fail "the version message's picture stays on the window after its answer"
 
-box=$(next_box)
+box=$(placed_box)
 expect_painted "$box" "the definition reader's message"
 press "$box" Return || fail "Return did not answer the definition reader's message"
-box=$(next_box)
+box=$(placed_box)
 expect_painted "$box" "the closing message"
 press "$box" Return || fail "Return did not answer the closing message"
 finish_run
 [ "$status" = 3 ] || fail "the run that abandoned a client ended with $status, not 3"
 grep -q "Frage" "$work/run.log" && fail "the console answered under a display"
 kill "$holder_pid" 2>/dev/null
-wait "$holder_pid" 2>/dev/null
-holder_pid=""
 
 # 3. The window closed during the general pass.
 big="$work/big"
@@ -188,7 +154,7 @@ big="$work/big"
   >/dev/null || fail "make_sample"
 WINEPREFIX="$big" german timeout 150 "$program" </dev/null >"$work/closed.log" 2>&1 &
 run_pid=$!
-box=$(next_box)
+box=$(placed_box)
 press "$box" j || fail "J did not answer the question"
 main=$(x search --onlyvisible --name '^Anpassen der Telefonvorwahlen$' | head -n 1)
 x windowactivate --sync "$main"

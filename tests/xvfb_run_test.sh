@@ -12,28 +12,9 @@ set -uo pipefail
 
 program=$1
 make_sample=$2
-xdotool=${XDOTOOL:-xdotool}
 sqlite=${SQLITE3:-sqlite3}
 
-source "$(dirname "$0")/x_session.sh"
-
-work=$(mktemp -d "${TMPDIR:-/tmp}/kw_xvfb.XXXXXX")
-run_pid=""
-cleanup() {
-  if [ -n "$run_pid" ]; then kill -KILL "$run_pid" 2>/dev/null; wait "$run_pid" 2>/dev/null; fi
-  stop_x_session
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
-
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$work"/*.log; do
-    [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; tail -n 20 "$f" >&2; }
-  done
-  exit 1
-}
+source "$(dirname "$0")/x_test_support.sh"
 
 prefix="$work/prefix"
 data="$prefix/drive_d/Daten"
@@ -53,28 +34,16 @@ grep -q "Frage \[Ja/Nein\]" "$work/console.log" || fail "no console prompt witho
 [ "$(sql "$data/Public/Public.mdb" "$plz_open")" = "$plz_before" ] || fail "No changed data"
 
 # 2. Under Xvfb, without a window manager.
-start_x_session "$work"
-
-x() { timeout 10 "$xdotool" "$@" 2>/dev/null; }
+start_x_session
 
 # Presses Return in the next message box; fails when none comes or it stays.
 answer_box() {
-  local box="" _
-  for _ in $(seq 200); do
-    box=$(x search --onlyvisible --name '^Kwandor_Upd$' | head -n 1)
-    [ -n "$box" ] && break
-    kill -0 "$run_pid" 2>/dev/null || fail "the program ended before its message box"
-    sleep 0.05
-  done
-  [ -n "$box" ] || fail "no message box"
+  local box
+  box=$(next_box) || exit 1
   x windowfocus --sync "$box"
   x key --clearmodifiers Return
-  # Until the box is gone: a box that stays means the key did not reach it.
-  for _ in $(seq 100); do
-    x search --onlyvisible --name '^Kwandor_Upd$' | grep -qx "$box" || return 0
-    sleep 0.05
-  done
-  fail "Return did not answer the box"
+  # A box that stays means the key did not reach it.
+  box_gone "$box" 50 || fail "Return did not answer the box"
 }
 
 WINEPREFIX="$prefix" timeout 120 "$program" </dev/null >"$work/run.log" 2>&1 &
