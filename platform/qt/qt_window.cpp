@@ -400,10 +400,10 @@ int QtWindow::ShowMessageBox(std::string_view text, int style) {
   return box.standardButton(box.clickedButton()) == QMessageBox::Yes ? kIdYes : kIdNo;
 }
 
-// The run may go on for long without a round of events once a box is answered (a file
-// held elsewhere is tried for ten seconds, a big table is selected): the window beneath
-// the box paints what the box covered before it does. Otherwise the box's picture stays on
-// the screen, over the window, black where the window manager's frame of the box was.
+// The run may go on for long without a round of events once a box is answered (while a
+// big table is selected, say): the window beneath the box paints what the box covered
+// before the run goes on. Otherwise the box's picture stays on the screen over the window,
+// and black where it stood over the bare desktop, until the next round of events.
 void QtWindow::LeaveNoTraceOf(QWidget& box) {
   const bool covered = OnScreen() && form_->isVisible() &&
                        box.frameGeometry().intersects(form_->frameGeometry());
