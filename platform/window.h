@@ -33,8 +33,11 @@ class WindowSystem {
   // label is 1 to 4 (`Label1` to `Label4`).
   virtual void SetLabel(int label, std::string_view text) = 0;
   virtual TwipsSize ScreenSize() = 0;
-  virtual TwipsSize WindowSize() = 0;  // outer size
+  // Outer size, frame included; a window manager may frame the window only
+  // when it is shown, so the size can grow with Show.
+  virtual TwipsSize WindowSize() = 0;
   virtual void Move(int leftTwips, int topTwips) = 0;
+  // Not modal; returns once the window is on the screen, framed and painted.
   virtual void Show() = 0;
   virtual void SetMousePointer(int pointer) = 0;
   // Processes pending events. False when the user asked to end the program
