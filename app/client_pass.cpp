@@ -124,8 +124,10 @@ void ClientPass(Platform& p, RunState& s, StepRunner& r) {
     if (!m) continue;
     try {
       ConvertClient(p, s, r, *m);
-    } catch (const AbandonClient&) {
+    } catch (const AbandonClient& abandoned) {
       // The client handler: rows saved so far stay saved; on to the next.
+      // The end of the run names the client.
+      r.NoteAbandoned(TrimBlanks(m->Name), abandoned.reason);
     }
   }
 }

@@ -22,6 +22,7 @@ bool Holds(const FieldValue& value, std::string_view text) {
 void ReplacePass(Platform& p, RunState& s, StepRunner& r, std::string_view databaseFile,
                  std::string_view selection, std::string_view column) {
   r.Run([&] { s.db = p.db.OpenDatabase(databaseFile, false, false); });
+  r.DatabaseInHand(databaseFile);
   r.Run([&] {
     // What the pass reads of each row, so that the engine may keep it as it
     // selects the rows.

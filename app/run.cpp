@@ -33,6 +33,9 @@ RunOutcome Convert(Platform& p, RunState& s, StepRunner& r) {
   });
   r.Run([&] { Centre(p); });
   r.Run([&] { p.window.Show(); });
+  // A window manager frames the window when it shows it: centred again by the outer size
+  // now known (where it was known before, nothing moves).
+  r.Run([&] { Centre(p); });
   r.Run([&] { SettingsStep(p, s); });
   r.Run([&] { p.window.SetMousePointer(kPointerDefault); });
   if (r.Run([&] { return r.Box(kStartQuestion, kMbYesNoQuestion); }) != kIdYes)
@@ -58,7 +61,8 @@ RunOutcome Convert(Platform& p, RunState& s, StepRunner& r) {
 }
 
 // Step 15: every error is ignored from here on; one that loses saved rows
-// is still counted.
+// is still counted. A run that left something undone says so before the
+// program ends, unless the user asked to end it.
 void EndOfRun(Platform& p, RunState& s, StepRunner& r) {
   auto ignore = [&r](auto&& f) {
     try {
@@ -77,6 +81,11 @@ void EndOfRun(Platform& p, RunState& s, StepRunner& r) {
   ignore([&] { p.db.CommitPending(); });
   ignore([&] { p.window.SetMousePointer(kPointerDefault); });
   ignore([&] { p.window.ProcessEvents(); });
+  ignore([&] {
+    const Shortfall& undone = r.Undone();
+    if (undone.Any() && !p.window.EndRequested())
+      p.window.ShowMessageBox(ClosingMessage(undone), ClosingMessageStyle(undone));
+  });
   ignore([&] { p.window.EndProgram(); });
 }
 
@@ -91,10 +100,25 @@ RunOutcome Form_Load(Platform& p, RunState& s) {
     outcome = e.reason == EndRun::Cancelled ? RunOutcome::Cancelled : RunOutcome::Failed;
   }
   EndOfRun(p, s, r);
-  const bool fallsShort = r.ClientAbandoned() || r.RowsLost();
-  if (fallsShort && (outcome == RunOutcome::Completed || outcome == RunOutcome::Cancelled))
-    return RunOutcome::Incomplete;
+  // Closing the window or Ctrl-C, even while the run was ending: ended by the user.
+  if (p.window.EndRequested()) return RunOutcome::Cancelled;
+  if (outcome == RunOutcome::Completed && r.Undone().Any()) return RunOutcome::Incomplete;
   return outcome;
+}
+
+int ExitStatus(RunOutcome outcome) {
+  switch (outcome) {
+    case RunOutcome::Completed:
+    case RunOutcome::Declined:
+      return 0;
+    case RunOutcome::Incomplete:
+      return 3;
+    case RunOutcome::Cancelled:
+      return 130;  // what a shell expects after Ctrl-C
+    case RunOutcome::Failed:
+      return 1;
+  }
+  return 1;
 }
 
 }  // namespace kw

@@ -72,9 +72,22 @@ class RunTest : public ::testing::Test, protected FakePlatform {
     return std::find(window.events.begin(), window.events.end(), event) != window.events.end();
   }
 
+  // The message at the end of the run, which must be the last box shown.
+  const FakeWindow::Box& ClosingBox() const {
+    EXPECT_GE(window.boxes.size(), 2u);
+    EXPECT_EQ(window.events.back(), "Box(" + std::to_string(window.boxes.back().style) + ")=" +
+                                        window.boxes.back().text);
+    return window.boxes.back();
+  }
+
   std::vector<MandantRecord> clients;
   std::unique_ptr<RunState> state;
 };
+
+constexpr char kIncomplete[] = "Die Umstellung der Vorwahlnummern ist nicht vollständig.\r\n\r\n";
+constexpr char kRunAgain[] =
+    "\r\n\r\nStarten Sie die Umstellung erneut, sobald die Ursache behoben ist; sie stellt um, "
+    "was noch fehlt.";
 
 TEST_F(RunTest, ConvertsSwissRowsWithTheOldCodeAndShowsEachStage) {
   auto& adr = Client("Muster AG", "Mand01", "6.4");
@@ -209,9 +222,15 @@ TEST_F(RunTest, ClientHandlerSkipsABrokenClientAndLaterClientsAreConverted) {
   Adr(Client("Zweiter", "Mand02", "6.4"), "CH", "01", "01");
   // The general pass makes two updates; the client's second row fails.
   db.faults.push_back({"Update", 3, 1, "Record is deleted."});
-  // The run went through, but not every client was converted.
+  // The run went through, but not every client was converted: no message
+  // for the broken client while the run goes on, one at its end.
   EXPECT_EQ(Run(), RunOutcome::Incomplete);
-  EXPECT_EQ(window.boxes.size(), 1u);  // no message for the broken client
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(ClosingBox().style, kMbIconExclamation);
+  EXPECT_EQ(ClosingBox().text, std::string(kIncomplete) +
+                                   "Der Mandant: Erster\r\n"
+                                   " wurde nicht vollständig umgestellt (Record is deleted.)" +
+                                   kRunAgain);
   // The first row stays saved; the fax column was never reached.
   EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "TELVOR"),
             (std::vector<std::string>{"044", "01"}));
@@ -251,7 +270,9 @@ TEST_F(RunTest, UnknownColumnNameSkipsTheClient) {
   Adr(adr, "CH", "01", "01");
   Adr(Client("Danach", "Mand02", "6.4"), "CH", "01", "01");
   EXPECT_EQ(Run(), RunOutcome::Incomplete);
-  EXPECT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(window.boxes.size(), 2u);
+  EXPECT_NE(ClosingBox().text.find("Der Mandant: Natel\r\n wurde nicht vollständig umgestellt ("),
+            std::string::npos);
   EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "044");
   EXPECT_EQ(Column("D:\\Daten\\Mand02\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "044");
 }
@@ -285,10 +306,16 @@ TEST_F(RunTest, RowsLostInACommitBeforeAMessageAreToldAndMakeTheRunIncomplete) {
                        "database or disk is full. 1 updated row was not saved.",
                        kErrRowsNotSaved});
   EXPECT_EQ(Run(), RunOutcome::Incomplete);
-  ASSERT_EQ(window.boxes.size(), 3u);
+  ASSERT_EQ(window.boxes.size(), 4u);
   EXPECT_EQ(window.boxes[1].text, "database or disk is full. 1 updated row was not saved.");
   EXPECT_EQ(window.boxes[1].style, kMbIconCritical);
   EXPECT_EQ(window.boxes[2].text, "Could not update; currently locked.");
+  EXPECT_EQ(ClosingBox().style, kMbIconCritical);
+  EXPECT_EQ(ClosingBox().text,
+            "Die Umstellung der Vorwahlnummern ist nicht vollständig.\r\n\r\n"
+            "In der Datenbank: D:\\Daten\\Public\\Public.mdb\r\n"
+            " konnten geänderte Datensätze nicht gespeichert werden" +
+                std::string(kRunAgain));
 }
 
 TEST_F(RunTest, RowsLostWhenTheLastDatabaseIsClosedMakeTheRunIncomplete) {
@@ -296,7 +323,12 @@ TEST_F(RunTest, RowsLostWhenTheLastDatabaseIsClosedMakeTheRunIncomplete) {
   db.faults.push_back(
       {"Close database", 0, 1, "disk I/O error. 2 updated rows were not saved.", kErrRowsNotSaved});
   EXPECT_EQ(Run(), RunOutcome::Incomplete);
-  EXPECT_EQ(window.boxes.size(), 1u);  // the end of the run tells nothing
+  // The closing message comes after the last database was closed.
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_NE(ClosingBox().text.find("In der Datenbank: D:\\Daten\\Mand01\\NoltData.mdb\r\n"),
+            std::string::npos);
+  EXPECT_LT(std::find(db.log.begin(), db.log.end(), "Close database") - db.log.begin(),
+            static_cast<std::ptrdiff_t>(db.log.size()));
 }
 
 TEST_F(RunTest, AnUnnumberedErrorAtTheEndLeavesTheRunComplete) {
@@ -398,13 +430,78 @@ TEST_F(RunTest, AMarkedColumnWithoutANameIsSelectedAsAnyOtherAndAbandonsTheClien
   Adr(Client("Leer", "Mand01", "6.4", cols), "CH", "01", "01");
   Adr(Client("Danach", "Mand02", "6.4"), "CH", "01", "01");
   EXPECT_EQ(Run(), RunOutcome::Incomplete);
-  EXPECT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(window.boxes.size(), 2u);
+  EXPECT_NE(ClosingBox().text.find("Der Mandant: Leer\r\n"), std::string::npos);
   EXPECT_TRUE(Saw("Label2=Überprüfe Feld: Ohne Namen"));
   EXPECT_EQ(Count("OpenRecordset SELECT * FROM ADRSTM WHERE ADRSTM.LAND = 'CH' AND ADRSTM. = '01'"),
             1);
   EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "044");
   EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "01");
   EXPECT_EQ(Column("D:\\Daten\\Mand02\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "044");
+}
+
+// Clients abandoned for different reasons, one with blanks around its name,
+// and rows lost in a client's database: all told at the end, in order.
+TEST_F(RunTest, TheClosingMessageNamesEveryClientLeftAndEveryDatabaseThatLostRows) {
+  Adr(Client(" Gesperrt ", "Mand01", "6.4"), "CH", "01", "01");
+  Adr(Client("Voll", "Mand02", "6.4"), "CH", "01", "01");
+  Adr(Client("Gut", "Mand03", "6.4"), "CH", "01", "01");
+  db.faults.push_back({"OpenDatabase D:\\Daten\\Mand01\\NoltData.mdb", 0, 1,
+                       "Could not use 'D:\\Daten\\Mand01\\NoltData.mdb'; file already in use.",
+                       kErrFileInUse});
+  db.faults.push_back({"Update", 3, 1, "disk full. 1 updated row was not saved.", kErrRowsNotSaved});
+  EXPECT_EQ(Run(), RunOutcome::Incomplete);
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(ClosingBox().style, kMbIconCritical);
+  EXPECT_EQ(ClosingBox().text,
+            std::string(kIncomplete) +
+                "Der Mandant: Gesperrt\r\n"
+                " wurde nicht vollständig umgestellt (Could not use "
+                "'D:\\Daten\\Mand01\\NoltData.mdb'; file already in use.)\r\n"
+                "Der Mandant: Voll\r\n"
+                " wurde nicht vollständig umgestellt (disk full. 1 updated row was not saved.)\r\n"
+                "\r\n"
+                "In der Datenbank: D:\\Daten\\Mand02\\NoltData.mdb\r\n"
+                " konnten geänderte Datensätze nicht gespeichert werden" +
+                kRunAgain);
+  EXPECT_EQ(Column("D:\\Daten\\Mand03\\NoltData.mdb", "ADRSTM", "FAXVOR")[0], "044");
+}
+
+TEST_F(RunTest, ARunEndedByTheUserEndsWithoutTheClosingMessage) {
+  Adr(Client("Kaputt", "Mand01", "6.4"), "CH", "01", "01");
+  auto& big = Client("Gross", "Mand02", "6.4");
+  for (int i = 0; i < 50; ++i) Adr(big, "CH", "01", "01");
+  db.faults.push_back({"OpenDatabase D:\\Daten\\Mand01\\NoltData.mdb", 0, 1, "damaged"});
+  window.closeAfterRounds = 20;  // within the second client's rows
+  EXPECT_EQ(Run(), RunOutcome::Cancelled);
+  EXPECT_EQ(window.boxes.size(), 1u);
+  EXPECT_TRUE(window.ended);
+  EXPECT_EQ(ExitStatus(RunOutcome::Cancelled), 130);
+}
+
+// The message for the general database in use asks for a new run once the
+// product is closed everywhere: no retry, no further message, nothing written.
+TEST_F(RunTest, AGeneralDatabaseInUseEndsTheRunAfterItsMessage) {
+  Adr(Client("Muster AG", "Mand01", "6.4"), "CH", "01", "01");
+  const std::string inUse =
+      "Could not use 'D:\\Daten\\Public\\Public.mdb'; file already in use by another program. "
+      "Close Orbica-Kontor on every workstation, then run the conversion again.";
+  db.faults.push_back({"OpenDatabase " + kPublicDb, 0, 5, inUse, kErrFileInUse});
+  EXPECT_EQ(Run(), RunOutcome::Failed);
+  ASSERT_EQ(window.boxes.size(), 2u);
+  EXPECT_EQ(window.boxes[1].text, inUse);
+  EXPECT_EQ(window.boxes[1].style, kMbIconCritical);
+  EXPECT_EQ(Count("OpenDatabase " + kPublicDb), 1);
+  EXPECT_EQ(Column("D:\\Daten\\Mand01\\NoltData.mdb", "ADRSTM", "TELVOR")[0], "01");
+  EXPECT_TRUE(window.ended);
+}
+
+TEST(ExitStatus, TellsHowTheRunEnded) {
+  EXPECT_EQ(ExitStatus(RunOutcome::Completed), 0);
+  EXPECT_EQ(ExitStatus(RunOutcome::Declined), 0);
+  EXPECT_EQ(ExitStatus(RunOutcome::Incomplete), 3);
+  EXPECT_EQ(ExitStatus(RunOutcome::Failed), 1);
+  EXPECT_EQ(ExitStatus(RunOutcome::Cancelled), 130);
 }
 
 TEST(VersionNumber, ReadsTheLeadingNumberWithAPointAsSeparator) {

@@ -7,9 +7,9 @@ namespace {
 
 constexpr int kMaxSameFailures = 3;
 
-bool LosesRows(const std::exception& e) {
+int NumberOf(const std::exception& e) {
   const auto* run = dynamic_cast<const RunError*>(&e);
-  return run != nullptr && run->Number() == kErrRowsNotSaved;
+  return run != nullptr ? run->Number() : kErrGeneral;
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ int StepRunner::Box(std::string_view text, int style) {
 }
 
 void StepRunner::Account(const std::exception& e) {
-  if (LosesRows(e)) rowsLost_ = true;
+  if (NumberOf(e) == kErrRowsNotSaved) undone_.LostRows(databaseInHand_);
 }
 
 void StepRunner::Handle(const std::exception& e) {
@@ -59,10 +59,7 @@ void StepRunner::Handle(const std::exception& e) {
     Account(c);
     commitError = c.what();
   }
-  if (handler == Handler::Client) {
-    clientAbandoned_ = true;
-    throw AbandonClient{};
-  }
+  if (handler == Handler::Client) throw AbandonClient{e.what()};
   const std::string failure = FailureShape(commitError) + '\n' + FailureShape(e.what());
   sameFailures_ = failure == lastFailure_ ? sameFailures_ + 1 : 1;
   lastFailure_ = failure;
@@ -70,7 +67,7 @@ void StepRunner::Handle(const std::exception& e) {
   Events();
   if (!commitError.empty()) Box(commitError, kMbIconCritical);
   Box(e.what(), kMbIconCritical);
-  if (sameFailures_ >= kMaxSameFailures) throw EndRun{EndRun::Failed};
+  if (sameFailures_ >= kMaxSameFailures || NumberOf(e) == kErrFileInUse) throw EndRun{EndRun::Failed};
 }
 
 }  // namespace kw

@@ -3,17 +3,21 @@
 // handler in force:
 // - the general handler shows the error's description and runs the failed
 //   step again; the third message in a row that tells the same failure
-//   (descriptions equal but for their numbers) ends the run after it;
+//   (descriptions equal but for their numbers) ends the run after it, and so
+//   does the message for a file in use elsewhere, which tells the user to
+//   run the conversion again once the product is closed everywhere;
 // - the client handler abandons the current client without a message.
 // Before either, whatever the engine holds back is committed; should that
 // commit fail, its error goes the same way (its message first).
 //
-// It also keeps what the run must own up to at its end: a client abandoned,
-// rows lost after Update had reported them saved.
+// It also keeps what the run must own up to at its end (app/shortfall.h):
+// the clients abandoned, the databases that lost rows after Update had
+// reported them saved.
 #include <exception>
 #include <string>
 #include <string_view>
 
+#include "app/shortfall.h"
 #include "platform/platform.h"
 #include "platform/run_error.h"
 
@@ -27,7 +31,9 @@ struct EndRun {
   enum Reason { Cancelled, Failed } reason;
 };
 // Thrown by the client handler; the client pass goes on with the next client.
-struct AbandonClient {};
+struct AbandonClient {
+  std::string reason;  // the description of the error that abandoned it
+};
 
 class StepRunner {
  public:
@@ -58,17 +64,23 @@ class StepRunner {
 
   // Takes note of an error that no handler sees (at the end of the run).
   void Account(const std::exception& e);
-
-  bool ClientAbandoned() const { return clientAbandoned_; }
-  bool RowsLost() const { return rowsLost_; }
+  // The database whose changed rows the engine holds from now on: a loss of
+  // saved rows reported later is this database's (the one opened before it
+  // is committed when it is opened).
+  void DatabaseInHand(std::string_view file) { databaseInHand_ = file; }
+  // The client pass abandoned this client (named as its messages name it).
+  void NoteAbandoned(std::string_view name, std::string_view reason) {
+    undone_.Abandoned(name, reason);
+  }
+  const Shortfall& Undone() const { return undone_; }
 
  private:
   void Handle(const std::exception& e);
   Platform& p_;
   std::string lastFailure_;  // the last failure told, numbers blanked out
   int sameFailures_ = 0;     // messages in a row that told it
-  bool clientAbandoned_ = false;
-  bool rowsLost_ = false;
+  std::string databaseInHand_;
+  Shortfall undone_;
 };
 
 // A description with every run of digits replaced by "#": failures that

@@ -104,7 +104,7 @@ TEST_F(StepRunnerTest, FailuresThatDifferOnlyInNumbersAreTheSameFailureAcrossSte
   }
   ASSERT_EQ(window.boxes.size(), 3u);
   EXPECT_EQ(window.boxes[2].text, "database or disk is full. 259 updated rows were not saved.");
-  EXPECT_TRUE(r.RowsLost());
+  EXPECT_TRUE(r.Undone().rowsLost);
 }
 
 TEST(FailureShape, BlanksOutNumbersAndKeepsEverythingElse) {
@@ -126,6 +126,7 @@ TEST(FailureShape, BlanksOutNumbersAndKeepsEverythingElse) {
 }
 
 TEST_F(StepRunnerTest, AFailedCommitBeforeTheMessageIsShownFirstAndCountsAsLostRows) {
+  r.DatabaseInHand("D:\\Daten\\Public\\Public.mdb");
   db.faults.push_back({"CommitPending", 0, 1,
                        "Could not save the changes to 'D:\\Daten\\Public\\Public.mdb': disk I/O "
                        "error. 40 updated rows were not saved.",
@@ -141,18 +142,24 @@ TEST_F(StepRunnerTest, AFailedCommitBeforeTheMessageIsShownFirstAndCountsAsLostR
             "updated rows were not saved.");
   EXPECT_EQ(window.boxes[0].style, kMbIconCritical);
   EXPECT_EQ(window.boxes[1].text, "Could not update; currently locked.");
-  EXPECT_TRUE(r.RowsLost());
-  EXPECT_FALSE(r.ClientAbandoned());
+  EXPECT_TRUE(r.Undone().rowsLost);
+  EXPECT_EQ(r.Undone().lostRowsIn, std::vector<std::string>{"D:\\Daten\\Public\\Public.mdb"});
+  EXPECT_TRUE(r.Undone().clients.empty());
 }
 
 TEST_F(StepRunnerTest, UnderTheClientHandlerAFailedCommitIsSilentButCounted) {
   r.handler = Handler::Client;
   db.faults.push_back({"CommitPending", 0, 1, "disk full. 3 updated rows were not saved.",
                        kErrRowsNotSaved});
-  EXPECT_THROW(r.Run([] { throw RunError("Record is deleted."); }), AbandonClient);
+  r.DatabaseInHand("D:\\Daten\\Mand01\\NoltData.mdb");
+  try {
+    r.Run([] { throw RunError("Record is deleted."); });
+    FAIL() << "the client should have been abandoned";
+  } catch (const AbandonClient& a) {
+    EXPECT_EQ(a.reason, "Record is deleted.");
+  }
   EXPECT_TRUE(window.boxes.empty());
-  EXPECT_TRUE(r.RowsLost());
-  EXPECT_TRUE(r.ClientAbandoned());
+  EXPECT_EQ(r.Undone().lostRowsIn, std::vector<std::string>{"D:\\Daten\\Mand01\\NoltData.mdb"});
 }
 
 TEST_F(StepRunnerTest, OnlyErrorsNumberedSoCountAsLostRows) {
@@ -163,9 +170,29 @@ TEST_F(StepRunnerTest, OnlyErrorsNumberedSoCountAsLostRows) {
     if (++calls == 1) throw std::runtime_error("std::bad_alloc");
   });
   EXPECT_EQ(window.boxes.size(), 2u);
-  EXPECT_FALSE(r.RowsLost());
+  EXPECT_FALSE(r.Undone().Any());
   r.Account(RunError("1 updated row was not saved.", kErrRowsNotSaved));
-  EXPECT_TRUE(r.RowsLost());
+  EXPECT_TRUE(r.Undone().rowsLost);
+}
+
+// Its message says to close the product everywhere and run the conversion
+// again: so the run ends after it, as the message says.
+TEST_F(StepRunnerTest, AFileInUseElsewhereEndsTheRunAfterItsOneMessage) {
+  int calls = 0;
+  try {
+    r.Run([&] {
+      ++calls;
+      throw RunError("Could not use 'D:\\Daten\\Public\\Public.mdb'; file already in use by another "
+                     "program. Close Orbica-Kontor on every workstation, then run the conversion again.",
+                     kErrFileInUse);
+    });
+    FAIL() << "the run should have ended";
+  } catch (const EndRun& e) {
+    EXPECT_EQ(e.reason, EndRun::Failed);
+  }
+  EXPECT_EQ(calls, 1);
+  ASSERT_EQ(window.boxes.size(), 1u);
+  EXPECT_EQ(window.boxes[0].style, kMbIconCritical);
 }
 
 TEST_F(StepRunnerTest, AnEndAskedForDuringAnErrorMessageEndsTheRunInsteadOfRetrying) {

@@ -12,7 +12,7 @@ namespace kw {
 class FilesOnlyPlatform {
  public:
   FilesOnlyPlatform(FileSystem& files, Clock& clock)
-      : platform{db_, registry_, profiles_, files, clock, window_} {}
+      : platform{db_, registry_, profiles_, files, clock, window} {}
 
  private:
   [[noreturn]] static void Untouchable() {
@@ -49,9 +49,9 @@ class FilesOnlyPlatform {
   NoDatabase db_;
   NoRegistry registry_;
   NoProfiles profiles_;
-  FakeWindow window_;
 
  public:
+  FakeWindow window;
   Platform platform;  // declared last: it refers to the members above
 };
 

@@ -30,6 +30,9 @@ int16_t FileOpenRetry(Platform& p, FileTable& files, std::string_view FileName, 
   const double start = p.clock.Seconds();
   while (p.clock.Seconds() - start < kRetrySeconds) {
     p.clock.Pause(kPauseMs);
+    // The window stays painted and answers while the file is tried again.
+    // A request to end is left for the run to see at its next step.
+    p.window.ProcessEvents();
     n = OpenOnce(p, files, FileName);
     if (n > 0) return n;
   }

@@ -31,6 +31,7 @@ TEST_F(SharedFileTest, FreeFileOpensAtOnceWithTheLowestFreeNumber) {
   EXPECT_EQ(FileOpenRetry(p, files, "C:\\c.def", false), 3);
   EXPECT_EQ(fs.openAttempts, 3);
   EXPECT_EQ(clock.pauses, 0);
+  EXPECT_EQ(host.window.eventRounds, 0);
   EXPECT_EQ(Elapsed(start), 0);
 
   FileClose(files, 2);  // the gap is taken first
@@ -45,6 +46,8 @@ TEST_F(SharedFileTest, FileHeldForThreeSecondsOpensAfterAboutThreeSeconds) {
   EXPECT_EQ(FileOpenRetry(p, files, kFile, false), 1);
   EXPECT_GE(Elapsed(start), 3.0);
   EXPECT_LT(Elapsed(start), 3.1);
+  // The window was kept painted all the while: a round of events with every attempt.
+  EXPECT_EQ(host.window.eventRounds, fs.openAttempts - 1);
 }
 
 TEST_F(SharedFileTest, FileHeldLongerThanTheWindowGivesMinusOneAfterTenSeconds) {

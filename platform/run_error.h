@@ -13,6 +13,10 @@ constexpr int kErrGeneral = 0;
 constexpr int kErrRecordDeleted = 3167;
 // A commit failed after Update had reported rows saved: those rows are lost.
 constexpr int kErrRowsNotSaved = 1;
+// The file is in use elsewhere; the description tells the user to close the
+// product on every workstation and run the conversion again, so the run ends
+// after it instead of trying again at once.
+constexpr int kErrFileInUse = 3045;
 
 class RunError : public std::runtime_error {
  public:

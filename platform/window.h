@@ -10,6 +10,7 @@ namespace kw {
 constexpr int kMbOk = 0;
 constexpr int kMbIconCritical = 16;   // OK with the critical-stop icon
 constexpr int kMbYesNoQuestion = 36; // Yes and No with the question icon, Yes default
+constexpr int kMbIconExclamation = 48; // OK with the exclamation mark
 constexpr int kIdOk = 1;
 constexpr int kIdYes = 6;
 constexpr int kIdNo = 7;
@@ -32,8 +33,11 @@ class WindowSystem {
   // label is 1 to 4 (`Label1` to `Label4`).
   virtual void SetLabel(int label, std::string_view text) = 0;
   virtual TwipsSize ScreenSize() = 0;
-  virtual TwipsSize WindowSize() = 0;  // outer size
+  // Outer size, frame included; a window manager may frame the window only
+  // when it is shown, so the size can grow with Show.
+  virtual TwipsSize WindowSize() = 0;
   virtual void Move(int leftTwips, int topTwips) = 0;
+  // Not modal; returns once the window is on the screen, framed and painted.
   virtual void Show() = 0;
   virtual void SetMousePointer(int pointer) = 0;
   // Processes pending events. False when the user asked to end the program

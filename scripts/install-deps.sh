@@ -5,7 +5,7 @@
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
           googletest libgtest-dev libgmock-dev nlohmann-json3-dev qt6-base-dev
-          xvfb xdotool x11-utils mdbtools)
+          qt6-translations-l10n xvfb xdotool x11-utils openbox mdbtools)
 # Node.js may come from elsewhere with its own npm; Debian's only when missing.
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
 missing=()

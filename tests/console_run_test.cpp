@@ -255,7 +255,20 @@ TEST(ClientHandler, SkipsBrokenClientsSilentlyAndConvertsTheOthers) {
                            // second: each column line is printed, the failure is not.
                            "Kunde 1\nÜberprüfe Feld: Telefon Vorwahl\n" + ClientLines("Kunde 2") +
                            ClientLines("Kunde 3") + "Kunde 4\nÜberprüfe Feld: Telefon Vorwahl\n" +
-                           ClientLines("Kunde 5"));
+                           ClientLines("Kunde 5") +
+                           // At the end, one message names the clients left and why.
+                           "Die Umstellung der Vorwahlnummern ist nicht vollständig.\n\n"
+                           "Der Mandant: Kunde 1\n wurde nicht vollständig umgestellt ('D:\\Daten\\K1\\"
+                           "NoltData.mdb' is neither a Jet 4 nor an SQLite database; it cannot be "
+                           "converted.)\n"
+                           "Der Mandant: Kunde 3\n wurde nicht vollständig umgestellt (Field "
+                           "'ADRSTM.FAXVOR' not found in table 'ADRSTM'.)\n"
+                           "Der Mandant: Kunde 4\n wurde nicht vollständig umgestellt (The database "
+                           "engine cannot find the input table or query 'ADRSTM'. Make sure it exists "
+                           "and that its name is spelled correctly.)\n\n"
+                           "Starten Sie die Umstellung erneut, sobald die Ursache behoben ist; sie "
+                           "stellt um, was noch fehlt.\n"
+                           "Warnung [OK] \n");
   EXPECT_EQ(run.out().find("Fehler"), std::string::npos);
 
   const Snapshot after = Take(prefix);
@@ -333,7 +346,8 @@ inline int64_t FileSize(const std::string& path) {
 }
 
 // A client database that cannot take a single write (as on a full disk) is
-// abandoned without a word, and the exit status says so.
+// abandoned without a word while the run goes on; the closing message and
+// the exit status say so.
 TEST(DiskFull, AClientThatCannotBeWrittenEndsTheRunWithStatusThree) {
   TempDir dir;
   const std::string prefix = dir.Path("prefix");
@@ -346,7 +360,18 @@ TEST(DiskFull, AClientThatCannotBeWrittenEndsTheRunWithStatusThree) {
   ProgramRun run(prefix, "j\n", options);
   run.Finish();
   EXPECT_EQ(run.status(), 3) << run.out();
-  EXPECT_EQ(run.out().find("Fehler"), std::string::npos) << run.out();
+  const std::string tail =
+      "Überprüfe Feld: Telefon Vorwahl\nDie Umstellung der Vorwahlnummern ist nicht vollständig.\n\n"
+      "Der Mandant: Mandant 01\n wurde nicht vollständig umgestellt (";
+  const size_t end = run.out().find(tail);
+  ASSERT_NE(end, std::string::npos) << run.out();
+  EXPECT_EQ(run.out().find("Fehler"), run.out().size() - std::string("Fehler [OK] \n").size())
+      << "one message, at the end";
+  EXPECT_NE(run.out().find(")\n\nIn der Datenbank: D:\\Daten\\Mand01\\NoltData.mdb\n"
+                           " konnten geänderte Datensätze nicht gespeichert werden\n\n",
+                           end),
+            std::string::npos)
+      << run.out();
   EXPECT_EQ(CountRows(PublicDb(prefix),
                       "SELECT count(*) FROM PLZSTM WHERE LAND = 'CH' AND TELVOR = '01'"),
             0);

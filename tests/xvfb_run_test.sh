@@ -12,28 +12,9 @@ set -uo pipefail
 
 program=$1
 make_sample=$2
-xvfb=${XVFB:-Xvfb}
-xdotool=${XDOTOOL:-xdotool}
 sqlite=${SQLITE3:-sqlite3}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/kw_xvfb.XXXXXX")
-xvfb_pid=""
-run_pid=""
-cleanup() {
-  if [ -n "$run_pid" ]; then kill -KILL "$run_pid" 2>/dev/null; wait "$run_pid" 2>/dev/null; fi
-  if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 1' INT TERM HUP
-
-fail() {
-  echo "FAIL: $*" >&2
-  for f in "$work"/*.log; do
-    [ -s "$f" ] && { echo "--- $(basename "$f")" >&2; tail -n 20 "$f" >&2; }
-  done
-  exit 1
-}
+source "$(dirname "$0")/x_test_support.sh"
 
 prefix="$work/prefix"
 data="$prefix/drive_d/Daten"
@@ -52,41 +33,17 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM WINEPREFIX="$prefix" \
 grep -q "Frage \[Ja/Nein\]" "$work/console.log" || fail "no console prompt without a display"
 [ "$(sql "$data/Public/Public.mdb" "$plz_open")" = "$plz_before" ] || fail "No changed data"
 
-# 2. Under Xvfb. -displayfd picks a free display and reports it once the server is ready;
-# -noreset keeps the server from resetting (and refusing connections meanwhile) each time
-# its last client leaves, as the display probe and xdotool do.
-"$xvfb" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
-  3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not report its display"
-export DISPLAY=":$(head -n 1 "$work/display")"
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-
-x() { timeout 10 "$xdotool" "$@" 2>/dev/null; }
+# 2. Under Xvfb, without a window manager.
+start_x_session
 
 # Presses Return in the next message box; fails when none comes or it stays.
 answer_box() {
-  local box="" _
-  for _ in $(seq 200); do
-    box=$(x search --onlyvisible --name '^Kwandor_Upd$' | head -n 1)
-    [ -n "$box" ] && break
-    kill -0 "$run_pid" 2>/dev/null || fail "the program ended before its message box"
-    sleep 0.05
-  done
-  [ -n "$box" ] || fail "no message box"
+  local box
+  box=$(next_box) || exit 1
   x windowfocus --sync "$box"
   x key --clearmodifiers Return
-  # Until the box is gone: a box that stays means the key did not reach it.
-  for _ in $(seq 100); do
-    x search --onlyvisible --name '^Kwandor_Upd$' | grep -qx "$box" || return 0
-    sleep 0.05
-  done
-  fail "Return did not answer the box"
+  # A box that stays means the key did not reach it.
+  box_gone "$box" 50 || fail "Return did not answer the box"
 }
 
 WINEPREFIX="$prefix" timeout 120 "$program" </dev/null >"$work/run.log" 2>&1 &

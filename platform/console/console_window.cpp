@@ -86,9 +86,10 @@ int ConsoleWindow::ShowMessageBox(std::string_view text, int style) {
   const bool yesNo = style == kMbYesNoQuestion;
   if (EndRequested()) return yesNo ? kIdNo : kIdOk;
   ClearStatus();
-  const char* prompt = yesNo ? "Frage [Ja/Nein] "
-                       : style == kMbIconCritical ? "Fehler [OK] "
-                                                  : "[OK] ";
+  const char* prompt = yesNo                           ? "Frage [Ja/Nein] "
+                       : style == kMbIconCritical      ? "Fehler [OK] "
+                       : style == kMbIconExclamation   ? "Warnung [OK] "
+                                                       : "[OK] ";
   std::fprintf(out_, "%s\n%s", NormalizeLineBreaks(text).c_str(), prompt);
   std::fflush(out_);
   std::string answer;

@@ -54,10 +54,12 @@ TEST(ConsoleWindow, BoxesPrintTheirTextThenAPromptWithButtonsAndIcon) {
   EXPECT_EQ(c.window->ShowMessageBox("Zeile 1\r\nZeile 2", kMbYesNoQuestion), kIdNo);
   EXPECT_EQ(c.window->ShowMessageBox("Fehler im Schritt", kMbIconCritical), kIdOk);  // end of input
   EXPECT_EQ(c.window->ShowMessageBox("A\rB", kMbOk), kIdOk);
+  EXPECT_EQ(c.window->ShowMessageBox("Nicht vollständig", kMbIconExclamation), kIdOk);
   EXPECT_EQ(c.Output(),
             "Zeile 1\nZeile 2\nFrage [Ja/Nein] \n"
             "Fehler im Schritt\nFehler [OK] \n"
-            "A\nB\n[OK] \n");
+            "A\nB\n[OK] \n"
+            "Nicht vollständig\nWarnung [OK] \n");
 }
 
 TEST(ConsoleWindow, LabelsOneAndTwoArePrintedWhenTheyChange) {

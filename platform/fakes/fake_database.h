@@ -26,7 +26,9 @@ class FakeDatabaseEngine : public DatabaseEngine {
     bool open = false;
   };
   struct Fault {
-    std::string op;  // "OpenDatabase", "OpenRecordset", "Eof", "Edit", "GetValue", ...
+    // "OpenDatabase", "OpenRecordset", "Eof", "Edit", "GetValue", ..., or one
+    // of them with its detail as the log shows it ("OpenDatabase D:\\x.mdb").
+    std::string op;
     int skip = 0;    // calls of op that pass before the first failure
     int times = 1;   // consecutive failing calls
     std::string message = "Simulated failure";
@@ -59,9 +61,10 @@ class FakeDatabaseEngine : public DatabaseEngine {
 
   // Throws the planned fault for op, if any is due.
   void Hit(const std::string& op, const std::string& detail = {}) {
-    log.push_back(op + (detail.empty() ? "" : " " + detail));
+    const std::string entry = op + (detail.empty() ? "" : " " + detail);
+    log.push_back(entry);
     for (Fault& f : faults) {
-      if (f.op != op) continue;
+      if (f.op != op && f.op != entry) continue;
       if (f.skip > 0) {
         --f.skip;
       } else if (f.times > 0) {

@@ -80,7 +80,8 @@ void FilePageStore::OpenFile() {
       throw RunError("Cannot update. Database or object is read-only. (file " + Quoted(name_) + ")");
     case DatabaseOpen::kInUse:
       throw RunError("Could not use " + Quoted(name_) + "; file already in use by another program. " +
-                     kCloseEverywhere);
+                     kCloseEverywhere,
+                     kErrFileInUse);
     case DatabaseOpen::kNoAccess:
       break;
   }
@@ -96,8 +97,9 @@ void FilePageStore::RefuseWhenLockFileShowsUser() {
     return;
   }
   throw RunError("Could not use " + Quoted(name_) + "; the lock file " + Quoted(Beside(name_, found)) +
-                 " beside it shows that it is in use. " + kCloseEverywhere +
-                 " A lock file left behind by a crash may be deleted once Orbica-Kontor is closed everywhere.");
+                     " beside it shows that it is in use. " + kCloseEverywhere +
+                     " A lock file left behind by a crash may be deleted once Orbica-Kontor is closed everywhere.",
+                 kErrFileInUse);
 }
 
 void FilePageStore::RecoverJournal() {

@@ -10,11 +10,16 @@
 #include <QFontMetrics>
 #include <QIcon>
 #include <QLabel>
-#include <QMessageBox>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QPixmap>
+#include <QPointer>
 #include <QScreen>
 #include <QSocketNotifier>
+#include <QTimer>
+#include <QTranslator>
 #include <QWidget>
+#include <QWindow>
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -22,6 +27,7 @@
 #include <ctime>
 
 #include "platform/interrupt.h"
+#include "platform/qt/fitted_message_box.h"
 
 namespace kw {
 namespace {
@@ -42,6 +48,11 @@ qint64 RefreshIntervalMs(const QScreen* screen) {
 
 // How long the display probe may take before the display counts as unreachable.
 constexpr int kProbeTimeoutMs = 10000;
+// How long the window may take to come on screen: a window manager frames it first.
+constexpr int kShowTimeoutMs = 3000;
+// How long a closed box may take to leave the screen, with the window beneath it painting
+// what the box covered.
+constexpr int kUncoverTimeoutMs = 500;
 
 // A desk telephone with "044" on its front, in the 16 standard VGA colours.
 const char* const kIconXpm[] = {
@@ -123,6 +134,54 @@ void FitWrappedText(QLabel& label) {
     font.setPointSizeF(font.pointSizeF() - 0.25);
   }
   if (font != label.font()) label.setFont(font);
+}
+
+// Processes events until done() or until the time is up; a timer wakes the wait.
+template <class Done>
+void ProcessEventsUntil(Done done, int timeoutMs) {
+  QElapsedTimer elapsed;
+  elapsed.start();
+  QTimer tick;
+  tick.start(5);
+  while (!done() && elapsed.elapsed() < timeoutMs)
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+}
+
+// Notes when the window system tells a window that a part of it can be seen again, which
+// the window paints at once.
+class ExposeWatch : public QObject {
+ public:
+  explicit ExposeWatch(QWindow* window) : window_(window) {
+    if (window_ != nullptr) window_->installEventFilter(this);
+  }
+  ~ExposeWatch() override {
+    if (window_ != nullptr) window_->removeEventFilter(this);
+  }
+  bool seen = false;
+
+ protected:
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Expose) seen = true;
+    return false;
+  }
+
+ private:
+  QPointer<QWindow> window_;
+};
+
+// The offscreen platform shows nothing on a screen: nothing there waits to be painted.
+bool OnScreen() { return QGuiApplication::platformName() != QStringLiteral("offscreen"); }
+
+// Qt's own words (the buttons Yes, No, OK) in the system's language, from Qt's
+// translations where they are installed (Debian's qt6-translations-l10n).
+void InstallQtTranslations(QApplication& app) {
+  auto* qt = new QTranslator(&app);
+  if (qt->load(QLocale::system(), QStringLiteral("qtbase"), QStringLiteral("_"),
+               QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(qt);
+  } else {
+    delete qt;
+  }
 }
 
 bool DisplayConfigured() {
@@ -279,10 +338,16 @@ void QtWindow::Move(int leftTwips, int topTwips) {
   form_->move(origin.x() + Pixels(leftTwips), origin.y() + Pixels(topTwips));
 }
 
+// The run goes on without rounds of events for a while after this: the window is on the
+// screen, framed by the window manager (its outer size is known only then) and painted
+// before it does, and before any box can come over it.
 void QtWindow::Show() {
   ShowPendingLabel();
   form_->show();
   form_->raise();
+  ProcessEventsUntil(
+      [this] { return form_->windowHandle() != nullptr && form_->windowHandle()->isExposed(); },
+      kShowTimeoutMs);
   eventIntervalMs_ = RefreshIntervalMs(form_->screen());
 }
 
@@ -311,7 +376,7 @@ int QtWindow::ShowMessageBox(std::string_view text, int style) {
   // The user has asked to end: no more questions. The answer is the Esc answer.
   if (EndRequested()) return yesNo ? kIdNo : kIdOk;
   ShowPendingLabel();
-  QMessageBox box(form_->isVisible() ? form_.get() : nullptr);
+  FittedMessageBox box(form_->isVisible() ? form_.get() : nullptr);
   box.setWindowTitle(kBoxTitle);
   box.setTextFormat(Qt::PlainText);
   box.setText(FromUtf8(NormalizeLineBreaks(text)));
@@ -330,8 +395,21 @@ int QtWindow::ShowMessageBox(std::string_view text, int style) {
   openBox_ = &box;
   box.exec();
   openBox_ = nullptr;
+  LeaveNoTraceOf(box);
   if (!yesNo) return kIdOk;
   return box.standardButton(box.clickedButton()) == QMessageBox::Yes ? kIdYes : kIdNo;
+}
+
+// The run may go on for long without a round of events once a box is answered (while a
+// big table is selected, say): the window beneath the box paints what the box covered
+// before the run goes on. Otherwise the box's picture stays on the screen over the window,
+// and black where it stood over the bare desktop, until the next round of events.
+void QtWindow::LeaveNoTraceOf(QWidget& box) {
+  const bool covered = OnScreen() && form_->isVisible() &&
+                       box.frameGeometry().intersects(form_->frameGeometry());
+  ExposeWatch uncovered(form_->windowHandle());
+  box.hide();
+  if (covered) ProcessEventsUntil([&] { return uncovered.seen; }, kUncoverTimeoutMs);
 }
 
 void QtWindow::EndProgram() {
@@ -351,6 +429,7 @@ std::unique_ptr<WindowSystem> MakeQtWindow(int& argc, char** argv) {
   if (!DisplayConfigured() || !PlatformConnects(argc, argv)) return nullptr;
   auto app = std::make_unique<QApplication>(argc, argv);
   QApplication::setApplicationName(kBoxTitle);
+  InstallQtTranslations(*app);
   return std::make_unique<QtWindow>(std::move(app));
 }
 

@@ -52,6 +52,7 @@ class QtWindow : public WindowSystem {
  private:
   void ShowPendingLabel();
   void RequestEnd();
+  void LeaveNoTraceOf(QWidget& box);
 
   std::unique_ptr<QApplication> app_;  // destroyed last
   std::unique_ptr<FormWidget> form_;

@@ -182,6 +182,52 @@ TEST_F(QtWindowTest, StartQuestionAsksYesOrNoWithYesAsDefault) {
   }
 }
 
+// The box is as wide as its longest line: the text breaks at its own line breaks only,
+// unless a line is wider than the screen.
+TEST_F(QtWindowTest, BoxesBreakTheirTextOnlyWhereItBreaksUpToTheScreensWidth) {
+  window_->Show();
+  const struct {
+    std::string text;
+    int style;
+    bool fitsTheScreen;
+  } cases[] = {
+      {"Dieses Programm ersetzt im Postleitzahlenstamm und in allen\r\n"
+       "Mandanten, welche auf Version 6.4 (und höher) umgestellt sind, die Telefonvorwahlen.\r\n"
+       "Wenn Land = 'CH' ist und die Telefonvorwahl ='01' ist, wird die Vorwahl '044' "
+       "eingesetzt.\r\n\r\nMöchten Sie starten",
+       kMbYesNoQuestion, true},
+      {"(TbDefRead) Can't open file !\r\n'D:\\Daten\\Mand02\\NoltData.def'", kMbOk, true},
+      {QString("Vorwahl 01 wird 044. ").repeated(60).toStdString(), kMbIconCritical, false},
+  };
+  for (const auto& c : cases) {
+    SeenBox seen;
+    QRect label, box;
+    bool wraps = true;
+    QFont font;
+    AnswerNextBox(&seen, [&](QMessageBox& b) {
+      const auto* l = b.findChild<QLabel*>("qt_msgbox_label");
+      label = l->geometry();
+      wraps = l->wordWrap();
+      font = l->font();
+      box = b.frameGeometry();
+      b.close();
+    });
+    window_->ShowMessageBox(c.text, c.style);
+    const QFontMetrics metrics(font);
+    const QStringList lines = QString::fromStdString(NormalizeLineBreaks(c.text)).split('\n');
+    EXPECT_LE(box.width(), Form().screen()->availableGeometry().width()) << c.text;
+    EXPECT_EQ(wraps, !c.fitsTheScreen) << c.text;
+    if (c.fitsTheScreen) {
+      int widest = 0;
+      for (const QString& line : lines) widest = std::max(widest, metrics.horizontalAdvance(line));
+      EXPECT_GE(label.width(), widest) << c.text;
+      EXPECT_LT(label.height(), (lines.size() + 1) * metrics.lineSpacing()) << c.text;
+    } else {
+      EXPECT_GT(label.height(), 2 * metrics.lineSpacing());
+    }
+  }
+}
+
 TEST_F(QtWindowTest, ErrorAndNoticeBoxesHaveOnlyOk) {
   const struct {
     int style;
@@ -245,6 +291,12 @@ TEST_F(QtWindowTest, CentringInTwipsPutsTheWindowInTheMiddleOfItsScreen) {
   EXPECT_EQ(Form().frameGeometry().topLeft(), screenRect.topLeft() + QPoint(100, -50));
   window_->Move(22, 8);  // to the nearest pixel
   EXPECT_EQ(Form().frameGeometry().topLeft(), screenRect.topLeft() + QPoint(1, 1));
+}
+
+TEST_F(QtWindowTest, ShowReturnsOnceTheWindowIsOnTheScreen) {
+  window_->Show();
+  ASSERT_NE(Form().windowHandle(), nullptr);
+  EXPECT_TRUE(Form().windowHandle()->isExposed());
 }
 
 TEST_F(QtWindowTest, ClosingTheWindowEndsTheRunButLeavesItOnScreenUntilTheEnd) {
@@ -346,6 +398,38 @@ TEST_F(MakeQtWindowTest, NoDisplayOrAnUnreachableOneGivesNoWindowInsteadOfEnding
 
 TEST_F(MakeQtWindowTest, PlatformAskedForExplicitlyIsUsed) {
   EXPECT_EXIT(Make("offscreen", nullptr), ::testing::ExitedWithCode(4), "");
+}
+
+// Asks the start question in a window made by the factory under the language `lang`
+// (LANG, nothing else set) and exits with 4 when its buttons read `yes` and `no` and an
+// OK box's button `ok`.
+[[noreturn]] void ButtonsRead(const char* lang, const char* yes, const char* no, const char* ok) {
+  for (const char* name : {"LANGUAGE", "LC_ALL", "LC_MESSAGES"}) unsetenv(name);
+  setenv("LANG", lang, 1);
+  setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  int argc = 1;
+  char* argv[] = {gProgramName, nullptr};
+  std::unique_ptr<WindowSystem> window = MakeQtWindow(argc, argv);
+  if (window == nullptr) std::_Exit(3);
+  QString seen;
+  SeenBox box1, box2;
+  const auto read = [&](QMessageBox& box) {
+    for (QAbstractButton* b : box.buttons()) seen += b->text() + "|";
+    box.close();
+  };
+  AnswerNextBox(&box1, read);
+  window->ShowMessageBox("Möchten Sie starten", kMbYesNoQuestion);
+  AnswerNextBox(&box2, read);
+  window->ShowMessageBox("Datei nicht gefunden", kMbIconCritical);
+  std::fprintf(stderr, "%s\n", qPrintable(seen));
+  const QStringList parts = seen.split('|');
+  std::_Exit(parts.contains(yes) && parts.contains(no) && parts.contains(ok) ? 4 : 5);
+}
+
+TEST_F(MakeQtWindowTest, ButtonsSpeakTheSystemsLanguage) {
+  EXPECT_EXIT(ButtonsRead("de_DE.UTF-8", "&Ja", "&Nein", "OK"), ::testing::ExitedWithCode(4), "");
+  EXPECT_EXIT(ButtonsRead("de_CH.UTF-8", "&Ja", "&Nein", "OK"), ::testing::ExitedWithCode(4), "");
+  EXPECT_EXIT(ButtonsRead("C.UTF-8", "&Yes", "&No", "OK"), ::testing::ExitedWithCode(4), "");
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 namespace kw {
 namespace {
 
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
 bool Exists(const std::string& path) {
   struct stat st;
   return lstat(path.c_str(), &st) == 0;
@@ -100,8 +102,7 @@ std::string WinePaths::CurrentDrive() const {
 }
 
 std::string WinePaths::ToHost(std::string_view path) const {
-  if (path.size() >= 2 && (path[0] == '\\' || path[0] == '/') && (path[1] == '\\' || path[1] == '/'))
-    return {};  // UNC and device paths are not mapped
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return UncToHost(path.substr(2));
   std::string drive;
   std::string_view rest = path;
   if (path.size() >= 2 && path[1] == ':') {
@@ -118,6 +119,30 @@ std::string WinePaths::ToHost(std::string_view path) const {
   const std::string root = prefix_ + "/dosdevices/" + drive;
   if (!Exists(root)) return {};
   return Descend(root, SplitParts(rest));
+}
+
+// What follows the two leading separators of a network path: server\share\rest, kept
+// by Wine below dosdevices/unc/<server>/<share>, or the long forms ?\UNC\server\share\rest
+// and ?\X:\rest. Other device paths (\\.\...) name no file here.
+std::string WinePaths::UncToHost(std::string_view path) const {
+  if (path.size() >= 2 && path[0] == '?' && IsSeparator(path[1])) {
+    const std::string_view rest = path.substr(2);
+    if (rest.size() >= 2 && rest[1] == ':') return ToHost(rest);
+    if (rest.size() < 4 || FoldText(rest.substr(0, 3)) != "unc" || !IsSeparator(rest[3])) return {};
+    path = rest.substr(4);
+  }
+  const std::vector<std::string> parts = SplitParts(path);
+  if (parts.size() < 2) return {};  // a share is named by its server and its name
+  std::string base = prefix_ + "/dosdevices/unc";
+  for (size_t i = 0; i < 2; ++i) {
+    if (parts[i] == "." || parts[i] == ".." || parts[i].find_first_of("?:") != std::string::npos) return {};
+    // A share that is not mapped is not there, whatever follows.
+    const std::string found = FindNameNoCase(base, parts[i]);
+    if (found.empty()) return {};
+    base += "/" + found;
+  }
+  // ".." stops at the share, as it stops at a drive's root.
+  return Descend(base, {parts.begin() + 2, parts.end()});
 }
 
 }  // namespace kw
