@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "app/exit_status.h"
 #include "app/run.h"
 #include "platform/console/console_window.h"
 #include "platform/host_platform.h"
@@ -38,18 +39,5 @@ int main(int argc, [[maybe_unused]] char** argv) {
   kw::HostPlatform host(kw::WinePaths::FromEnvironment(), *window);
   auto state = std::make_unique<kw::RunState>();
   const kw::RunOutcome outcome = kw::Form_Load(host.Get(), *state);
-  // Ended by Ctrl-C: the status a shell expects, however the run got to its end.
-  if (kw::Interrupted()) return 130;
-  switch (outcome) {
-    case kw::RunOutcome::Completed:
-    case kw::RunOutcome::Declined:
-    case kw::RunOutcome::Cancelled:
-      // Answering No or closing the window are ordinary ways to end.
-      return 0;
-    case kw::RunOutcome::Incomplete:
-      return 3;
-    case kw::RunOutcome::Failed:
-      return 1;
-  }
-  return 1;
+  return kw::ExitStatus(outcome, kw::Interrupted());
 }

@@ -1,0 +1,36 @@
+#include "platform/posix/first_bytes.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/jet/page_store.h"
+
+namespace kw {
+
+jet::FirstBytes ReadFirstBytes(const WinePaths& paths, std::string_view name) {
+  jet::FirstBytes first;
+  const std::string host = paths.ToHost(name);
+  // O_NONBLOCK: a FIFO in the file's place must not make the open wait.
+  const int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return first;
+  first.bytes.resize(jet::kPageSize);
+  size_t got = 0;
+  bool failed = false;
+  while (got < first.bytes.size()) {
+    const ssize_t n = ::read(fd, first.bytes.data() + got, first.bytes.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      failed = n < 0;
+      break;
+    }
+    got += static_cast<size_t>(n);
+  }
+  ::close(fd);
+  first.bytes.resize(got);
+  first.read = !failed;
+  return first;
+}
+
+}  // namespace kw
