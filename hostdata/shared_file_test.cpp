@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "hostdata/files_only_platform.h"
+#include "tests/support/refusing_platform.h"
 #include "platform/fakes/fake_clock.h"
 #include "platform/fakes/fake_filesystem.h"
 
@@ -15,8 +15,8 @@ class SharedFileTest : public ::testing::Test {
  protected:
   FakeClock clock;
   FakeFileSystem fs{clock};
-  FilesOnlyPlatform host{fs, clock};
-  Platform& p = host.platform;
+  kw::testing::RefusingPlatform host{fs, clock};
+  Platform& p = host.Get();
   FileTable files;
   double Elapsed(double start) const { return clock.now - start; }
 };
@@ -110,10 +110,10 @@ class CountingClock : public FakeClock {
 TEST(SharedFileRetry, RetryLoopPausesBetweenAttempts) {
   CountingClock clock;
   FakeFileSystem fs{clock};
-  FilesOnlyPlatform host{fs, clock};
+  kw::testing::RefusingPlatform host{fs, clock};
   FileTable files;
   fs.Add(kFile).heldUntil = clock.now + 100;
-  EXPECT_EQ(FileOpenRetry(host.platform, files, kFile, false), -1);
+  EXPECT_EQ(FileOpenRetry(host.Get(), files, kFile, false), -1);
   ASSERT_GT(fs.openAttempts, 1);
   EXPECT_EQ(clock.pauses, fs.openAttempts - 1);  // a pause before every retry
   EXPECT_LT(fs.openAttempts, 10000);

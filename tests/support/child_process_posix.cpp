@@ -1,0 +1,169 @@
+// The child process of tests/support/child_process.h on POSIX systems.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <stdexcept>
+
+#include "tests/support/child_process.h"
+
+extern char** environ;
+
+namespace kw::testing {
+
+struct ChildProcess::Impl {
+  pid_t pid = -1;
+  int in = -1, out = -1, err = -1;
+  std::string errText;
+  int status = -1;
+  bool waited = false;
+
+  // Reads what is there on stdout (into `into`) and stderr; false at the end of stdout.
+  bool Drain(std::string* into, int timeoutMs) {
+    pollfd fds[2] = {{out, POLLIN, 0}, {err, POLLIN, 0}};
+    if (poll(fds, 2, timeoutMs) < 0) return errno == EINTR;
+    char buffer[65536];
+    if (err >= 0 && fds[1].revents != 0) {
+      const ssize_t n = read(err, buffer, sizeof buffer);
+      if (n > 0) {
+        errText.append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(err);
+        err = -1;
+      }
+    }
+    if (out >= 0 && fds[0].revents != 0) {
+      const ssize_t n = read(out, buffer, sizeof buffer);
+      if (n > 0) {
+        if (into) into->append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        close(out);
+        out = -1;
+      }
+    }
+    return out >= 0;
+  }
+};
+
+ChildProcess::ChildProcess(const ChildOptions& options) : impl_(std::make_unique<Impl>()) {
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    const std::string v = *e;
+    bool drop = false;
+    for (const std::string& name : options.unsetEnv) drop = drop || v.rfind(name + "=", 0) == 0;
+    for (const std::string& set : options.setEnv) drop = drop || v.rfind(set.substr(0, set.find('=') + 1), 0) == 0;
+    if (!drop) env.push_back(v);
+  }
+  env.insert(env.end(), options.setEnv.begin(), options.setEnv.end());
+  std::vector<char*> envp, argv;
+  for (auto& v : env) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  std::vector<std::string> args = options.argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int in[2], out[2], err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    throw std::runtime_error("pipe failed");
+  }
+  impl_->pid = fork();
+  if (impl_->pid < 0) throw std::runtime_error("fork failed");
+  if (impl_->pid == 0) {
+    dup2(in[0], 0);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    signal(SIGPIPE, SIG_DFL);
+    execvpe(argv[0], argv.data(), envp.data());
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  impl_->in = in[1];
+  impl_->out = out[0];
+  impl_->err = err[0];
+  signal(SIGPIPE, SIG_IGN);  // a child that stops reading must not end the test
+  WriteInput(options.input);
+  if (!options.keepInputOpen) CloseInput();
+}
+
+ChildProcess::~ChildProcess() {
+  if (!impl_->waited) {
+    Kill();
+    Wait();
+  }
+  for (int fd : {impl_->in, impl_->out, impl_->err})
+    if (fd >= 0) close(fd);
+}
+
+bool ChildProcess::ReadOutput(std::string& out, double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  const size_t before = out.size();
+  while (impl_->out >= 0 && out.size() == before) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (left.count() <= 0) break;
+    impl_->Drain(&out, static_cast<int>(left.count()));
+  }
+  return impl_->out >= 0 || out.size() != before;
+}
+
+std::string ChildProcess::ErrorOutput() {
+  while (impl_->err >= 0) {
+    pollfd fd{impl_->err, POLLIN, 0};
+    if (poll(&fd, 1, 0) <= 0) break;
+    impl_->Drain(nullptr, 0);
+  }
+  return impl_->errText;
+}
+
+void ChildProcess::WriteInput(std::string_view bytes) {
+  while (!bytes.empty() && impl_->in >= 0) {
+    const ssize_t n = write(impl_->in, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+}
+
+void ChildProcess::CloseInput() {
+  if (impl_->in >= 0) close(impl_->in);
+  impl_->in = -1;
+}
+
+int ChildProcess::Wait() {
+  if (impl_->waited) return impl_->status;
+  std::string rest;
+  while (impl_->out >= 0 || impl_->err >= 0) {
+    if (impl_->out < 0) {
+      char buffer[4096];
+      const ssize_t n = read(impl_->err, buffer, sizeof buffer);
+      if (n > 0) {
+        impl_->errText.append(buffer, static_cast<size_t>(n));
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      close(impl_->err);
+      impl_->err = -1;
+      break;
+    }
+    impl_->Drain(&rest, -1);
+  }
+  int status = 0;
+  while (waitpid(impl_->pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  impl_->waited = true;
+  impl_->status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  return impl_->status;
+}
+
+void ChildProcess::Kill() {
+  if (!impl_->waited) kill(impl_->pid, SIGKILL);
+}
+
+}  // namespace kw::testing
+#endif
