@@ -12,7 +12,7 @@ build=$(cd "${1:-build-fuzz}" && pwd)
 seeds=$(cd "$(dirname "$0")" && pwd)
 seconds=${FUZZ_SECONDS:-600}
 cd "$build"
-for t in ${FUZZ_TARGETS:-client_list tbdef profile registry selection jet_selection jet}; do
+for t in ${FUZZ_TARGETS:-client_list tbdef profile registry selection jet_selection jet journal}; do
   mkdir -p "corpus-$t" "artifacts/$t"
   cp -n "$seeds/seeds/$t"/* "corpus-$t"/ 2>/dev/null
   "./${t}_fuzz" "corpus-$t" -max_total_time="$seconds" -rss_limit_mb=2048 \

@@ -7,6 +7,7 @@
 #include "platform/jet/data_page.h"
 #include "platform/text_compare.h"
 #include "tests/jet_test_support.h"
+#include "tools/sample/installation.h"
 
 namespace kw::jet::test {
 namespace {
@@ -16,27 +17,6 @@ struct Case {
   const char* table;
   const char* column;
 };
-
-// The export of `before` with the pass's change made by hand.
-std::vector<std::string> Expected(const std::vector<std::string>& before, const std::string& column,
-                                  const std::string& from, const std::string& to, long* changed) {
-  std::vector<std::string> out = before;
-  const std::vector<std::string> header = Split(before.at(0));
-  const size_t land = std::find(header.begin(), header.end(), "LAND") - header.begin();
-  const size_t col = std::find(header.begin(), header.end(), column) - header.begin();
-  *changed = 0;
-  for (size_t i = 1; i < out.size(); ++i) {
-    std::vector<std::string> cells = Split(out[i]);
-    if (cells.size() != header.size() || !JetTextEqual(cells[land], "CH") || cells[col] != from) continue;
-    cells[col] = to;
-    ++*changed;
-    std::string line;
-    for (size_t k = 0; k < cells.size(); ++k) line += (k ? "\t" : "") + cells[k];
-    out[i] = line;
-  }
-  std::sort(out.begin() + 1, out.end());
-  return out;
-}
 
 class TempFile {
  public:
@@ -86,7 +66,8 @@ TEST_P(JetConvert, ChangesExactlyTheSelectedCellsAndLeavesEveryOtherTableAsItWas
 }
 
 // The rows mdb-reader reads, sorted, with the pass's change made by hand.
-std::vector<jet_readers::Row> NodeExpected(const jet_readers::Table& before, const std::string& column, long* changed) {
+std::vector<jet_readers::Row> NodeExpected(const jet_readers::Table& before, const std::string& column,
+                                           const std::string& value, long* changed) {
   size_t land = 0, col = 0;
   for (size_t i = 0; i < before.columns.size(); ++i) {
     if (before.columns[i].name == "LAND") land = i;
@@ -96,7 +77,7 @@ std::vector<jet_readers::Row> NodeExpected(const jet_readers::Table& before, con
   *changed = 0;
   for (auto& r : rows)
     if (r[land] && JetTextEqual(*r[land], "CH") && r[col] == "01") {
-      r[col] = "044";
+      r[col] = value;
       ++*changed;
     }
   std::sort(rows.begin(), rows.end());
@@ -122,7 +103,7 @@ TEST_P(JetConvert, MdbReaderReadsExactlyTheChangedCellsAndEveryOtherTable) {
       continue;
     }
     long expectedChanges = 0;
-    const std::vector<jet_readers::Row> expected = NodeExpected(before[t], c.column, &expectedChanges);
+    const std::vector<jet_readers::Row> expected = NodeExpected(before[t], c.column, "044", &expectedChanges);
     std::vector<jet_readers::Row> rows = after[t].rows;
     std::sort(rows.begin(), rows.end());
     EXPECT_EQ(changed, expectedChanges);
@@ -172,6 +153,44 @@ TEST(JetConvertMoves, ARowMovedTwiceLeavesItsFirstCopyDeleted) {
   const auto once = Expected(first, "TELVOR", "044", "04444", &n);
   EXPECT_EQ(Export(out.Path(), "PLZSTM"), once);
   EXPECT_EQ(CountSlots(jet.store.Bytes(), kPointerFlag), CountSlots(jet.store.Bytes(), kMovedFlag));
+}
+
+// A table in a file larger than one map page covers (32,736 pages, 128 MiB):
+// rows that move go to new pages at the end of the file, and the table's map
+// grows as Jet grows it. The file is made sparse, so the test writes little.
+TEST(JetConvertMoves, RowsMoveToNewPagesBeyondTheFirst128MiB) {
+  ASSERT_EQ(jet_readers::MissingReaders(), "");
+  const struct {
+    int64_t rows;
+    const char* map;
+    const char* value;  // longer values move more rows
+  } cases[] = {{40000, "a reference map", "044"}, {3000, "an inline map", "04400"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.map);
+    TempFile source, file;
+    sample::WritePostalCodes(source.Path(), c.rows, 7, sample::DbFormat::kJet);
+    std::filesystem::copy_file(source.Path(), file.Path(), std::filesystem::copy_options::overwrite_existing);
+    constexpr uint64_t kBig = uint64_t{143} << 20;
+    ASSERT_EQ(truncate(file.Path().c_str(), static_cast<off_t>(kBig)), 0);
+    FakeClock clock;
+    const std::string path = file.Path();
+    JetEngine engine([&](std::string_view name) { return FilePageStore::Open(path, std::string(name)); }, clock);
+    long changed = 0;
+    ASSERT_NO_THROW(changed = ConvertPass(engine, "PLZSTM", "TELVOR", c.value));
+    EXPECT_GT(std::filesystem::file_size(path), kBig);  // new pages at the end
+
+    long expectedChanges = 0;
+    EXPECT_EQ(Export(path, "PLZSTM"), Expected(Export(source.Path(), "PLZSTM"), "TELVOR", "01", c.value, &expectedChanges));
+    EXPECT_EQ(changed, expectedChanges);
+    long nodeChanges = 0;
+    std::vector<jet_readers::Row> rows = jet_readers::Find(jet_readers::NodeRead(path), "PLZSTM").rows;
+    std::sort(rows.begin(), rows.end());
+    EXPECT_EQ(rows, NodeExpected(jet_readers::Find(jet_readers::NodeRead(source.Path()), "PLZSTM"), "TELVOR",
+                                 c.value, &nodeChanges));
+    const auto size = std::filesystem::file_size(path);
+    EXPECT_EQ(ConvertPass(engine, "PLZSTM", "TELVOR", c.value), 0);
+    EXPECT_EQ(std::filesystem::file_size(path), size);
+  }
 }
 
 TEST(JetConvertRefusals, AnIndexedColumnIsRefusedBeforeAnythingIsWritten) {

@@ -4,6 +4,7 @@
 // runs killed at random moments followed by one full run; files in use by
 // someone else left as they were.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -227,6 +228,48 @@ TEST(JetRun, AFileInUseIsLeftByteForByteAsItWas) {
     EXPECT_EQ(messages, static_cast<size_t>(c.messages)) << run.out();
     EXPECT_TRUE(ReadFile(file) == before);
     EXPECT_EQ(Journals(prefix), std::vector<std::string>());
+  }
+}
+
+// Files that are not what they seem: the run refuses each with a message
+// naming it (three times, then it ends), waits for nothing and writes nothing.
+TEST(JetRun, APipeOrAReadOnlyFileIsRefusedWithoutWaitingOrWriting) {
+  TempDir dir;
+  sample::SampleInstallation setup;
+  setup.prefix = dir.Path("pristine");
+  setup.plzRows = 300;
+  setup.clients = {};
+  setup.format = sample::DbFormat::kJet;
+  sample::WriteInstallation(setup);
+  const std::string rel = "Public/Public.mdb";
+  const struct {
+    const char* what;
+    std::function<void(const std::string& file)> make;
+    const char* message;
+  } cases[] = {
+      {"the database a named pipe",
+       [](const std::string& f) { fs::remove(f), mkfifo(f.c_str(), 0666); },
+       "The database engine cannot open 'D:\\Daten\\Public\\Public.mdb': it is not a file but a folder, a "
+       "named pipe or a device."},
+      {"its journal a named pipe", [](const std::string& f) { mkfifo((f + "-journal").c_str(), 0666); },
+       "the journal 'D:\\Daten\\Public\\Public.mdb-journal' of an interrupted run cannot be rolled back, so "
+       "the file is not used; both files are left as they are: it is not a file."},
+      {"the database read-only", [](const std::string& f) { chmod(f.c_str(), 0444); },
+       "Cannot update. Database or object is read-only. (file 'D:\\Daten\\Public\\Public.mdb')"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string prefix = dir.Path("work");
+    CopyTree(setup.prefix, prefix);
+    const std::string file = DataPath(prefix, rel);
+    c.make(file);
+    const std::string before = fs::is_regular_file(file) ? ReadFile(file) : "";
+    ProgramRun run(prefix, "j\n\n\n\n");
+    ASSERT_NO_THROW(run.Finish(60));
+    EXPECT_EQ(run.status(), 1) << run.out();
+    EXPECT_EQ(Occurrences(run.out(), c.message), 3u) << run.out();
+    if (!before.empty()) EXPECT_TRUE(ReadFile(file) == before);
+    chmod(file.c_str(), 0644);
   }
 }
 

@@ -20,6 +20,7 @@
 #include "platform/jet/file_store_test_support.h"
 #include "platform/jet/jet_engine.h"
 #include "platform/jet/memory_page_store.h"
+#include "platform/text_compare.h"
 
 namespace kw::jet::test {
 
@@ -114,6 +115,27 @@ inline std::vector<std::string> Split(const std::string& line) {
     if (c == '\t') out.emplace_back();
     else out.back() += c;
   }
+  return out;
+}
+
+// The export of `before` with the pass's change made by hand.
+inline std::vector<std::string> Expected(const std::vector<std::string>& before, const std::string& column,
+                                  const std::string& from, const std::string& to, long* changed) {
+  std::vector<std::string> out = before;
+  const std::vector<std::string> header = Split(before.at(0));
+  const size_t land = std::find(header.begin(), header.end(), "LAND") - header.begin();
+  const size_t col = std::find(header.begin(), header.end(), column) - header.begin();
+  *changed = 0;
+  for (size_t i = 1; i < out.size(); ++i) {
+    std::vector<std::string> cells = Split(out[i]);
+    if (cells.size() != header.size() || !JetTextEqual(cells[land], "CH") || cells[col] != from) continue;
+    cells[col] = to;
+    ++*changed;
+    std::string line;
+    for (size_t k = 0; k < cells.size(); ++k) line += (k ? "\t" : "") + cells[k];
+    out[i] = line;
+  }
+  std::sort(out.begin() + 1, out.end());
   return out;
 }
 

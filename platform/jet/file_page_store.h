@@ -1,14 +1,18 @@
 #pragma once
 // The page store over a real database file, for this process alone.
 //
-// While it is open the store holds an open-file-description write lock on
-// the whole file; a file that another process locks, or beside which the
-// product's lock file (<base>.ldb) shows a user, is refused. Each group is
-// made durable through a rollback journal beside the file
-// ("<file name>-journal"): the original content of every page the group
-// changes, and the original size, go to the journal and are flushed before
-// the file is written; the journal is removed once the file is flushed. A
-// journal found at open (a run killed mid-commit) is rolled back first.
+// While it is open the store holds the file so that no other process writes
+// it; a file that another process holds, or beside which the product's lock
+// file (<base>.ldb) shows a user, is refused, and so is a file that may not
+// be written or that is not a regular file. Each group is made durable
+// through a rollback journal beside the file ("<file name>-journal", laid
+// out in journal.h): the original content of every page the group changes,
+// checksums of what it writes, and the original size go to the journal and
+// are flushed before the file is written; the journal is removed once the
+// file is flushed. A journal found at open (a run killed mid-commit) is
+// rolled back first, but only onto the file it was written for and only
+// while every page it covers holds what the interrupted group left there;
+// otherwise the file is refused and both files are kept as they are.
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -16,17 +20,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/jet/failing_store_files.h"
 #include "platform/jet/page_store.h"
+#include "platform/jet/store_files.h"
 
 namespace kw::jet {
-
-// The kinds of system call a test may make fail.
-enum class StoreIo {
-  kJournalWrite,  // writing the journal
-  kFileWrite,     // writing pages into the database file, or truncating it
-  kSync,          // flushing the journal or the database file
-  kFolderSync,    // flushing the folder (the journal created or removed)
-};
 
 struct FilePageStoreOptions {
   // Called before each such call; returning true makes the call fail as
@@ -36,13 +34,17 @@ struct FilePageStoreOptions {
 
 class FilePageStore : public PageStore {
  public:
-  // Opens an existing file read-write (never creates one), locks it, rolls
+  // Opens an existing file read-write (never creates one), holds it, rolls
   // back a journal left beside it and checks that it is a whole number of
   // pages. `displayName` is the name as the user gave it, used in errors.
   static std::unique_ptr<FilePageStore> Open(const std::string& hostPath,
                                              const std::string& displayName,
                                              FilePageStoreOptions options = {});
-  ~FilePageStore() override;
+  // The same over files given by the caller.
+  static std::unique_ptr<FilePageStore> Open(std::unique_ptr<StoreFiles> files,
+                                             const std::string& displayName,
+                                             FilePageStoreOptions options = {});
+  ~FilePageStore() override = default;
   FilePageStore(const FilePageStore&) = delete;
   FilePageStore& operator=(const FilePageStore&) = delete;
 
@@ -56,43 +58,34 @@ class FilePageStore : public PageStore {
   void Rollback() override;
 
  private:
-  FilePageStore(std::string hostPath, std::string name, FilePageStoreOptions options);
+  FilePageStore(std::unique_ptr<StoreFiles> files, std::string name);
 
-  void OpenAndLock();
+  void OpenFile();
   void RefuseWhenLockFileShowsUser();
   void RecoverJournal();
   void CheckWholePages();
 
-  // I/O with the failure seam; each returns false with errno set.
-  bool WriteAt(int fd, StoreIo kind, const uint8_t* data, size_t size, uint64_t offset);
-  bool Sync(int fd, StoreIo kind);
-  bool Truncate(uint64_t size);
+  // Creates, writes and flushes the journal with its folder entry; false
+  // with the files' LastError().
+  bool WriteJournal(const std::vector<uint8_t>& bytes);
+  // Writes the pages into the file, one call per run of consecutive pages.
+  bool WritePages(const std::vector<PageImage>& pages);
 
   // Reads the pages [first, first + count) of the file into `out`.
   void ReadRun(uint32_t first, uint32_t count, uint8_t* out);
-  // Writes page images into the file, contiguous pages with one call.
-  bool WritePages(const std::vector<std::pair<uint32_t, const uint8_t*>>& pages);
-  // Writes and flushes the journal with its folder entry; false with `err`.
-  bool WriteJournal(const std::vector<uint8_t>& bytes, int& err);
   // After a failed commit: puts back the original pages and size, removes
   // the journal and throws.
-  [[noreturn]] void Undo(const std::vector<uint8_t>& journalBytes,
-                         const std::vector<std::pair<uint32_t, const uint8_t*>>& before,
-                         uint64_t originalSize, int err, bool journalOnDisk);
+  [[noreturn]] void Undo(const std::vector<uint8_t>& journalBytes, const std::vector<PageImage>& before,
+                         uint64_t originalSize, const std::string& error, bool journalOnDisk);
   void RemoveJournalOrThrow(const std::string& why);
 
-  [[noreturn]] void Fail(const std::string& what, int err) const;
+  [[noreturn]] void Fail(const std::string& what, const std::string& error) const;
   void CheckUsable() const;
 
-  std::string hostPath_;
+  std::unique_ptr<StoreFiles> files_;
   std::string name_;
-  std::string folder_;        // host folder of the file
-  std::string journalPath_;   // host path of the journal
-  std::string journalName_;   // the journal's name as the user would write it
-  FilePageStoreOptions options_;
-  int fd_ = -1;
-  int folderFd_ = -1;
-  uint32_t filePages_ = 0;  // pages in the file itself
+  std::string journalName_;  // the journal's name as the user would write it
+  uint32_t filePages_ = 0;   // pages in the file itself
   bool inGroup_ = false;
   bool broken_ = false;  // a failed commit could not be undone: refuse everything
   std::map<uint32_t, PageBytes> pending_;

@@ -1,11 +1,13 @@
 #include "platform/jet/file_page_store.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 
 #include "platform/jet/file_store_test_support.h"
@@ -128,18 +130,40 @@ TEST_F(FilePageStoreTest, CommitOfManyPagesFlushesTwiceWithItsFolderTwice) {
   EXPECT_EQ(ReadPage(*store, 150), Pattern(1150));
 }
 
-TEST_F(FilePageStoreTest, RefusesWhatIsNotAWholeDatabaseFile) {
-  EXPECT_EQ(OpenError(dir / "Missing.mdb"), "Could not find file 'D:\\Daten\\Public\\Public.mdb'.");
-  EXPECT_NE(OpenError(dir.Path()).find("cannot open the file 'D:\\Daten\\Public\\Public.mdb'"),
-            std::string::npos);
+TEST_F(FilePageStoreTest, RefusesWhatIsNotAWholeWritableDatabaseFile) {
+  const std::string pipe = dir / "Pipe.mdb";
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0666), 0);
+  const std::string readOnly = dir / "ReadOnly.mdb";
+  WriteAll(readOnly, PatternFile(2));
+  ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+  WriteAll(readOnly + "-journal", {1, 2, 3});  // not even looked at
   std::vector<uint8_t> partial = PatternFile(2);
   partial.resize(partial.size() + 100);
   WriteAll(db, partial);
-  EXPECT_EQ(OpenError(db),
-            "'D:\\Daten\\Public\\Public.mdb': the file is not a whole number of pages of 4096 "
-            "bytes (8292 bytes); it is damaged or not a database.");
+  const std::string notAFile =
+      "The database engine cannot open 'D:\\Daten\\Public\\Public.mdb': it is not a file but a folder, a "
+      "named pipe or a device.";
+  const struct {
+    std::string path, error;
+  } cases[] = {
+      {dir / "Missing.mdb", "Could not find file 'D:\\Daten\\Public\\Public.mdb'."},
+      {dir.Path(), notAFile},
+      {pipe, notAFile},  // refused at once: opening it would wait for a writer
+      {"/dev/null", notAFile},
+      // Read-only for everyone, the superuser included, as Windows has it.
+      {readOnly,
+       "Cannot update. Database or object is read-only. (file 'D:\\Daten\\Public\\Public.mdb')"},
+      {db, "'D:\\Daten\\Public\\Public.mdb': the file is not a whole number of pages of 4096 bytes (8292 "
+           "bytes); it is damaged or not a database."},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.path);
+    EXPECT_EQ(OpenError(c.path), c.error);
+  }
   EXPECT_EQ(ReadAll(db), partial);
   EXPECT_FALSE(Exists(db + "-journal"));
+  EXPECT_EQ(ReadAll(readOnly), PatternFile(2));
+  EXPECT_EQ(ReadAll(readOnly + "-journal"), (std::vector<uint8_t>{1, 2, 3}));
 }
 
 // Another process (or open file) holding a lock of the given kind.
@@ -242,28 +266,103 @@ TEST_F(FilePageStoreTest, RefusesAFileBesideALockFileThatShowsAUser) {
 
 class JournalAtOpenTest : public FilePageStoreTest {
  protected:
-  // The journal of a group that changed pages 2 and 5 and appended two
-  // pages, and the file as that group left it half-written.
+  // The journal of a group that changed pages 2 and 5 and appended pages 8
+  // and 9, and the file as that group left it half-written: page 2 and the
+  // appended pages written, page 5 not yet.
   void LeaveInterruptedGroup() {
     const std::vector<uint8_t> original = PatternFile(8);
     const auto p2 = PageOf(original, 2), p5 = PageOf(original, 5);
-    journalBytes = journal::Build(8 * kPageSize, {{2, p2.data()}, {5, p5.data()}});
-    std::vector<uint8_t> half = PatternFile(10);
-    const PageBytes changed = Pattern(77);
-    std::copy(changed.begin(), changed.end(), half.begin() + 2 * kPageSize);
+    journalBytes = journal::Build(8 * kPageSize, original.data(),
+                                  {{2, p2.data(), after2.data()},
+                                   {5, p5.data(), after5.data()},
+                                   {8, nullptr, after8.data()},
+                                   {9, nullptr, after9.data()}});
+    half = PatternFile(8);
+    for (const auto& [n, page] : {std::pair{2u, &after2}, {8u, &after8}, {9u, &after9}}) {
+      half.resize(std::max<size_t>(half.size(), (n + 1) * kPageSize));
+      std::copy(page->begin(), page->end(), half.begin() + n * kPageSize);
+    }
     WriteAll(db, half);
   }
+  void Put(std::vector<uint8_t>& file, uint32_t n, const PageBytes& page, size_t from = 0, size_t to = kPageSize) {
+    std::copy(page.begin() + from, page.begin() + to, file.begin() + n * kPageSize + from);
+  }
+  const PageBytes after2 = Pattern(77), after5 = Pattern(78), after8 = Pattern(79), after9 = Pattern(80);
   std::string journalPath = db + "-journal";
-  std::vector<uint8_t> journalBytes;
+  std::vector<uint8_t> journalBytes, half;
 };
 
-TEST_F(JournalAtOpenTest, ACompleteJournalPutsTheFileBack) {
+TEST_F(JournalAtOpenTest, AJournalThatFitsPutsTheFileBack) {
   LeaveInterruptedGroup();
-  WriteAll(journalPath, journalBytes);
-  auto store = FilePageStore::Open(db, kName);
-  EXPECT_EQ(store->PageCount(), 8u);
-  EXPECT_EQ(ReadAll(db), PatternFile(8));
-  EXPECT_FALSE(Exists(journalPath));
+  // What an interruption may leave: any page written or not, a page written
+  // in part (sector by sector), the file grown with its new pages not yet
+  // written (zeros) or not grown at all, a page it does not cover changed.
+  const std::vector<std::pair<std::string, std::function<void(std::vector<uint8_t>&)>>> states = {
+      {"as left", [](std::vector<uint8_t>&) {}},
+      {"every page written", [&](std::vector<uint8_t>& f) { Put(f, 5, after5); }},
+      {"nothing written", [&](std::vector<uint8_t>& f) { f = PatternFile(8); }},
+      {"a page torn", [&](std::vector<uint8_t>& f) { Put(f, 5, after5, 1024, 2560); }},
+      {"grown by zeros", [&](std::vector<uint8_t>& f) { std::fill(f.begin() + 8 * kPageSize, f.end(), 0); }},
+      {"grown in part", [&](std::vector<uint8_t>& f) { f.resize(9 * kPageSize + 100); }},
+      {"another page changed", [&](std::vector<uint8_t>& f) { Put(f, 3, Pattern(500)); }},
+  };
+  for (const auto& [what, change] : states) {
+    SCOPED_TRACE(what);
+    std::vector<uint8_t> file = half;
+    change(file);
+    WriteAll(db, file);
+    WriteAll(journalPath, journalBytes);
+    auto store = FilePageStore::Open(db, kName);
+    EXPECT_EQ(store->PageCount(), 8u);
+    std::vector<uint8_t> expected = PatternFile(8);
+    std::copy_n(file.begin() + 3 * kPageSize, kPageSize, expected.begin() + 3 * kPageSize);
+    EXPECT_EQ(ReadAll(db), expected);
+    EXPECT_FALSE(Exists(journalPath));
+  }
+}
+
+TEST_F(JournalAtOpenTest, AJournalThatNoLongerFitsItsFileIsKeptAndTheFileRefusedUnwritten) {
+  LeaveInterruptedGroup();
+  std::vector<uint8_t> otherDatabase = PatternFile(8);
+  Put(otherDatabase, 0, Pattern(900));
+  const struct {
+    const char* what;
+    std::vector<uint8_t> file;
+    const char* misfit;
+  } cases[] = {
+      // Restored from a backup taken before the run: page 2 holds what an
+      // earlier group of the run had not yet written.
+      {"restored", [&] { auto f = PatternFile(8); Put(f, 2, Pattern(600)); return f; }(),
+       "page 2 holds neither what it held before the interrupted change nor what that change wrote"},
+      {"a covered page changed since",
+       [&] { auto f = half; f[5 * kPageSize + 4000] ^= 0x20; return f; }(),
+       "page 5 holds neither"},
+      {"a page of the group changed after it was written",
+       [&] { auto f = half; f[2 * kPageSize + 17] ^= 1; return f; }(), "page 2 holds neither"},
+      {"an appended page changed", [&] { auto f = half; Put(f, 9, Pattern(7)); return f; }(), "page 9 holds neither"},
+      {"grown beyond the group", [&] { auto f = half; f.resize(11 * kPageSize); return f; }(),
+       "the file has 45056 bytes, the interrupted change left between 32768 and 40960"},
+      {"cut below its size before", PatternFile(7), "the file has 28672 bytes"},
+      {"another database", otherDatabase, "its first page is not the one of the file the journal was written for"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteAll(db, c.file);
+    WriteAll(journalPath, journalBytes);
+    const std::string error = OpenError(db);
+    EXPECT_EQ(error.rfind("'D:\\Daten\\Public\\Public.mdb' was not changed: the journal "
+                          "'D:\\Daten\\Public\\Public.mdb-journal' of an interrupted run no longer fits it (",
+                          0),
+              0u)
+        << error;
+    EXPECT_NE(error.find(c.misfit), std::string::npos) << error;
+    EXPECT_NE(error.find("Restore the file from a backup, or, once you know that the file is sound, delete "
+                         "the journal; then run the conversion again."),
+              std::string::npos)
+        << error;
+    EXPECT_EQ(ReadAll(db), c.file);
+    EXPECT_EQ(ReadAll(journalPath), journalBytes);
+  }
 }
 
 TEST_F(JournalAtOpenTest, ARollbackThatFailsMidwayKeepsTheJournalForTheNextOpen) {
@@ -291,23 +390,22 @@ TEST_F(JournalAtOpenTest, ARollbackThatFailsMidwayKeepsTheJournalForTheNextOpen)
 
 TEST_F(JournalAtOpenTest, AJournalCutShortIsRemovedAndTheFileKept) {
   LeaveInterruptedGroup();
-  const std::vector<uint8_t> file = ReadAll(db);
   std::vector<uint8_t> flipped = journalBytes;
-  flipped[40] ^= 1;
+  flipped[journal::kHeaderSize + 100] ^= 1;
   const std::vector<std::vector<uint8_t>> journals = {
       {},
       {journalBytes.begin(), journalBytes.begin() + 20},
       {journalBytes.begin(), journalBytes.end() - 1},
-      {journalBytes.begin(), journalBytes.begin() + journal::kHeaderSize + journal::kRecordSize},
+      {journalBytes.begin(), journalBytes.begin() + journal::kHeaderSize + journal::kChangedRecordSize},
       flipped,
       std::vector<uint8_t>(journalBytes.size(), 0),
   };
   for (size_t i = 0; i < journals.size(); ++i) {
     SCOPED_TRACE(i);
-    WriteAll(db, file);
+    WriteAll(db, half);
     WriteAll(journalPath, journals[i]);
     EXPECT_NO_THROW(FilePageStore::Open(db, kName));
-    EXPECT_EQ(ReadAll(db), file);
+    EXPECT_EQ(ReadAll(db), half);
     EXPECT_FALSE(Exists(journalPath));
   }
 }
@@ -325,13 +423,24 @@ TEST_F(JournalAtOpenTest, AJournalThatCannotBeRolledBackRefusesTheOpen) {
   EXPECT_TRUE(Exists(journalPath));
   EXPECT_EQ(ReadAll(db), file);
   rmdir(journalPath.c_str());
+  ASSERT_EQ(mkfifo(journalPath.c_str(), 0666), 0);  // refused without waiting for a writer
+  EXPECT_NE(OpenError(db).find("cannot be rolled back, so the file is not used; both files are left as they "
+                               "are: it is not a file."),
+            std::string::npos);
+  unlink(journalPath.c_str());
 
   // Whole, but about pages the file never had before the group.
   std::vector<uint8_t> stray = PageOf(file, 0);
-  WriteAll(journalPath, journal::Build(2 * kPageSize, {{5, stray.data()}}));
+  WriteAll(journalPath, journal::Build(2 * kPageSize, stray.data(), {{5, stray.data(), stray.data()}}));
   EXPECT_NE(OpenError(db).find("does not describe this file"), std::string::npos);
   EXPECT_EQ(ReadAll(db), file);
-  EXPECT_TRUE(Exists(journalPath));
+  // Written by another version of the program.
+  std::vector<uint8_t> other = journalBytes;
+  other[8] = 1;
+  WriteAll(journalPath, other);
+  EXPECT_NE(OpenError(db).find("it was written by another version of this program"), std::string::npos);
+  EXPECT_EQ(ReadAll(db), file);
+  EXPECT_EQ(ReadAll(journalPath), other);
 }
 
 TEST_F(JournalAtOpenTest, AReadOnlyFolderRefusesTheOpenAndKeepsBoth) {

@@ -66,11 +66,14 @@ uint32_t RowWriter::PageWithRoom(PageEdit& edit, size_t rowSize, uint32_t notThi
   }
   const uint32_t n = edit.Append();
   InitDataPage(edit.Get(n), rows_.Table().page);
-  if (!rows_.OwnedPages().Mark(edit, n, true))
+  std::vector<uint32_t> mapPages;
+  if (!rows_.OwnedPages().Add(edit, n, mapPages))
     throw RunError("The page map of table " + Quoted(rows_.Table().name) + " in " + Quoted(store_.Name()) +
                    " has no room for a new page; a row that needs one cannot be changed.");
   rows_.FreePages().Mark(edit, n, true);  // a hint for inserts; harmless where it has no bit
-  global_.Mark(edit, n, false);           // pages beyond that map count as used
+  // Pages beyond the map of free pages count as used.
+  global_.Mark(edit, n, false);
+  for (uint32_t m : mapPages) global_.Mark(edit, m, false);
   lastRoom_ = n;
   return n;
 }

@@ -1,6 +1,7 @@
 #include "platform/posix/first_bytes.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,9 +13,14 @@ namespace kw {
 jet::FirstBytes ReadFirstBytes(const WinePaths& paths, std::string_view name) {
   jet::FirstBytes first;
   const std::string host = paths.ToHost(name);
-  // O_NONBLOCK: a FIFO in the file's place must not make the open wait.
-  const int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // Without waiting: a named pipe in the file's place must not hold the run.
+  const int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
   if (fd < 0) return first;
+  struct stat st;
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return first;  // the Jet engine refuses it, naming it
+  }
   first.bytes.resize(jet::kPageSize);
   size_t got = 0;
   bool failed = false;
