@@ -62,6 +62,9 @@ rm -rf "$tests_prefix"
 cp -a "$template" "$tests_prefix"
 export WINEPREFIX="$tests_prefix"
 "$wineserver" -p 60  # one server for all the tests
+# The prefix's background services start now, with their output going
+# nowhere: started by a test, they would hold its output open after it ends.
+"$wine64" wineboot </dev/null >/dev/null 2>&1
 ctest --test-dir build-win --output-on-failure --no-tests=error -j "$jobs"
 "$wineserver" -k 2>/dev/null || true
 

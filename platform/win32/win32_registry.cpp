@@ -32,7 +32,7 @@ long Win32Registry::RegOpenKeyA(RegKey parent, const std::optional<std::string>&
     return kErrorSuccess;
   }
   HKEY opened = nullptr;
-  const LONG rc = ::RegOpenKeyExA(from, subKey->c_str(), 0, KEY_READ | KEY_WOW64_32KEY, &opened);
+  const LONG rc = ::RegOpenKeyExA(from, subKey->c_str(), 0, KEY_READ | view_, &opened);
   if (rc != ERROR_SUCCESS) return rc;
   // Numbers below the roots, never 0, never one still in use.
   do {

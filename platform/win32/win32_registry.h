@@ -16,7 +16,10 @@ namespace kw {
 
 class Win32Registry : public RegistryStore {
  public:
-  Win32Registry() = default;
+  // k32: as the product, a 32-bit program, sees the registry (the program's
+  // view); k64: every key at its own path.
+  enum class View { k32, k64 };
+  explicit Win32Registry(View view = View::k32) : view_(view == View::k32 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY) {}
   ~Win32Registry() override;
   Win32Registry(const Win32Registry&) = delete;
   Win32Registry& operator=(const Win32Registry&) = delete;
@@ -34,6 +37,7 @@ class Win32Registry : public RegistryStore {
   // The API's handle for a number; nullptr when there is none.
   HKEY Handle(RegKey key) const;
 
+  REGSAM view_;
   std::map<RegKey, HKEY> open_;
   RegKey last_ = 0;  // the number handed out last
 };
