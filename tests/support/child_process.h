@@ -50,6 +50,9 @@ struct ChildResult {
   std::string err;
 };
 
+// The path of the running program: a test starts itself again as a child.
+std::string ThisProgram();
+
 // Runs a child to its end; killed after `timeoutSeconds` (status then as killed).
 ChildResult RunChild(const ChildOptions& options, double timeoutSeconds = 120);
 

@@ -165,5 +165,11 @@ void ChildProcess::Kill() {
   if (!impl_->waited) kill(impl_->pid, SIGKILL);
 }
 
+std::string ThisProgram() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path);
+  return n > 0 ? std::string(path, static_cast<size_t>(n)) : std::string();
+}
+
 }  // namespace kw::testing
 #endif

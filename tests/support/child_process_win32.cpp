@@ -173,5 +173,11 @@ void ChildProcess::Kill() {
   if (!impl_->waited) TerminateProcess(impl_->process, 128 + 9);
 }
 
+std::string ThisProgram() {
+  char path[MAX_PATH];
+  const DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
+  return n > 0 && n < sizeof path ? std::string(path, n) : std::string();
+}
+
 }  // namespace kw::testing
 #endif
