@@ -23,7 +23,7 @@
 
 #include "platform/form_layout.h"
 #include "platform/icon_xpm.h"
-#include "platform/interrupt.h"
+#include "platform/posix/interrupt.h"
 
 namespace kw {
 namespace {

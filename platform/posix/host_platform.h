@@ -4,13 +4,13 @@
 // SQLite or Jet 4.
 #include "platform/ini/ini_profile.h"
 #include "platform/jet/engine_choice.h"
-#include "platform/jet/file_store_opener.h"
 #include "platform/jet/jet_engine.h"
 #include "platform/platform.h"
 #include "platform/posix/first_bytes.h"
 #include "platform/posix/posix_filesystem.h"
 #include "platform/sqlite/sqlite_engine.h"
 #include "platform/steady_clock.h"
+#include "platform/wine/file_store_opener.h"
 #include "platform/wine/wine_paths.h"
 #include "platform/wine/wine_registry.h"
 
