@@ -4,6 +4,7 @@
 // opens no console.
 #include <windows.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "app/exit_status.h"
@@ -20,7 +21,11 @@ int main(int argc, char**) {
   }
   kw::Win32Clock clock;
   kw::Win32Window window(clock);
-  if (!window.Created()) return 1;  // no desktop to show it on
+  if (!window.Created()) {
+    // No desktop to show it on (a service, or Wine without a display).
+    std::fputs("kwandor_upd: the window cannot be shown: no desktop.\n", stderr);
+    return 1;
+  }
   kw::Win32Platform host(window, clock);
   auto state = std::make_unique<kw::RunState>();
   const kw::RunOutcome outcome = kw::Form_Load(host.Get(), *state);

@@ -65,7 +65,15 @@ export WINEPREFIX="$tests_prefix"
 # The prefix's background services start now, with their output going
 # nowhere: started by a test, they would hold its output open after it ends.
 "$wine64" wineboot </dev/null >/dev/null 2>&1
-ctest --test-dir build-win --output-on-failure --no-tests=error -j "$jobs"
+# A display for the window's tests: without one, Wine makes no window.
+rm -f build-win/xvfb-display
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>build-win/xvfb-display 2>/dev/null &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s build-win/xvfb-display ] && break; sleep 0.1; done
+DISPLAY=":$(head -n 1 build-win/xvfb-display)" KW_WINDOW_TESTS=1 \
+  ctest --test-dir build-win --output-on-failure --no-tests=error -j "$jobs"
+kill $xvfb 2>/dev/null || true
 "$wineserver" -k 2>/dev/null || true
 
 WINE64="$wine64" WINESERVER="$wineserver" WINE_TEMPLATE="$template" tests/windows_e2e.sh \
