@@ -9,20 +9,11 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 # What the Linux side needs (make_sample, the Linux program, the readers),
-# then the cross compiler and Wine.
-scripts/install-deps.sh
-packages=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-          mingw-w64-tools wine64 googletest nlohmann-json3-dev xvfb xdotool x11-utils imagemagick)
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  sudo_cmd=""
-  [ "$(id -u)" -eq 0 ] || sudo_cmd="sudo"
-  $sudo_cmd apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $sudo_cmd apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+# then the cross compiler, Wine with what its X11 driver loads and its fonts,
+# and ImageMagick for the picture of the window.
+scripts/install-deps.sh g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 \
+  mingw-w64-tools wine64 fonts-wine libxrender1 libxrandr2 libxi6 libxcursor1 libxcomposite1 libxinerama1 \
+  libxfixes3 imagemagick
 wine64=$(dpkg -L wine64 | grep -m 1 '/wine64$')
 wineserver=$(dpkg -L wine64 | grep -m 1 '/wineserver64$')
 [ -x "$wine64" ] && [ -x "$wineserver" ] || { echo "windows.sh: no wine64 loader" >&2; exit 1; }
@@ -57,6 +48,14 @@ if [ ! -f "$template/system.reg" ]; then
   WINEPREFIX="$template" "$wine64" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$template" "$wineserver" -w
 fi
+# A display for the tests, there before the prefix's desktop process starts:
+# Wine's windows go to the display that process found (none: no window).
+rm -f build-win/xvfb-display
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>build-win/xvfb-display 2>/dev/null &
+xvfb=$!
+trap 'kill $xvfb 2>/dev/null || true' EXIT
+for _ in $(seq 100); do [ -s build-win/xvfb-display ] && break; sleep 0.1; done
+export DISPLAY=":$(head -n 1 build-win/xvfb-display)"
 tests_prefix="$root/build-win/wine-tests"
 rm -rf "$tests_prefix"
 cp -a "$template" "$tests_prefix"
@@ -65,16 +64,10 @@ export WINEPREFIX="$tests_prefix"
 # The prefix's background services start now, with their output going
 # nowhere: started by a test, they would hold its output open after it ends.
 "$wine64" wineboot </dev/null >/dev/null 2>&1
-# A display for the window's tests: without one, Wine makes no window.
-rm -f build-win/xvfb-display
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>build-win/xvfb-display 2>/dev/null &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s build-win/xvfb-display ] && break; sleep 0.1; done
-DISPLAY=":$(head -n 1 build-win/xvfb-display)" KW_WINDOW_TESTS=1 \
-  ctest --test-dir build-win --output-on-failure --no-tests=error -j "$jobs"
-kill $xvfb 2>/dev/null || true
+KW_WINDOW_TESTS=1 ctest --test-dir build-win --output-on-failure --no-tests=error -j "$jobs"
 "$wineserver" -k 2>/dev/null || true
+kill $xvfb 2>/dev/null || true
+unset DISPLAY
 
 WINE64="$wine64" WINESERVER="$wineserver" WINE_TEMPLATE="$template" tests/windows_e2e.sh \
   build-win/kwandor_upd.exe build/make_sample build/kwandor_upd

@@ -19,6 +19,7 @@ namespace {
 
 using testing::json;
 
+// Tests run side by side: each sets values of its own names.
 const std::string kKey = "Software\\Nolt\\KwRegAddTest\\Settings";
 
 // Sets a value as an installer does, with Wine's reg.exe, in the view given.
@@ -103,20 +104,20 @@ TEST(Win32Registry, ReadsThe32BitViewWhereA32BitProgramWritesItsSettings) {
 }
 
 TEST(Win32Registry, HandlesAreItsOwnNumbersValidUntilClosed) {
-  RegAdd("Dir", "REG_SZ", "x");
+  RegAdd("Handles", "REG_SZ", "x");
   Win32Registry reg;
   RegKey parent = 0, child = 0;
   ASSERT_EQ(reg.RegOpenKeyA(kHkeyLocalMachine, "Software\\Nolt\\KwRegAddTest", parent), kErrorSuccess);
   ASSERT_EQ(reg.RegOpenKeyA(parent, "Settings", child), kErrorSuccess);  // below an open key
   EXPECT_NE(parent, child);
   EXPECT_LT(child, kHkeyClassesRoot);
-  EXPECT_EQ(Query(reg, child, "Dir").rc, kErrorSuccess);
+  EXPECT_EQ(Query(reg, child, "Handles").rc, kErrorSuccess);
   RegKey same = 0;
   EXPECT_EQ(reg.RegOpenKeyA(parent, std::nullopt, same), kErrorSuccess);  // the key itself
   EXPECT_EQ(same, parent);
   EXPECT_EQ(reg.RegCloseKey(child), kErrorSuccess);
   EXPECT_EQ(reg.RegCloseKey(child), kErrorInvalidHandle);
-  EXPECT_EQ(Query(reg, child, "Dir").rc, kErrorInvalidHandle);
+  EXPECT_EQ(Query(reg, child, "Handles").rc, kErrorInvalidHandle);
   EXPECT_EQ(reg.RegOpenKeyA(0x1234, "x", child), kErrorInvalidHandle);
   EXPECT_EQ(reg.RegCloseKey(parent), kErrorSuccess);
   EXPECT_EQ(reg.RegCloseKey(kHkeyLocalMachine), kErrorSuccess);
