@@ -50,12 +50,9 @@ if [ ! -f "$template/system.reg" ]; then
 fi
 # A display for the tests, there before the prefix's desktop process starts:
 # Wine's windows go to the display that process found (none: no window).
-rm -f build-win/xvfb-display
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>build-win/xvfb-display 2>/dev/null &
-xvfb=$!
-trap 'kill $xvfb 2>/dev/null || true' EXIT
-for _ in $(seq 100); do [ -s build-win/xvfb-display ] && break; sleep 0.1; done
-export DISPLAY=":$(head -n 1 build-win/xvfb-display)"
+. tests/xvfb.sh
+start_xvfb build-win || { echo "windows.sh: Xvfb did not start" >&2; exit 1; }
+trap 'kill $xvfb_pid 2>/dev/null || true' EXIT
 tests_prefix="$root/build-win/wine-tests"
 rm -rf "$tests_prefix"
 cp -a "$template" "$tests_prefix"
@@ -66,7 +63,7 @@ export WINEPREFIX="$tests_prefix"
 "$wine64" wineboot </dev/null >/dev/null 2>&1
 KW_WINDOW_TESTS=1 ctest --test-dir build-win --output-on-failure --no-tests=error -j "$jobs"
 "$wineserver" -k 2>/dev/null || true
-kill $xvfb 2>/dev/null || true
+kill $xvfb_pid 2>/dev/null || true
 unset DISPLAY
 
 WINE64="$wine64" WINESERVER="$wineserver" WINE_TEMPLATE="$template" tests/windows_e2e.sh \

@@ -18,6 +18,7 @@
 # WINE64 (the loader), WINESERVER and WINE_TEMPLATE (a prefix booted by
 # wineboot, copied for each run) come from the environment.
 set -uo pipefail
+. "$(dirname "$0")/xvfb.sh"
 
 exe=$(realpath "$1")
 make_sample=$(realpath "$2")
@@ -51,15 +52,7 @@ fail() {
 dbs=(Public/Public.mdb Mand01/NoltData.mdb Mand02/NoltData.mdb Mand03/NoltData.mdb)
 
 # --- The display ------------------------------------------------------------
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not report its display"
-export DISPLAY=":$(head -n 1 "$work/display")"
+start_xvfb "$work" || fail "Xvfb did not start"
 x() { timeout 10 xdotool "$@" 2>/dev/null; }
 
 # --- Installations ------------------------------------------------------------

@@ -9,10 +9,10 @@
 # Usage: xvfb_run_test.sh KWANDOR_UPD MAKE_SAMPLE
 # Xvfb, xdotool and sqlite3 are taken from XVFB, XDOTOOL and SQLITE3, or from PATH.
 set -uo pipefail
+. "$(dirname "$0")/xvfb.sh"
 
 program=$1
 make_sample=$2
-xvfb=${XVFB:-Xvfb}
 xdotool=${XDOTOOL:-xdotool}
 sqlite=${SQLITE3:-sqlite3}
 
@@ -52,19 +52,8 @@ env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM WINEPREFIX="$prefix" \
 grep -q "Frage \[Ja/Nein\]" "$work/console.log" || fail "no console prompt without a display"
 [ "$(sql "$data/Public/Public.mdb" "$plz_open")" = "$plz_before" ] || fail "No changed data"
 
-# 2. Under Xvfb. -displayfd picks a free display and reports it once the server is ready;
-# -noreset keeps the server from resetting (and refusing connections meanwhile) each time
-# its last client leaves, as the display probe and xdotool do.
-"$xvfb" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
-  3>"$work/display" 2>"$work/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  kill -0 "$xvfb_pid" 2>/dev/null || fail "Xvfb did not start"
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not report its display"
-export DISPLAY=":$(head -n 1 "$work/display")"
+# 2. Under Xvfb.
+start_xvfb "$work" || fail "Xvfb did not start"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 
 x() { timeout 10 "$xdotool" "$@" 2>/dev/null; }
