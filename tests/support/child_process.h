@@ -2,6 +2,7 @@
 // For tests: another program (or this one again) started as a child
 // process with its standard streams in pipes. The same on every platform:
 // fork and exec on POSIX, CreateProcess on Windows.
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -15,6 +16,10 @@ struct ChildOptions {
   std::vector<std::string> unsetEnv;  // names left out of it
   std::string input;                  // written to the child's standard input
   bool keepInputOpen = false;         // else standard input is closed after `input`
+  // POSIX only: the largest file the child may write, in bytes
+  // (RLIMIT_FSIZE, SIGXFSZ ignored): writes beyond it fail as on a full
+  // disk. 0: no limit.
+  uint64_t fileSizeLimit = 0;
 };
 
 class ChildProcess {
@@ -36,6 +41,16 @@ class ChildProcess {
   void CloseInput();
   // Waits for the end; the exit status, or 128 + the signal that ended it.
   int Wait();
+  // Waits at most `seconds` for the end (0: looks only); true once it ended.
+  // What it writes meanwhile stays to be read.
+  bool TryWait(double seconds);
+  // Asks it to end as Ctrl-C does (SIGINT); false where that cannot be
+  // sent (Windows: the child has no console).
+  bool Interrupt();
+  // The processor time it used, user and system; known once it ended.
+  double CpuSeconds() const;
+  // The signal that ended it (POSIX), else 0.
+  int TermSignal() const;
   // Ends it at once (SIGKILL, TerminateProcess).
   void Kill();
 

@@ -3,12 +3,15 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <stdexcept>
+#include <thread>
 
 #include "tests/support/child_process.h"
 
@@ -20,8 +23,27 @@ struct ChildProcess::Impl {
   pid_t pid = -1;
   int in = -1, out = -1, err = -1;
   std::string errText;
+  std::string kept;  // stdout read while waiting, not yet handed out
   int status = -1;
   bool waited = false;
+  rusage usage{};
+  int signal = 0;
+
+  // Reaps the child if it has ended; true once it has.
+  bool Reap(bool block) {
+    if (waited) return true;
+    int st = 0;
+    rusage ru{};
+    pid_t r;
+    while ((r = wait4(pid, &st, block ? 0 : WNOHANG, &ru)) < 0 && errno == EINTR) {
+    }
+    if (r != pid) return false;
+    waited = true;
+    usage = ru;
+    signal = WIFSIGNALED(st) ? WTERMSIG(st) : 0;
+    status = WIFSIGNALED(st) ? 128 + WTERMSIG(st) : WEXITSTATUS(st);
+    return true;
+  }
 
   // Reads what is there on stdout (into `into`) and stderr; false at the end of stdout.
   bool Drain(std::string* into, int timeoutMs) {
@@ -74,6 +96,12 @@ ChildProcess::ChildProcess(const ChildOptions& options) : impl_(std::make_unique
   impl_->pid = fork();
   if (impl_->pid < 0) throw std::runtime_error("fork failed");
   if (impl_->pid == 0) {
+    if (options.fileSizeLimit > 0) {
+      // A write past the limit then fails with EFBIG instead of ending the process.
+      signal(SIGXFSZ, SIG_IGN);
+      const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     dup2(in[0], 0);
     dup2(out[1], 1);
     dup2(err[1], 2);
@@ -102,13 +130,18 @@ ChildProcess::~ChildProcess() {
 }
 
 bool ChildProcess::ReadOutput(std::string& out, double seconds) {
+  if (!impl_->kept.empty()) {
+    out += impl_->kept;
+    impl_->kept.clear();
+    return true;
+  }
   const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
   const size_t before = out.size();
-  while (impl_->out >= 0 && out.size() == before) {
+  // At least one look, however short the time.
+  do {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
-    if (left.count() <= 0) break;
-    impl_->Drain(&out, static_cast<int>(left.count()));
-  }
+    impl_->Drain(&out, static_cast<int>(std::max<int64_t>(left.count(), 0)));
+  } while (impl_->out >= 0 && out.size() == before && std::chrono::steady_clock::now() < end);
   return impl_->out >= 0 || out.size() != before;
 }
 
@@ -137,7 +170,6 @@ void ChildProcess::CloseInput() {
 
 int ChildProcess::Wait() {
   if (impl_->waited) return impl_->status;
-  std::string rest;
   while (impl_->out >= 0 || impl_->err >= 0) {
     if (impl_->out < 0) {
       char buffer[4096];
@@ -151,14 +183,33 @@ int ChildProcess::Wait() {
       impl_->err = -1;
       break;
     }
-    impl_->Drain(&rest, -1);
+    impl_->Drain(&impl_->kept, -1);
   }
-  int status = 0;
-  while (waitpid(impl_->pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  impl_->waited = true;
-  impl_->status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+  impl_->Reap(true);
   return impl_->status;
+}
+
+bool ChildProcess::TryWait(double seconds) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!impl_->Reap(false)) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    // Reads what it writes meanwhile, so that it cannot stall on a full pipe.
+    if (impl_->out >= 0 || impl_->err >= 0) {
+      impl_->Drain(&impl_->kept, 1);
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+  }
+  return true;
+}
+
+int ChildProcess::TermSignal() const { return impl_->signal; }
+
+bool ChildProcess::Interrupt() { return !impl_->waited && kill(impl_->pid, SIGINT) == 0; }
+
+double ChildProcess::CpuSeconds() const {
+  auto s = [](const timeval& t) { return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6; };
+  return s(impl_->usage.ru_utime) + s(impl_->usage.ru_stime);
 }
 
 void ChildProcess::Kill() {

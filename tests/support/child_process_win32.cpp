@@ -168,6 +168,26 @@ int ChildProcess::Wait() {
   return impl_->status;
 }
 
+bool ChildProcess::TryWait(double seconds) {
+  if (impl_->waited) return true;
+  if (WaitForSingleObject(impl_->process, static_cast<DWORD>(seconds * 1000)) != WAIT_OBJECT_0) return false;
+  Wait();
+  return true;
+}
+
+bool ChildProcess::Interrupt() { return false; }
+
+int ChildProcess::TermSignal() const { return 0; }
+
+double ChildProcess::CpuSeconds() const {
+  FILETIME created, exited, kernel, user;
+  if (!GetProcessTimes(impl_->process, &created, &exited, &kernel, &user)) return 0;
+  auto s = [](const FILETIME& t) {
+    return static_cast<double>((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return s(kernel) + s(user);
+}
+
 void ChildProcess::Kill() {
   // The status a POSIX child killed by SIGKILL has.
   if (!impl_->waited) TerminateProcess(impl_->process, 128 + 9);

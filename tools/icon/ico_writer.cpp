@@ -17,7 +17,7 @@ constexpr std::array<uint32_t, 16> kVga = {0x000000, 0x800000, 0x008000, 0x80800
 constexpr int kTransparent = -1;
 
 void Put(std::string& out, uint32_t value, int bytes) {
-  for (int i = 0; i < bytes; ++i) out += static_cast<char>((value >> (8 * i)) & 0xFF);
+  for (int i = 0; i < bytes; ++i) out += static_cast<char>(i < 4 ? (value >> (8 * i)) & 0xFF : 0);
 }
 
 }  // namespace
