@@ -8,6 +8,9 @@
 namespace kw::jet {
 namespace {
 
+// Pages kept as the file holds them (4 MiB); all are let go when full.
+constexpr size_t kCleanPages = 1024;
+
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 constexpr char kCloseEverywhere[] =
@@ -211,7 +214,13 @@ void FilePageStore::Read(uint32_t n, PageBytes& out) {
     out = it->second;
     return;
   }
+  if (auto it = clean_.find(n); it != clean_.end()) {
+    out = it->second;
+    return;
+  }
   ReadRun(n, 1, out.data());
+  if (clean_.size() >= kCleanPages) clean_.clear();
+  clean_.emplace(n, out);
 }
 
 void FilePageStore::BeginGroup() {

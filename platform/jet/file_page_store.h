@@ -18,6 +18,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/jet/failing_store_files.h"
@@ -89,6 +90,10 @@ class FilePageStore : public PageStore {
   bool inGroup_ = false;
   bool broken_ = false;  // a failed commit could not be undone: refuse everything
   std::map<uint32_t, PageBytes> pending_;
+  // Pages as the file holds them, kept from their last read or commit so
+  // that a page is read once for its row's change and its journal record.
+  // The file is this store's alone while it is open, so they stay true.
+  std::unordered_map<uint32_t, PageBytes> clean_;
 };
 
 }  // namespace kw::jet

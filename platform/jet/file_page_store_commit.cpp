@@ -21,16 +21,22 @@ void FilePageStore::Commit() {
   pending_.clear();
   inGroup_ = false;
 
-  // The original content of the changed pages that are in the file, read
-  // by runs of consecutive pages, and page 0, which identifies the file.
+  // The original content of the changed pages that are in the file (kept
+  // from their last read, or read by runs of consecutive pages), and page
+  // 0, which identifies the file.
   std::vector<uint32_t> inFile;
   for (const auto& entry : pages) {
     if (entry.first < filePages_) inFile.push_back(entry.first);
   }
   std::vector<uint8_t> originals(inFile.size() * kPageSize);
   for (size_t i = 0; i < inFile.size();) {
+    if (auto it = clean_.find(inFile[i]); it != clean_.end()) {
+      std::memcpy(originals.data() + i * kPageSize, it->second.data(), kPageSize);
+      ++i;
+      continue;
+    }
     size_t end = i + 1;
-    while (end < inFile.size() && inFile[end] == inFile[end - 1] + 1) ++end;
+    while (end < inFile.size() && inFile[end] == inFile[end - 1] + 1 && !clean_.count(inFile[end])) ++end;
     ReadRun(inFile[i], static_cast<uint32_t>(end - i), originals.data() + i * kPageSize);
     i = end;
   }
@@ -39,7 +45,7 @@ void FilePageStore::Commit() {
     if (!inFile.empty() && inFile.front() == 0) {
       std::memcpy(page0.data(), originals.data(), kPageSize);
     } else {
-      ReadRun(0, 1, page0.data());
+      Read(0, page0);
     }
   }
   // Pages written back unchanged are left out: the file keeps every byte.
@@ -78,6 +84,10 @@ void FilePageStore::Commit() {
   if (!files_->RemoveJournal()) Undo(journalBytes, before, originalSize, files_->LastError(), true);
   if (!files_->SyncFolder()) Undo(journalBytes, before, originalSize, files_->LastError(), false);
   filePages_ = newPages;
+  // The file holds the group's pages now.
+  for (const auto& [n, data] : pages) {
+    if (auto it = clean_.find(n); it != clean_.end()) it->second = data;
+  }
 }
 
 bool FilePageStore::WriteJournal(const std::vector<uint8_t>& bytes) {

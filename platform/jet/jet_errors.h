@@ -36,6 +36,10 @@ inline constexpr char kNoCurrentRecord[] = "No current record.";
 inline constexpr char kUpdateWithoutEdit[] = "Update or CancelUpdate without AddNew or Edit.";
 inline constexpr char kObjectClosed[] = "Object invalid or no longer set.";
 inline constexpr char kTypeMismatch[] = "Data type mismatch in criteria expression.";
+inline constexpr char kDuplicateKey[] =
+    "The changes you requested to the table were not successful because they would create duplicate values in "
+    "the index, primary key, or relationship. Change the data in the field or fields that contain duplicate data, "
+    "remove the index, or redefine the index to permit duplicate entries and try again.";
 
 inline std::string FieldTooSmall(std::string_view column) {
   return "The field is too small to accept the amount of data you attempted to add. Try "
