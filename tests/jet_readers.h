@@ -61,7 +61,7 @@ struct ProgramResult {
 
 // Runs a program (looked up on PATH) and collects what it prints.
 inline ProgramResult RunProgram(const std::vector<std::string>& argv) {
-  const kw::testing::ChildResult r = kw::testing::RunChild({argv}, 600);
+  const kw::testing::ChildResult r = kw::testing::RunCommand(argv, 600);
   return {r.status, r.out, r.err};
 }
 

@@ -210,7 +210,7 @@ struct ChildSaid {
       if (!line.empty() && line.back() == '\r') line.pop_back();  // a text-mode stdout on Windows
       if (line == "open") open = true;
       if (line == "stopped") stopped = true;
-      if (line.rfind("group ", 0) == 0) lastGroup = std::max<uint32_t>(lastGroup, std::stoul(line.substr(6)));
+      if (line.rfind("group ", 0) == 0) lastGroup = std::max(lastGroup, static_cast<uint32_t>(std::stoul(line.substr(6))));
     }
   }
 };

@@ -26,7 +26,7 @@ class Win32FileSystemTest : public ::testing::Test {
   }
   // Whether another process can read the file now.
   static bool OtherProcessReads(const std::string& path) {
-    return testing::RunChild({{"cmd", "/c", "type", path}}).status == 0;
+    return testing::RunCommand({"cmd", "/c", "type", path}).status == 0;
   }
 
   testing::TempDir dir;

@@ -25,8 +25,8 @@ const std::string kKey = "Software\\Nolt\\KwRegAddTest\\Settings";
 // Sets a value as an installer does, with Wine's reg.exe, in the view given.
 void RegAdd(const std::string& name, const std::string& type, const std::string& data,
             const std::string& view = "/reg:32", const std::string& key = kKey) {
-  const testing::ChildResult r = testing::RunChild(
-      {{"reg", "add", "HKLM\\" + key, "/v", name, "/t", type, "/d", data, view, "/f"}});
+  const testing::ChildResult r =
+      testing::RunCommand({"reg", "add", "HKLM\\" + key, "/v", name, "/t", type, "/d", data, view, "/f"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
 }
 

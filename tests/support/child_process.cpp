@@ -19,4 +19,10 @@ ChildResult RunChild(const ChildOptions& options, double timeoutSeconds) {
   return result;
 }
 
+ChildResult RunCommand(const std::vector<std::string>& argv, double timeoutSeconds) {
+  ChildOptions options;
+  options.argv = argv;
+  return RunChild(options, timeoutSeconds);
+}
+
 }  // namespace kw::testing

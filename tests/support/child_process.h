@@ -70,5 +70,7 @@ std::string ThisProgram();
 
 // Runs a child to its end; killed after `timeoutSeconds` (status then as killed).
 ChildResult RunChild(const ChildOptions& options, double timeoutSeconds = 120);
+// The same for a program and its arguments alone.
+ChildResult RunCommand(const std::vector<std::string>& argv, double timeoutSeconds = 120);
 
 }  // namespace kw::testing
