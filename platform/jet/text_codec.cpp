@@ -44,23 +44,23 @@ std::string DecodeText(const uint8_t* data, size_t size) {
   std::vector<uint16_t> units;
   if (compressed) {
     bool oneByte = true;
-    for (size_t i = 2; i < size;) {
-      if (data[i] == 0) {
+    for (size_t k = 2; k < size;) {
+      if (data[k] == 0) {
         oneByte = !oneByte;
-        ++i;
+        ++k;
       } else if (oneByte) {
-        units.push_back(data[i++]);
-      } else if (i + 1 < size) {
-        units.push_back(static_cast<uint16_t>(data[i] | data[i + 1] << 8));
-        i += 2;
+        units.push_back(data[k++]);
+      } else if (k + 1 < size) {
+        units.push_back(static_cast<uint16_t>(data[k] | data[k + 1] << 8));
+        k += 2;
       } else {
         break;
       }
     }
   } else {
     units.reserve(size / 2);
-    for (size_t i = 0; i + 1 < size; i += 2)
-      units.push_back(static_cast<uint16_t>(data[i] | data[i + 1] << 8));
+    for (size_t k = 0; k + 1 < size; k += 2)
+      units.push_back(static_cast<uint16_t>(data[k] | data[k + 1] << 8));
   }
   std::string out;
   AppendUnits(out, units);
