@@ -6,6 +6,7 @@
 
 #include "hostdata/shared_file.h"
 #include "platform/fakes/fake_clock.h"
+#include "platform/fakes/fake_window.h"
 #include "tests/support/child_process.h"
 #include "tests/support/refusing_platform.h"
 #include "tests/support/temp_dir.h"
@@ -71,7 +72,8 @@ TEST_F(Win32FileSystemTest, WhileOpenNoOneElseMayOpenTheFileNotEvenToRead) {
 TEST_F(Win32FileSystemTest, TheRetryWindowRunsOnTheClockAndEndsOnceTheFileIsFree) {
   const std::string path = Make("public.pro", "abc");
   FakeClock clock;
-  testing::RefusingPlatform host{files, clock};
+  FakeWindow window;  // kept painted while it waits
+  testing::RefusingPlatform host{files, clock, window};
   FileTable table;
   auto other = files.OpenExclusive(path);  // someone else has it
   const double start = clock.now;
