@@ -10,8 +10,8 @@
 
 #include "app/run.h"
 #include "platform/console/console_window.h"
-#include "platform/host_platform.h"
-#include "platform/interrupt.h"
+#include "platform/posix/host_platform.h"
+#include "platform/posix/interrupt.h"
 #include "platform/steady_clock.h"
 #include "platform/wine/wine_paths.h"
 #ifdef KW_HAVE_QT

@@ -67,7 +67,7 @@ void StepRunner::Handle(const std::exception& e) {
   Events();
   if (!commitError.empty()) Box(commitError, kMbIconCritical);
   Box(e.what(), kMbIconCritical);
-  if (sameFailures_ >= kMaxSameFailures || NumberOf(e) == kErrFileInUse) throw EndRun{EndRun::Failed};
+  if (sameFailures_ >= kMaxSameFailures || EndsTheRun(NumberOf(e))) throw EndRun{EndRun::Failed};
 }
 
 }  // namespace kw

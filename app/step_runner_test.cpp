@@ -175,24 +175,26 @@ TEST_F(StepRunnerTest, OnlyErrorsNumberedSoCountAsLostRows) {
   EXPECT_TRUE(r.Undone().rowsLost);
 }
 
-// Its message says to close the product everywhere and run the conversion
-// again: so the run ends after it, as the message says.
-TEST_F(StepRunnerTest, AFileInUseElsewhereEndsTheRunAfterItsOneMessage) {
-  int calls = 0;
-  try {
-    r.Run([&] {
-      ++calls;
-      throw RunError("Could not use 'D:\\Daten\\Public\\Public.mdb'; file already in use by another "
-                     "program. Close Orbica-Kontor on every workstation, then run the conversion again.",
-                     kErrFileInUse);
-    });
-    FAIL() << "the run should have ended";
-  } catch (const EndRun& e) {
-    EXPECT_EQ(e.reason, EndRun::Failed);
+// Their messages tell the user what to do before running the conversion
+// again: so the run ends after the one message, as the message says.
+TEST_F(StepRunnerTest, AFileInUseElsewhereOrAJournalThatNoLongerFitsEndsTheRunAfterItsOneMessage) {
+  for (int number : {kErrFileInUse, kErrJournalMisfit}) {
+    SCOPED_TRACE(number);
+    window.boxes.clear();
+    int calls = 0;
+    try {
+      r.Run([&] {
+        ++calls;
+        throw RunError("Could not use 'D:\\Daten\\Public\\Public.mdb'; ... then run the conversion again.", number);
+      });
+      FAIL() << "the run should have ended";
+    } catch (const EndRun& e) {
+      EXPECT_EQ(e.reason, EndRun::Failed);
+    }
+    EXPECT_EQ(calls, 1);
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].style, kMbIconCritical);
   }
-  EXPECT_EQ(calls, 1);
-  ASSERT_EQ(window.boxes.size(), 1u);
-  EXPECT_EQ(window.boxes[0].style, kMbIconCritical);
 }
 
 TEST_F(StepRunnerTest, AnEndAskedForDuringAnErrorMessageEndsTheRunInsteadOfRetrying) {

@@ -25,7 +25,7 @@
 
 #include "app/run.h"
 #include "platform/console/console_window.h"
-#include "platform/host_platform.h"
+#include "platform/posix/host_platform.h"
 #include "platform/qt/qt_window.h"
 #include "platform/steady_clock.h"
 #include "tools/sample/installation.h"

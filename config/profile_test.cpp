@@ -4,60 +4,18 @@
 
 #include <fstream>
 #include <sstream>
-#include <stdexcept>
 
-#include "platform/fakes/fake_clock.h"
-#include "platform/fakes/fake_filesystem.h"
 #include "platform/fakes/fake_profile.h"
-#include "platform/ini/ini_profile.h"
-#include "platform/wine/test_prefix.h"
+#include "tests/support/refusing_platform.h"
 
 namespace kw {
 namespace {
 
-// The profile operations need no database, registry or window.
-class NoDatabase : public DatabaseEngine {
- public:
-  std::unique_ptr<Database> OpenDatabase(std::string_view, bool, bool) override {
-    throw std::logic_error("no database here");
-  }
-  void CommitPending() override {}
-};
-
-class NoRegistry : public RegistryStore {
- public:
-  long RegOpenKeyA(RegKey, const std::optional<std::string>&, RegKey&) override {
-    return kErrorFileNotFound;
-  }
-  long RegQueryValueExA(RegKey, const std::optional<std::string>&, uint32_t*, uint8_t*,
-                        uint32_t*) override {
-    return kErrorInvalidHandle;
-  }
-  long RegCloseKey(RegKey) override { return kErrorInvalidHandle; }
-};
-
-class NoWindow : public WindowSystem {
- public:
-  void SetLabel(int, std::string_view) override {}
-  TwipsSize ScreenSize() override { return {}; }
-  TwipsSize WindowSize() override { return {}; }
-  void Move(int, int) override {}
-  void Show() override {}
-  void SetMousePointer(int) override {}
-  bool ProcessEvents() override { return true; }
-  bool EndRequested() override { return false; }
-  int ShowMessageBox(std::string_view, int) override { return kIdOk; }
-  void EndProgram() override {}
-};
-
+// The profile operations need nothing but the profile files.
 struct Rig {
-  explicit Rig(ProfileFiles& profiles) : platform{db, registry, profiles, files, clock, window} {}
-  NoDatabase db;
-  NoRegistry registry;
-  FakeClock clock;
-  FakeFileSystem files{clock};
-  NoWindow window;
-  Platform platform;
+  explicit Rig(ProfileFiles& profiles) : platform(host.Use(profiles).Get()) {}
+  testing::RefusingPlatform host;
+  Platform& platform;
 };
 
 const std::string kIni = "C:\\Daten\\Mand01\\NoltData.ini";
@@ -148,28 +106,6 @@ TEST_F(NoltDataIni, ClientDirectoryInUtf8NamesTheFileInCodePage1252) {
   m.MandantDir = "C:\\Daten\\K\xC3\xB6ln\\";
   NoltDataIniWrite(rig.platform, m, "AdoMand", "Version", "6.4");
   EXPECT_NE(profiles.Find("C:\\Daten\\K\xF6ln\\NoltData.ini"), nullptr);
-}
-
-// With no client directory yet, both operations use the Windows directory.
-TEST(NoltDataIniOnDisk, EmptyClientDirectoryMeansTheWindowsDirectory) {
-  TestWinePrefix prefix;
-  IniProfileFiles ini{WinePaths(prefix.Root())};
-  Rig rig{ini};
-  KwandorModul m;
-  EXPECT_EQ(NoltDataIniRead(rig.platform, m, "AdoMand", "DBExtension", ".mdb"), ".mdb");
-  std::ifstream in(prefix.Windows() / "NoltData.ini", std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_EQ(text.str(), "[AdoMand]\r\nDBExtension=.mdb\r\n");
-
-  m.MandantDir = "C:\\probe\\";
-  NoltDataIniWrite(rig.platform, m, "AdoMand", "Version", "6.4");
-  EXPECT_TRUE(std::filesystem::exists(prefix.Probe() / "NoltData.ini"));
-  EXPECT_EQ(NoltDataIniRead(rig.platform, m, "AdoMand", "Version", "0.0"), "6.4");
-  // A client directory that does not exist: default, nothing created.
-  m.MandantDir = "C:\\Daten\\Fehlt\\";
-  EXPECT_EQ(NoltDataIniRead(rig.platform, m, "AdoMand", "Version", "0.0"), "0.0");
-  EXPECT_FALSE(std::filesystem::exists(prefix.DriveC() / "Daten"));
 }
 
 }  // namespace

@@ -2,49 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fakes/fake_clock.h"
-#include "platform/fakes/fake_filesystem.h"
 #include "platform/fakes/fake_registry.h"
 #include "platform/fakes/fake_window.h"
-#include "platform/wine/wine_registry.h"
+#include "tests/support/refusing_platform.h"
 
 namespace kw {
 namespace {
 
-// The registry module touches neither databases nor profiles.
-struct NoDatabase : DatabaseEngine {
-  std::unique_ptr<Database> OpenDatabase(std::string_view, bool, bool) override {
-    ADD_FAILURE() << "database used";
-    return nullptr;
-  }
-  void CommitPending() override {}
-};
-struct NoProfiles : ProfileFiles {
-  uint32_t GetPrivateProfileStringA(const std::optional<std::string>&,
-                                    const std::optional<std::string>&,
-                                    const std::optional<std::string>&, char*, uint32_t,
-                                    const std::string&) override {
-    ADD_FAILURE() << "profile used";
-    return 0;
-  }
-  bool WritePrivateProfileStringA(const std::string&, const std::optional<std::string>&,
-                                  const std::optional<std::string>&, const std::string&) override {
-    ADD_FAILURE() << "profile used";
-    return false;
-  }
-};
-
 const std::string kSettings = "Software\\Nolt\\Orbica-Kontor 5\\Settings";
-
-// Everything but the registry, for a Platform around a given registry.
-struct Host {
-  Platform With(RegistryStore& reg) { return {db, reg, profiles, files, clock, window}; }
-  FakeWindow window;
-  FakeClock clock;
-  FakeFileSystem files{clock};
-  NoDatabase db;
-  NoProfiles profiles;
-};
 
 class RegReadTest : public ::testing::Test {
  protected:
@@ -59,9 +24,10 @@ class RegReadTest : public ::testing::Test {
   }
 
   FakeRegistry reg_;
-  Host host_;
-  FakeWindow& window_ = host_.window;
-  Platform platform_ = host_.With(reg_);
+  FakeWindow window_;
+  // The registry module touches neither databases, profiles nor files.
+  testing::RefusingPlatform host_;
+  Platform& platform_ = host_.Use(reg_).Use(window_).Get();
   KwandorModul modul_;
   RegEditState state_;
 };
@@ -219,22 +185,6 @@ TEST_F(RegReadTest, UnexpectedErrorGivesTheEmptyTextAndStillClosesTheKey) {
   EXPECT_EQ(Read("LOKAL", "", "V", "dflt"), "");
   EXPECT_EQ(reg_.closeCalls, 1);
   EXPECT_TRUE(reg_.open.empty());
-}
-
-TEST(RegReadWine, StartUpCallOnTheRecordedPrefixSeesTheViewsValue) {
-  const WinePaths prefix(std::string(KW_TEST_DATA) + "/oracle/wine-registry");
-  for (auto [view, expected] : {std::pair{WineRegistry::View::k32, "D:\\Wow32\\"},
-                                std::pair{WineRegistry::View::k64, "D:\\Daten\\"}}) {
-    WineRegistry reg(prefix, view);
-    Host host;
-    Platform p = host.With(reg);
-    KwandorModul m;
-    RegEditState s;
-    EXPECT_EQ(RegRead(p, m, s, "LOKAL", "", "NoltDataDir", ""), expected);
-    EXPECT_EQ(RegRead(p, m, s, "LOKAL", "", "Umlaut", ""),
-              view == WineRegistry::View::k64 ? "Müller" : "");
-    EXPECT_EQ(reg.OpenKeyCount(), 0u);
-  }
 }
 
 TEST(RegEditText, AddKeySlash) {

@@ -8,7 +8,8 @@
 #include <string>
 
 #include "hostdata/client_list.h"
-#include "hostdata/files_only_platform.h"
+#include "platform/fakes/fake_window.h"
+#include "tests/support/refusing_platform.h"
 #include "platform/fakes/fake_clock.h"
 #include "platform/fakes/fake_filesystem.h"
 #include "platform/cp1252.h"
@@ -17,7 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace kw;
   FakeClock clock;
   FakeFileSystem fs(clock);
-  FilesOnlyPlatform host(fs, clock);
+  FakeWindow window;
+  kw::testing::RefusingPlatform host{fs, clock, window};
   KwandorModul m;
   m.PublicDir = "C:\\Daten\\Public\\";
   const std::string file = m.PublicDir + "public.pro";
@@ -25,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FileTable files;
   ClientList list;
-  const bool result = PublicProRead(host.platform, m, files, list, kClientListKind);
+  const bool result = PublicProRead(host.Get(), m, files, list, kClientListKind);
 
   if (fs.Find(file)->lockedByUs) abort();
   if (result != (list.MandantCount > 0)) abort();

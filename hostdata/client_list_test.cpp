@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "hostdata/files_only_platform.h"
+#include "platform/fakes/fake_window.h"
+#include "tests/support/refusing_platform.h"
 #include "platform/cp1252.h"
 #include "platform/fakes/fake_clock.h"
 #include "platform/fakes/fake_filesystem.h"
@@ -53,7 +54,7 @@ class PublicProReadTest : public ::testing::Test {
   bool Read(int16_t kind = 1) {
     list.Mandanten = {{}, {"Alt", "Alt"}};
     list.MandantCount = 1;
-    const bool result = PublicProRead(host.platform, m, files, list, kind);
+    const bool result = PublicProRead(host.Get(), m, files, list, kind);
     for (int16_t n = 1; n <= kMaxFileNumber; ++n) EXPECT_EQ(FileOf(files, n), nullptr);
     if (auto* e = fs.Find(kFile)) {
       EXPECT_FALSE(e->lockedByUs);
@@ -67,7 +68,8 @@ class PublicProReadTest : public ::testing::Test {
 
   FakeClock clock;
   FakeFileSystem fs{clock};
-  FilesOnlyPlatform host{fs, clock};
+  FakeWindow window;
+  kw::testing::RefusingPlatform host{fs, clock, window};
   KwandorModul m;
   FileTable files;
   ClientList list;

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "hostdata/files_only_platform.h"
+#include "tests/support/refusing_platform.h"
 #include "platform/fakes/fake_clock.h"
 #include "platform/fakes/fake_filesystem.h"
+#include "platform/fakes/fake_window.h"
 
 namespace kw {
 namespace {
@@ -15,8 +16,9 @@ class SharedFileTest : public ::testing::Test {
  protected:
   FakeClock clock;
   FakeFileSystem fs{clock};
-  FilesOnlyPlatform host{fs, clock};
-  Platform& p = host.platform;
+  FakeWindow window;
+  kw::testing::RefusingPlatform host{fs, clock, window};
+  Platform& p = host.Get();
   FileTable files;
   double Elapsed(double start) const { return clock.now - start; }
 };
@@ -31,7 +33,7 @@ TEST_F(SharedFileTest, FreeFileOpensAtOnceWithTheLowestFreeNumber) {
   EXPECT_EQ(FileOpenRetry(p, files, "C:\\c.def", false), 3);
   EXPECT_EQ(fs.openAttempts, 3);
   EXPECT_EQ(clock.pauses, 0);
-  EXPECT_EQ(host.window.eventRounds, 0);
+  EXPECT_EQ(window.eventRounds, 0);
   EXPECT_EQ(Elapsed(start), 0);
 
   FileClose(files, 2);  // the gap is taken first
@@ -47,7 +49,7 @@ TEST_F(SharedFileTest, FileHeldForThreeSecondsOpensAfterAboutThreeSeconds) {
   EXPECT_GE(Elapsed(start), 3.0);
   EXPECT_LT(Elapsed(start), 3.1);
   // The window was kept painted all the while: a round of events with every attempt.
-  EXPECT_EQ(host.window.eventRounds, fs.openAttempts - 1);
+  EXPECT_EQ(window.eventRounds, fs.openAttempts - 1);
 }
 
 TEST_F(SharedFileTest, FileHeldLongerThanTheWindowGivesMinusOneAfterTenSeconds) {
@@ -113,10 +115,11 @@ class CountingClock : public FakeClock {
 TEST(SharedFileRetry, RetryLoopPausesBetweenAttempts) {
   CountingClock clock;
   FakeFileSystem fs{clock};
-  FilesOnlyPlatform host{fs, clock};
+  FakeWindow window;
+  kw::testing::RefusingPlatform host{fs, clock, window};
   FileTable files;
   fs.Add(kFile).heldUntil = clock.now + 100;
-  EXPECT_EQ(FileOpenRetry(host.platform, files, kFile, false), -1);
+  EXPECT_EQ(FileOpenRetry(host.Get(), files, kFile, false), -1);
   ASSERT_GT(fs.openAttempts, 1);
   EXPECT_EQ(clock.pauses, fs.openAttempts - 1);  // a pause before every retry
   EXPECT_LT(fs.openAttempts, 10000);

@@ -17,6 +17,12 @@ constexpr int kErrRowsNotSaved = 1;
 // product on every workstation and run the conversion again, so the run ends
 // after it instead of trying again at once.
 constexpr int kErrFileInUse = 3045;
+// The journal of an interrupted run no longer fits its file: the user must
+// restore the file or remove the journal first, so the run ends after it too.
+constexpr int kErrJournalMisfit = 2;
+
+// Whether the user has something to do before trying again.
+inline bool EndsTheRun(int number) { return number == kErrFileInUse || number == kErrJournalMisfit; }
 
 class RunError : public std::runtime_error {
  public:

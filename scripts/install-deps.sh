@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Installs the Debian packages needed to build, try and test kwandor_upd, and
 # the npm package that the tests use as a second reader of Jet files.
-# Runs apt-get and npm only when something is missing.
+# Runs apt-get and npm only when something is missing. Further Debian
+# packages may be named as arguments (scripts/windows.sh names its own).
 set -euo pipefail
 packages=(build-essential cmake ninja-build pkg-config libsqlite3-dev sqlite3
           googletest libgtest-dev libgmock-dev nlohmann-json3-dev qt6-base-dev
-          qt6-translations-l10n xvfb xdotool x11-utils openbox mdbtools)
+          qt6-translations-l10n xvfb xdotool x11-utils openbox mdbtools "$@")
 # Node.js may come from elsewhere with its own npm; Debian's only when missing.
 command -v node >/dev/null 2>&1 || packages+=(nodejs npm)
 missing=()

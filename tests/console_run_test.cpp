@@ -195,7 +195,7 @@ TEST(ConsoleRun, CtrlCEndsTheRunWithStatus130AndKeepsWhatWasSaved) {
   ProgramRun run(prefix, "j\n");
   while (run.LineTime("Postleitzahlenstamm") < 0 && !run.WaitFor(0.001)) {
   }
-  kill(run.Pid(), SIGINT);
+  run.Interrupt();
   run.Finish();
   ASSERT_EQ(run.status(), 130) << "the pass ended before the interrupt came";
   EXPECT_EQ(run.out().find("Lese Mandanten ein"), std::string::npos);
@@ -312,7 +312,7 @@ TEST(ConsoleRun, CtrlCAtAVersionMessageEndsTheRunThereWithStatus130) {
   while (run.LineTime("Es erfolgt keine Umstellung") < 0 && !run.WaitFor(0.01)) {
   }
   ASSERT_FALSE(run.Exited()) << run.out();
-  kill(run.Pid(), SIGINT);
+  run.Interrupt();
   run.Finish(60);
   EXPECT_EQ(run.status(), 130);
   EXPECT_EQ(run.out(), kQuestion +
@@ -334,7 +334,7 @@ TEST(ConsoleRun, CtrlCBeforeAMessageShowsNoMessage) {
   ProgramRun run(prefix, "j\n", options);
   while (run.LineTime("Postleitzahlenstamm") < 0 && !run.WaitFor(0.001)) {
   }
-  kill(run.Pid(), SIGINT);
+  run.Interrupt();
   run.Finish(60);
   ASSERT_EQ(run.status(), 130);
   EXPECT_EQ(run.out().find("Der Mandant"), std::string::npos);

@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 #include "tools/sample/installation.h"
 
 namespace kw::e2e {
@@ -56,25 +58,8 @@ inline void SleepSeconds(double s) {
   if (s > 0) std::this_thread::sleep_for(std::chrono::duration<double>(s));
 }
 
-// A fresh directory below /tmp, removed with everything in it at the end.
-class TempDir {
- public:
-  TempDir() {
-    char tmpl[] = "/tmp/kw_e2e_XXXXXX";
-    if (!mkdtemp(tmpl)) throw std::runtime_error("mkdtemp failed");
-    root_ = tmpl;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(root_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string Path(const std::string& name = "") const { return (root_ / name).string(); }
-
- private:
-  fs::path root_;
-};
+// A fresh folder, removed with everything in it at the end.
+using TempDir = kw::testing::TempDir;
 
 // Host paths in a sample installation (data directory D:\Daten\).
 inline std::string DataPath(const std::string& prefix, const std::string& rel) {
@@ -133,91 +118,32 @@ struct RunOptions {
 // and then closed, stdout and stderr captured.
 class ProgramRun {
  public:
-  ProgramRun(const std::string& prefix, const std::string& input, RunOptions options = {}) {
-    const std::string binary = KW_BINARY_DIR "/kwandor_upd";
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-      const std::string v = *e;
-      if (v.rfind("DISPLAY=", 0) == 0 || v.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
-          v.rfind("WINEPREFIX=", 0) == 0) {
-        continue;
-      }
-      env.push_back(v);
-    }
-    env.push_back("WINEPREFIX=" + prefix);
-    std::vector<char*> envp;
-    for (auto& v : env) envp.push_back(v.data());
-    envp.push_back(nullptr);
-    char* argv[] = {const_cast<char*>(binary.c_str()), nullptr};
-
-    int in[2], out[2], err[2];
-    if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
-      throw std::runtime_error("pipe failed");
-    }
-    start_ = Now();
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-      if (options.fileSizeLimit > 0) {
-        // A write past the limit then fails with EFBIG instead of ending the process.
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{options.fileSizeLimit, options.fileSizeLimit};
-        setrlimit(RLIMIT_FSIZE, &limit);
-      }
-      dup2(in[0], 0);
-      dup2(out[1], 1);
-      dup2(err[1], 2);
-      execve(argv[0], argv, envp.data());
-      _exit(127);
-    }
-    close(in[0]);
-    close(out[1]);
-    close(err[1]);
-    // The answers are short: they fit the pipe, so this never blocks.
-    size_t done = 0;
-    while (done < input.size()) {
-      const ssize_t n = write(in[1], input.data() + done, input.size() - done);
-      if (n <= 0) break;
-      done += static_cast<size_t>(n);
-    }
-    inFd_ = in[1];
-    if (!options.keepInputOpen) CloseInput();
-    outFd_ = out[0];
-    errFd_ = err[0];
-  }
-
-  ~ProgramRun() {
-    CloseInput();
-    if (pid_ > 0 && !exited_) Kill();
-    if (outFd_ >= 0) close(outFd_);
-    if (errFd_ >= 0) close(errFd_);
-  }
+  ProgramRun(const std::string& prefix, const std::string& input, RunOptions options = {})
+      : start_(Now()), child_(Options(prefix, input, options)) {}
   ProgramRun(const ProgramRun&) = delete;
   ProgramRun& operator=(const ProgramRun&) = delete;
 
-  pid_t Pid() const { return pid_; }
-  void CloseInput() {
-    if (inFd_ >= 0) close(inFd_);
-    inFd_ = -1;
-  }
+  void CloseInput() { child_.CloseInput(); }
   bool Exited() const { return exited_; }
+  // Ctrl-C.
+  void Interrupt() { child_.Interrupt(); }
 
   // Collects output for up to seconds; true once the program has ended.
   bool WaitFor(double seconds) {
     const double until = Now() + seconds;
     while (!exited_) {
+      std::string chunk;
       const double left = until - Now();
-      if (outFd_ < 0 && errFd_ < 0) {
-        if (TryReap(left > 0 ? left : 0)) break;
-        if (left <= 0) break;
-        continue;
+      const bool more = child_.ReadOutput(chunk, left > 0.01 ? 0.01 : (left > 0 ? left : 0));
+      Take(chunk);
+      if (child_.TryWait(more ? 0 : (left > 0 ? left : 0))) {
+        end_ = Now();
+        status_ = child_.Wait();  // keeps the rest of its output to be read
+        for (chunk.clear(); child_.ReadOutput(chunk, 0); chunk.clear()) Take(chunk);
+        err_ = child_.ErrorOutput();
+        exited_ = true;
       }
-      if (left <= 0) break;
-      pollfd fds[2] = {{outFd_, POLLIN, 0}, {errFd_, POLLIN, 0}};
-      const int ms = static_cast<int>(left * 1000) + 1;
-      if (poll(fds, 2, ms) < 0) continue;
-      if (fds[0].revents) Drain(outFd_, true);
-      if (fds[1].revents) Drain(errFd_, false);
+      if (Now() >= until) break;
     }
     return exited_;
   }
@@ -233,26 +159,21 @@ class ProgramRun {
   // SIGKILL, then collects what is left.
   void Kill() {
     if (exited_) return;
-    ::kill(pid_, SIGKILL);
+    child_.Kill();
     killed_ = true;
     WaitFor(60);
   }
 
   bool killed() const { return killed_; }
   // The exit status; -1 when ended by a signal.
-  int status() const { return WIFEXITED(status_) ? WEXITSTATUS(status_) : -1; }
-  int signal() const { return WIFSIGNALED(status_) ? WTERMSIG(status_) : 0; }
+  int status() const { return child_.TermSignal() != 0 ? -1 : status_; }
+  int signal() const { return child_.TermSignal(); }
   const std::string& out() const { return out_; }
   const std::string& err() const { return err_; }
   const std::vector<OutputLine>& lines() const { return lines_; }
   double wallSeconds() const { return end_ - start_; }
   // User plus system time of the program.
-  double cpuSeconds() const {
-    auto s = [](const timeval& t) {
-      return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
-    };
-    return s(usage_.ru_utime) + s(usage_.ru_stime);
-  }
+  double cpuSeconds() const { return child_.CpuSeconds(); }
   // When a line beginning with text was printed, or -1.
   double LineTime(const std::string& text) const {
     for (const auto& l : lines_)
@@ -261,58 +182,36 @@ class ProgramRun {
   }
 
  private:
-  void Drain(int& fd, bool isOut) {
-    char buf[65536];
-    const ssize_t n = read(fd, buf, sizeof buf);
-    if (n <= 0) {
-      close(fd);
-      fd = -1;
-      return;
-    }
-    if (!isOut) {
-      err_.append(buf, static_cast<size_t>(n));
-      return;
-    }
+  static testing::ChildOptions Options(const std::string& prefix, const std::string& input,
+                                       const RunOptions& options) {
+    testing::ChildOptions o;
+    o.argv = {KW_BINARY_DIR "/kwandor_upd"};
+    o.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY"};
+    o.setEnv = {"WINEPREFIX=" + prefix};
+    o.input = input;
+    o.keepInputOpen = options.keepInputOpen;
+    o.fileSizeLimit = options.fileSizeLimit;
+    return o;
+  }
+  void Take(const std::string& chunk) {
     const double at = Now() - start_;
-    for (ssize_t i = 0; i < n; ++i) {
-      out_ += buf[i];
-      if (buf[i] == '\n') {
+    for (char c : chunk) {
+      out_ += c;
+      if (c == '\n') {
         lines_.push_back({at, partial_});
         partial_.clear();
       } else {
-        partial_ += buf[i];
+        partial_ += c;
       }
     }
   }
 
-  bool TryReap(double seconds) {
-    const double until = Now() + seconds;
-    for (;;) {
-      int st = 0;
-      rusage ru{};
-      const pid_t r = wait4(pid_, &st, WNOHANG, &ru);
-      if (r == pid_) {
-        exited_ = true;
-        end_ = Now();
-        status_ = st;
-        usage_ = ru;
-        return true;
-      }
-      if (Now() >= until) return false;
-      SleepSeconds(0.001);
-    }
-  }
-
-  pid_t pid_ = -1;
-  int inFd_ = -1;
-  int outFd_ = -1;
-  int errFd_ = -1;
   double start_ = 0;
   double end_ = 0;
+  testing::ChildProcess child_;
   bool exited_ = false;
   bool killed_ = false;
   int status_ = 0;
-  rusage usage_{};
   std::string out_, err_, partial_;
   std::vector<OutputLine> lines_;
 };

@@ -10,10 +10,6 @@
 // hex (upper case from mdb-export, lower case from mdb-reader). One difference remains and cannot be helped: mdb-export
 // prints an empty text exactly as it prints NULL, so its rows have nullopt
 // for both (compare with EmptyTextAsNull on the expected side).
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -24,6 +20,8 @@
 #include <vector>
 
 #include <nlohmann/json.hpp>
+
+#include "tests/support/child_process.h"
 
 namespace kw::jet_readers {
 
@@ -63,53 +61,8 @@ struct ProgramResult {
 
 // Runs a program (looked up on PATH) and collects what it prints.
 inline ProgramResult RunProgram(const std::vector<std::string>& argv) {
-  int out_pipe[2], err_pipe[2];
-  if (pipe(out_pipe) != 0) throw std::runtime_error("pipe failed");
-  if (pipe(err_pipe) != 0) {
-    close(out_pipe[0]);
-    close(out_pipe[1]);
-    throw std::runtime_error("pipe failed");
-  }
-  std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid < 0) throw std::runtime_error("fork failed");
-  if (pid == 0) {
-    int devnull = open("/dev/null", O_RDONLY);
-    if (devnull >= 0) dup2(devnull, 0);
-    dup2(out_pipe[1], 1);
-    dup2(err_pipe[1], 2);
-    close(out_pipe[0]);
-    close(err_pipe[0]);
-    execvp(args[0], args.data());
-    _exit(127);
-  }
-  close(out_pipe[1]);
-  close(err_pipe[1]);
-  ProgramResult result;
-  pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-  std::string* sinks[2] = {&result.out, &result.err};
-  int open_count = 2;
-  char buf[65536];
-  while (open_count > 0) {
-    if (poll(fds, 2, -1) < 0) break;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP | POLLERR))) continue;
-      ssize_t n = read(fds[i].fd, buf, sizeof buf);
-      if (n > 0) {
-        sinks[i]->append(buf, static_cast<size_t>(n));
-      } else {
-        close(fds[i].fd);
-        fds[i].fd = -1;
-        --open_count;
-      }
-    }
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  const kw::testing::ChildResult r = kw::testing::RunCommand(argv, 600);
+  return {r.status, r.out, r.err};
 }
 
 inline std::string Describe(const std::vector<std::string>& argv, const ProgramResult& r) {

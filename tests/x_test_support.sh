@@ -13,6 +13,8 @@
 # At the end: the program whose pid the test keeps in run_pid while it runs, the
 # processes in helper_pids, the X session and the folder are done away with.
 
+source "$(dirname "${BASH_SOURCE[0]}")/xvfb.sh"
+
 work=$(mktemp -d "${TMPDIR:-/tmp}/kw_x.XXXXXX")
 run_pid=""
 helper_pids=()
@@ -66,19 +68,10 @@ box_gone() {
 
 start_x_session() {
   local wm=${1:-} _
-  # -displayfd picks a free display and reports it once the server is ready; -noreset
-  # keeps the server from resetting (and refusing connections meanwhile) each time its
-  # last client leaves, as the display probe and xdotool do.
-  "${XVFB:-Xvfb}" -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset \
-    3>"$work/display" 2>"$work/xvfb.log" &
-  x_session_pids+=($!)
-  for _ in $(seq 100); do
-    [ -s "$work/display" ] && break
-    kill -0 "${x_session_pids[0]}" 2>/dev/null || fail "Xvfb did not start"
-    sleep 0.1
-  done
-  [ -s "$work/display" ] || fail "Xvfb did not report its display"
-  export DISPLAY=":$(head -n 1 "$work/display")"
+  local started=0
+  start_xvfb "$work" || started=$?
+  [ -n "${xvfb_pid:-}" ] && x_session_pids+=("$xvfb_pid")
+  [ "$started" -eq 0 ] || fail "Xvfb did not start"
   unset WAYLAND_DISPLAY QT_QPA_PLATFORM
   [ -n "$wm" ] || return 0
   "$wm" >"$work/wm.log" 2>&1 &

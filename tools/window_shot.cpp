@@ -18,7 +18,7 @@
 #include <string>
 
 #include "app/run.h"
-#include "platform/host_platform.h"
+#include "platform/posix/host_platform.h"
 #include "platform/qt/qt_window.h"
 #include "tools/sample/installation.h"
 

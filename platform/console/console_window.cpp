@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "platform/interrupt.h"
+#include "platform/posix/interrupt.h"
 
 namespace kw {
 namespace {

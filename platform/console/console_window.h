@@ -3,7 +3,7 @@
 // label 3 is a status line overwritten in place (only on a terminal, at most
 // ten times a second), message boxes print their text and a prompt and read
 // the answer from a line of input. Ctrl-C asks the run to end (once the
-// interrupt handler of platform/interrupt.h is installed): as in the desktop
+// interrupt handler of platform/posix/interrupt.h is installed): as in the desktop
 // window, a box waiting for its answer then returns the Esc answer, and no
 // further box is shown.
 #include <cstdio>

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/fakes/fake_clock.h"
-#include "platform/interrupt.h"
+#include "platform/posix/interrupt.h"
 
 namespace kw {
 namespace {

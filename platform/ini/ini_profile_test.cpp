@@ -14,6 +14,9 @@
 #include <sstream>
 
 #include "platform/wine/test_prefix.h"
+#include "config/profile.h"
+#include "tests/support/oracle.h"
+#include "tests/support/refusing_platform.h"
 
 namespace kw {
 namespace {
@@ -21,7 +24,9 @@ namespace {
 namespace fs = std::filesystem;
 using nlohmann::json;
 
-const std::string kSentinel = "@@@NOTFOUND@@@";
+using testing::kSentinel;
+
+const json& Golden() { return testing::Oracle("ini_golden.json"); }
 
 // Host path of a Windows path as the recording used them: C:\... or a name
 // in the probe's current directory C:\probe.
@@ -48,58 +53,10 @@ std::optional<std::string> ReadFile(const fs::path& p) {
   return s.str();
 }
 
-std::string Unhex(const std::string& hex) {
-  std::string out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  }
-  return out;
-}
-
-std::string Hex(std::string_view bytes) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  for (unsigned char c : bytes) {
-    out += digits[c >> 4];
-    out += digits[c & 15];
-  }
-  return out;
-}
-
-// The recorded texts are Latin-1: each character stands for one byte.
-std::optional<std::string> Latin1(const json& j) {
-  if (j.is_null()) return std::nullopt;
-  const std::string utf8 = j.get<std::string>();
-  std::string out;
-  for (size_t i = 0; i < utf8.size(); ++i) {
-    const auto c = static_cast<unsigned char>(utf8[i]);
-    if (c >= 0xC0 && i + 1 < utf8.size()) {
-      out += static_cast<char>(((c & 0x1F) << 6) | (static_cast<unsigned char>(utf8[++i]) & 0x3F));
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
-const json& Golden() {
-  static const json golden = [] {
-    std::ifstream in(std::string(KW_TEST_DATA) + "/oracle/ini_golden.json");
-    return json::parse(in);
-  }();
-  return golden;
-}
-
-// Lays down the files of a recorded case.
-void LayDown(const TestWinePrefix& prefix, const json& e) {
-  if (!e["file_bytes_hex"].is_null()) {
-    WriteFile(Host(prefix, e["path"]), Unhex(e["file_bytes_hex"]));
-  }
-  if (e.contains("other_files")) {
-    for (const auto& [path, hex] : e["other_files"].items()) {
-      WriteFile(Host(prefix, path), Unhex(hex));
-    }
-  }
+// Where a recorded case's files are in a prefix.
+testing::ProfileFilesAt FilesIn(const TestWinePrefix& prefix) {
+  return {[&prefix](const std::string& path, const std::string& bytes) { WriteFile(Host(prefix, path), bytes); },
+          [&prefix](const std::string& path) { return ReadFile(Host(prefix, path)); }};
 }
 
 TEST(IniProfileOracle, EveryRecordedReadGivesWhatWineGave) {
@@ -108,25 +65,10 @@ TEST(IniProfileOracle, EveryRecordedReadGivesWhatWineGave) {
     if (e["op"] != "read") continue;
     SCOPED_TRACE(e["case"].get<std::string>() + " " + e["section"].dump() + " " + e["key"].dump());
     TestWinePrefix prefix;
-    LayDown(prefix, e);
+    testing::LayDownProfileCase(FilesIn(prefix), e);
     ScopedCwd cwd(prefix.Probe());
     IniProfileFiles ini{WinePaths(prefix.Root())};
-
-    const uint32_t size = e["size"];
-    std::vector<char> buffer(size + 8, '\0');
-    std::fill(buffer.begin() + size, buffer.end(), 'Z');  // guard past the buffer
-    const uint32_t count =
-        ini.GetPrivateProfileStringA(Latin1(e["section"]), Latin1(e["key"]), Latin1(e["default"]),
-                                     buffer.data(), size, *Latin1(e["path"]));
-
-    EXPECT_EQ(count, e["count"].get<uint32_t>());
-    EXPECT_EQ(Hex(std::string_view(buffer.data(), std::min(count, size))), e["value_hex"]);
-    size_t last = 0;
-    for (size_t i = 0; i < size; ++i)
-      if (buffer[i] != '\0') last = i + 1;
-    EXPECT_EQ(Hex(std::string_view(buffer.data(), last)),
-              e.contains("buf_hex") ? e["buf_hex"] : e["value_hex"]);
-    EXPECT_EQ(std::string(buffer.begin() + size, buffer.end()), std::string(8, 'Z'));
+    testing::ReplayProfileRead(ini, e);
     ++checked;
   }
   EXPECT_EQ(checked, 111);
@@ -154,45 +96,25 @@ TEST(IniProfileOracle, EveryRecordedWriteLandsWhereWinePutItAndReadsBack) {
     const std::string name = e["case"];
     SCOPED_TRACE(name);
     TestWinePrefix prefix;
-    LayDown(prefix, e);
+    testing::LayDownProfileCase(FilesIn(prefix), e);
     ScopedCwd cwd(prefix.Probe());
     IniProfileFiles ini{WinePaths(prefix.Root())};
-    const std::string path = *Latin1(e["path"]);
-
-    json writes = e.contains("writes") ? e["writes"] : json::array({e});
-    for (const json& w : writes) {
-      const bool ret = ini.WritePrivateProfileStringA(*Latin1(w["section"]), Latin1(w["key"]),
-                                                      Latin1(w["value"]), path);
-      EXPECT_EQ(ret, w["ret"].get<int>() != 0);
-    }
-
-    const fs::path where = e["file_found_at"].empty()
-                               ? Host(prefix, path)
-                               : Host(prefix, e["file_found_at"][0].get<std::string>());
-    const std::optional<std::string> after = ReadFile(where);
+    const std::optional<std::string> after = testing::ReplayProfileWrite(ini, FilesIn(prefix), e);
     if (e["file_after_hex"].is_null()) {
       EXPECT_FALSE(after.has_value());
     } else {
       ASSERT_TRUE(after.has_value());
-      const std::string wine = Unhex(e["file_after_hex"]);
+      const std::string wine = testing::Unhex(e["file_after_hex"]);
       const auto kept = BytePreserved().find(name);
       if (kept != BytePreserved().end()) {
         EXPECT_NE(kept->second, wine) << "Wine no longer rewrites this file";
-        EXPECT_EQ(Hex(*after), Hex(kept->second));
+        EXPECT_EQ(testing::Hex(*after), testing::Hex(kept->second));
       } else {
-        EXPECT_EQ(Hex(*after), Hex(wine));
+        EXPECT_EQ(testing::Hex(*after), testing::Hex(wine));
       }
     }
     const auto files = std::distance(fs::directory_iterator(prefix.Probe()), {});
-    EXPECT_EQ(files, fs::exists(Host(prefix, path)) ? 1 : 0) << "stray files in the folder";
-
-    for (const json& r : e["readback"]) {
-      char buffer[512] = {};
-      const uint32_t count = ini.GetPrivateProfileStringA(Latin1(r["section"]), Latin1(r["key"]),
-                                                          kSentinel, buffer, 512, path);
-      EXPECT_EQ(count, r["count"].get<uint32_t>());
-      EXPECT_EQ(Hex(std::string_view(buffer, count)), r["value_hex"]);
-    }
+    EXPECT_EQ(files, fs::exists(Host(prefix, *testing::Latin1(e["path"]))) ? 1 : 0) << "stray files in the folder";
     ++checked;
   }
   EXPECT_EQ(checked, 29);
@@ -348,6 +270,30 @@ TEST_F(IniProfileDisk, Utf8NamesOfHostFilesAreFoundFromCodePage1252) {
   fs::create_directories(prefix_.Root() + "/drive_c/M\xC3\xBCller");
   ASSERT_TRUE(ini_.WritePrivateProfileStringA("S", "k", "v", "C:\\M\xFCller\\x.ini"));
   EXPECT_EQ(*ReadFile(prefix_.Root() + "/drive_c/M\xC3\xBCller/x.ini"), "[S]\r\nk=v\r\n");
+}
+
+// The profile operations of the run over these files.
+// With no client directory yet, both operations use the Windows directory.
+TEST(NoltDataIniOnDisk, EmptyClientDirectoryMeansTheWindowsDirectory) {
+  TestWinePrefix prefix;
+  IniProfileFiles ini{WinePaths(prefix.Root())};
+  testing::RefusingPlatform host;
+  Platform& platform = host.Use(ini).Get();
+  KwandorModul m;
+  EXPECT_EQ(NoltDataIniRead(platform, m, "AdoMand", "DBExtension", ".mdb"), ".mdb");
+  std::ifstream in(prefix.Windows() / "NoltData.ini", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(), "[AdoMand]\r\nDBExtension=.mdb\r\n");
+
+  m.MandantDir = "C:\\probe\\";
+  NoltDataIniWrite(platform, m, "AdoMand", "Version", "6.4");
+  EXPECT_TRUE(std::filesystem::exists(prefix.Probe() / "NoltData.ini"));
+  EXPECT_EQ(NoltDataIniRead(platform, m, "AdoMand", "Version", "0.0"), "6.4");
+  // A client directory that does not exist: default, nothing created.
+  m.MandantDir = "C:\\Daten\\Fehlt\\";
+  EXPECT_EQ(NoltDataIniRead(platform, m, "AdoMand", "Version", "0.0"), "0.0");
+  EXPECT_FALSE(std::filesystem::exists(prefix.DriveC() / "Daten"));
 }
 
 }  // namespace

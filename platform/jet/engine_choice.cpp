@@ -1,43 +1,48 @@
 #include "platform/jet/engine_choice.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <array>
+#include <span>
 
 #include "platform/jet/file_kind.h"
 #include "platform/jet/jet_errors.h"
-#include "platform/jet/page_store.h"
+#include "platform/text_compare.h"
 
 namespace kw::jet {
 
+DatabaseEngine& EngineChoice::Choose(std::string_view name) {
+  const std::string key = FoldText(name);
+  for (const Chosen& c : chosen_)
+    if (c.key == key) return *c.engine;
+  const FirstBytes first = read_(name);
+  if (!first.read) return jet_;
+  const FileKind kind = KindOf(std::span<const uint8_t>(first.bytes));
+  DatabaseEngine* engine = nullptr;
+  if (kind == FileKind::kJet4) engine = &jet_;
+  if (kind == FileKind::kSqlite) {
+    if (sqlite_ == nullptr) {
+      ThrowRefused(std::string(name),
+                   "is an SQLite database; this build of the program converts Jet 4 databases "
+                   "only.");
+    }
+    engine = sqlite_;
+  }
+  if (engine == nullptr) ThrowRefused(std::string(name), RefusalOf(kind));
+  return *engine;
+}
+
 std::unique_ptr<Database> EngineChoice::OpenDatabase(std::string_view name, bool exclusive, bool readOnly) {
-  const std::string host = paths_.ToHost(name);
-  // Without waiting: a named pipe in the file's place must not hold the run.
-  const int fd = host.empty() ? -1 : ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-  if (fd < 0) return sqlite_.OpenDatabase(name, exclusive, readOnly);
-  struct stat st;
-  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return jet_.OpenDatabase(name, exclusive, readOnly);  // which refuses it, naming it
-  }
-  std::array<uint8_t, kPageSize> first{};
-  ssize_t got = 0;
-  while (got < static_cast<ssize_t>(first.size())) {
-    const ssize_t n = ::read(fd, first.data() + got, first.size() - static_cast<size_t>(got));
-    if (n <= 0) break;
-    got += n;
-  }
-  ::close(fd);
-  const FileKind kind = KindOf(std::span<const uint8_t>(first.data(), static_cast<size_t>(got)));
-  if (kind == FileKind::kSqlite) return sqlite_.OpenDatabase(name, exclusive, readOnly);
-  if (kind == FileKind::kJet4) return jet_.OpenDatabase(name, exclusive, readOnly);
-  ThrowRefused(std::string(name), RefusalOf(kind));
+  DatabaseEngine& engine = Choose(name);
+  std::unique_ptr<Database> db = engine.OpenDatabase(name, exclusive, readOnly);
+  // Remembered only once the engine has taken the file: a file it refused
+  // is looked at afresh when it is opened again.
+  const std::string key = FoldText(name);
+  bool known = false;
+  for (const Chosen& c : chosen_) known = known || c.key == key;
+  if (!known) chosen_.push_back({key, &engine});
+  return db;
 }
 
 void EngineChoice::CommitPending() {
-  sqlite_.CommitPending();
+  if (sqlite_ != nullptr) sqlite_->CommitPending();
   jet_.CommitPending();
 }
 

@@ -159,7 +159,8 @@ void FilePageStore::RecoverJournal() {
                    "). The file has been replaced, for example from a backup, or changed by another "
                    "program since that run, and rolling the journal back would undo that. Both files are "
                    "left as they are. Restore the file from a backup, or, once you know that the file is "
-                   "sound, delete the journal; then run the conversion again.");
+                   "sound, delete the journal; then run the conversion again.",
+                   kErrJournalMisfit);
   }
 
   // From here on the file is being put back; a failure keeps the journal,

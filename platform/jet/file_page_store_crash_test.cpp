@@ -1,20 +1,20 @@
 // The file page store under failing system calls and under kill -9: the
 // file is always as after some complete group.
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
-#include <map>
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <random>
+#include <thread>
 
 #include "platform/jet/file_page_store.h"
 #include "platform/jet/file_store_test_support.h"
 #include "platform/run_error.h"
+#include "tests/support/child_process.h"
 
 namespace kw::jet {
 namespace {
@@ -152,44 +152,68 @@ uint32_t GroupsIn(const std::vector<uint8_t>& file) {
   return g;
 }
 
-constexpr uint32_t kStopped = 0xFFFFFFFF;
-
-// Child: commits the kill test's groups, one after the other, from the
-// state it finds, and tells the parent each group it completed. With
-// `stopAt`, it stops before its stopAt-th write or flush, tells the parent
-// and waits there to be killed.
-[[noreturn]] void CommitGroupsForever(const std::string& db, int report, int stopAt) {
-  try {
-    int calls = 0;
-    FilePageStoreOptions options;
-    options.failIo = [&](StoreIo) {
-      if (++calls == stopAt) {
-        if (write(report, &kStopped, sizeof kStopped) != sizeof kStopped) _exit(3);
-        for (;;) pause();
-      }
-      return false;
-    };
-    auto store = FilePageStore::Open(db, kName, options);
-    PageBytes first;
-    store->Read(0, first);
-    uint32_t g = 0;
-    std::memcpy(&g, first.data(), sizeof g);
-    States states;
-    for (;;) {
-      const std::vector<uint8_t>& target = states.After(++g);
-      store->BeginGroup();
-      for (uint32_t n = 0; n < target.size() / kPageSize; ++n) {
-        PageBytes page;
-        std::copy_n(target.begin() + n * kPageSize, kPageSize, page.begin());
-        store->Write(n, page);  // unchanged pages are left out by the store
-      }
-      store->Commit();
-      if (write(report, &g, sizeof g) != sizeof g) _exit(3);
+// The child's side of the kill test (disabled: the kill test starts it):
+// this program started again with KW_KILL_TEST_DB set. It commits the kill test's groups, one after the
+// other, from the state it finds, and tells the parent on its output when
+// the store is open ("open") and each group it completed ("group N"). With
+// KW_KILL_TEST_STOP=n it stops before its n-th write or flush, says
+// "stopped" and waits there to be killed.
+TEST(FilePageStoreCrash, DISABLED_ChildCommitsGroupsUntilKilled) {
+  const char* db = std::getenv("KW_KILL_TEST_DB");
+  if (db == nullptr) GTEST_SKIP() << "the kill test's child, started by it";
+  const char* stop = std::getenv("KW_KILL_TEST_STOP");
+  const int stopAt = stop != nullptr ? std::atoi(stop) : 0;
+  auto say = [](const std::string& line) {
+    std::fputs((line + "\n").c_str(), stdout);
+    std::fflush(stdout);
+  };
+  int calls = 0;
+  FilePageStoreOptions options;
+  options.failIo = [&](StoreIo) {
+    if (++calls == stopAt) {
+      say("stopped");
+      for (;;) std::this_thread::sleep_for(std::chrono::seconds(1));
     }
-  } catch (...) {
-    _exit(2);
+    return false;
+  };
+  auto store = FilePageStore::Open(db, kName, options);
+  say("open");
+  PageBytes first;
+  store->Read(0, first);
+  uint32_t g = 0;
+  std::memcpy(&g, first.data(), sizeof g);
+  States states;
+  for (;;) {
+    const std::vector<uint8_t>& target = states.After(++g);
+    store->BeginGroup();
+    for (uint32_t n = 0; n < target.size() / kPageSize; ++n) {
+      PageBytes page;
+      std::copy_n(target.begin() + n * kPageSize, kPageSize, page.begin());
+      store->Write(n, page);  // unchanged pages are left out by the store
+    }
+    store->Commit();
+    say("group " + std::to_string(g));
   }
 }
+
+// What a child said so far: the highest group it reported, whether it has
+// the store open, whether it stopped.
+struct ChildSaid {
+  uint32_t lastGroup = 0;
+  bool open = false;
+  bool stopped = false;
+  std::string pending;
+  void Take(const std::string& output) {
+    pending += output;
+    for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+      std::string line = pending.substr(0, end);
+      if (!line.empty() && line.back() == '\r') line.pop_back();  // a text-mode stdout on Windows
+      if (line == "open") open = true;
+      if (line == "stopped") stopped = true;
+      if (line.rfind("group ", 0) == 0) lastGroup = std::max(lastGroup, static_cast<uint32_t>(std::stoul(line.substr(6))));
+    }
+  }
+};
 
 TEST(FilePageStoreCrash, KilledAtAnyMomentTheFileIsAsAfterACompleteGroup) {
   ScratchDir dir;
@@ -206,30 +230,34 @@ TEST(FilePageStoreCrash, KilledAtAnyMomentTheFileIsAsAfterACompleteGroup) {
     // random write or flush (a group makes about 140 of them).
     const int stopAt =
         (round / 2) % 2 == 0 ? std::uniform_int_distribution<int>(1, 300)(random) : 0;
-    int pipes[2];
-    ASSERT_EQ(pipe(pipes), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      close(pipes[0]);
-      CommitGroupsForever(db, pipes[1], stopAt);
+    kw::testing::ChildOptions options;
+    options.argv = {kw::testing::ThisProgram(), "--gtest_also_run_disabled_tests",
+                    "--gtest_filter=FilePageStoreCrash.DISABLED_ChildCommitsGroupsUntilKilled"};
+    options.setEnv = {"KW_KILL_TEST_DB=" + db, "KW_KILL_TEST_STOP=" + std::to_string(stopAt)};
+    kw::testing::ChildProcess child(options);
+    ChildSaid said;
+    std::string output;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    // Until it has the store open (a kill before that tests nothing), or
+    // with stopAt until it stopped (perhaps while it puts the file back).
+    while (!(stopAt == 0 ? said.open : said.stopped) && std::chrono::steady_clock::now() < deadline) {
+      output.clear();
+      if (!child.ReadOutput(output, 1.0)) break;
+      said.Take(output);
     }
-    close(pipes[1]);
-    uint32_t g = 0;
     if (stopAt > 0) {
-      while (read(pipes[0], &g, sizeof g) == sizeof g && g != kStopped) {
-        lastReported = std::max(lastReported, g);
-      }
-      ASSERT_EQ(g, kStopped);
+      ASSERT_TRUE(said.stopped) << "the child did not stop: " << child.ErrorOutput();
     } else {
-      usleep(std::uniform_int_distribution<useconds_t>(0, 50000)(random));
+      ASSERT_TRUE(said.open) << "the child did not open the store: " << child.ErrorOutput();
+      std::this_thread::sleep_for(std::chrono::microseconds(std::uniform_int_distribution<int>(0, 50000)(random)));
     }
-    kill(child, SIGKILL);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ASSERT_TRUE(WIFSIGNALED(status)) << "the child ended by itself: " << WEXITSTATUS(status);
-    while (read(pipes[0], &g, sizeof g) == sizeof g) lastReported = std::max(lastReported, g);
-    close(pipes[0]);
+    child.Kill();
+    EXPECT_EQ(child.Wait(), 128 + 9) << "the child ended by itself";
+    output.clear();
+    while (child.ReadOutput(output, 0.1)) {
+    }
+    said.Take(output);
+    lastReported = std::max(lastReported, said.lastGroup);
     if (Exists(db + "-journal")) ++killedMidway;
     // Every other round the next child finds what the kill left, and may
     // itself be killed while it puts the file back.

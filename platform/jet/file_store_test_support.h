@@ -2,8 +2,6 @@
 // Helpers of the file page store's tests: a scratch folder, whole-file
 // reads and writes, and recognisable page contents.
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/stat.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -13,28 +11,11 @@
 #include <vector>
 
 #include "platform/jet/page_store.h"
+#include "tests/support/temp_dir.h"
 
 namespace kw::jet::testing {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    char tmpl[] = "/tmp/kw_jet_store.XXXXXX";
-    if (mkdtemp(tmpl) == nullptr) ADD_FAILURE() << "mkdtemp";
-    path_ = tmpl;
-    chmod(path_.c_str(), 0755);  // tests that open as another user pass through
-  }
-  ~ScratchDir() {
-    std::error_code ec;
-    std::filesystem::permissions(path_, std::filesystem::perms::owner_all, ec);
-    std::filesystem::remove_all(path_, ec);
-  }
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
+using ScratchDir = kw::testing::TempDir;
 
 inline std::vector<uint8_t> ReadAll(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -47,8 +28,8 @@ inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
 }
 
 inline bool Exists(const std::string& path) {
-  struct stat st;
-  return lstat(path.c_str(), &st) == 0;
+  std::error_code ec;
+  return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
 }
 
 // A page whose every byte depends on `seed` and its position.

@@ -20,7 +20,8 @@
 #include <functional>
 #include <memory>
 
-#include "hostdata/files_only_platform.h"
+#include "platform/fakes/fake_window.h"
+#include "tests/support/refusing_platform.h"
 #include "hostdata/shared_file.h"
 #include "platform/steady_clock.h"
 
@@ -174,12 +175,13 @@ TEST_F(PosixFileSystemTest, LocksShutOutOtherProcessesBothWays) {
 TEST_F(PosixFileSystemTest, RetryWithTheRealClockWaitsUntilTheOtherProcessLetsGo) {
   Write("Daten/Public/public.pro", "x");
   SteadyClock clock;
-  FilesOnlyPlatform host(*files_, clock);
+  FakeWindow window;
+  kw::testing::RefusingPlatform host{*files_, clock, window};
   FileTable table;
   LockHolder other(Host("Daten/Public/public.pro"), LockHolder::kOpenFileLock, 1.0);
   ASSERT_TRUE(other.held());
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(FileOpenRetry(host.platform, table, "C:\\Daten\\Public\\public.pro", true), 1);
+  EXPECT_EQ(FileOpenRetry(host.Get(), table, "C:\\Daten\\Public\\public.pro", true), 1);
   const double waited =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_GT(waited, 0.8);

@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "app/run.h"
-#include "platform/host_platform.h"
-#include "platform/interrupt.h"
+#include "platform/posix/host_platform.h"
+#include "platform/posix/interrupt.h"
 #include "platform/qt/qt_test_support.h"
 #include "platform/qt/qt_window.h"
 #include "tools/sample/installation.h"

@@ -26,18 +26,17 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "platform/interrupt.h"
+#include "platform/form_layout.h"
+#include "platform/icon_xpm.h"
+#include "platform/posix/interrupt.h"
 #include "platform/qt/fitted_message_box.h"
 
 namespace kw {
 namespace {
 
-constexpr char kTitle[] = "Anpassen der Telefonvorwahlen";
-constexpr char kBoxTitle[] = "Kwandor_Upd";
-constexpr char kDescription[] =
-    "Dieses Programm ersetzt im Postleitzahlenstamm und in allen Mandanten, welche auf "
-    "Version 6.4 (und höher) umgestellt sind, die Telefonvorwahlen. Wenn Land = 'CH' ist und "
-    "die Telefonvorwahl ='01' ist, wird die Vorwahl '044' eingesetzt.";
+using form::kBoxTitle;
+using form::kDescription;
+using form::kTitle;
 
 // A repaint more often than the screen refreshes shows nothing new; the run asks once per
 // changed row.
@@ -53,50 +52,6 @@ constexpr int kShowTimeoutMs = 3000;
 // How long a closed box may take to leave the screen, with the window beneath it painting
 // what the box covered.
 constexpr int kUncoverTimeoutMs = 500;
-
-// A desk telephone with "044" on its front, in the 16 standard VGA colours.
-const char* const kIconXpm[] = {
-    "32 32 8 1",
-    ". c None",
-    "k c #000000",
-    "g c #808080",
-    "r c #FF0000",
-    "m c #800000",
-    "w c #FFFFFF",
-    "s c #C0C0C0",
-    "b c #000080",
-    "................................",
-    "................................",
-    "................................",
-    ".....kkkkkkkkkkkkkkkkkkkkkk.....",
-    "...kkkkkkkggggggggggggkkkkkkk...",
-    "...kgggggkggggggggggggkgggggk...",
-    "...kgggggkkkkkkkkkkkkkkgggggk...",
-    "...kgggggk............kgggggk...",
-    "...kgggggk............kgggggk...",
-    "...kkkkkkk............kkkkkkk...",
-    ".........kkk........kkk.........",
-    ".........kkk........kkk.........",
-    "........mmmmmmmmmmmmmmmm........",
-    ".......mrrrrrrrrrrrrrrrrm.......",
-    ".......mrrrrrrrrrrrrrrrrm.......",
-    ".......mrrrrrrrrrrrrrrrrm.......",
-    ".......mrssssssssssssssrm.......",
-    "......mrrswwwwwwwwwwwwwrrm......",
-    "......mrrsbbbwbwbwbwbwwrrm......",
-    "......mrrsbwbwbwbwbwbwwrrm......",
-    "......mrrsbwbwbbbwbbbwwrrm......",
-    ".....mrrrsbwbwwwbwwwbwwrrrm.....",
-    ".....mrrrsbbbwwwbwwwbwwrrrm.....",
-    ".....mrrrswwwwwwwwwwwwwrrrm.....",
-    ".....mrrrswwwwwwwwwwwwwrrrm.....",
-    "....mrrrrrrrrrrrrrrrrrrrrrrm....",
-    "....mrrrrrrrrrrrrrrrrrrrrrrm....",
-    "....mmmmmmmmmmmmmmmmmmmmmmmm....",
-    "...kkkkkkkkkkkkkkkkkkkkkkkkkk...",
-    "................................",
-    "................................",
-    "................................"};
 
 int Pixels(int twips) {
   return twips >= 0 ? (twips + kTwipsPerPixel / 2) / kTwipsPerPixel

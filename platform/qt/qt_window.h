@@ -23,7 +23,7 @@ constexpr int kTwipsPerPixel = 15;
 class FormWidget;
 
 // The user ends the run by closing the window, or by Ctrl-C when the interrupt handler
-// (platform/interrupt.h) was installed before the window was made: ProcessEvents then
+// (platform/posix/interrupt.h) was installed before the window was made: ProcessEvents then
 // returns false, while the window stays on screen until EndProgram. Ctrl-C also closes an
 // open message box with its Esc answer; a box asked for once the end was requested is not
 // shown and gets that answer at once. A second Ctrl-C ends the process.

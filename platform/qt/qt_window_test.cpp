@@ -16,7 +16,7 @@
 #include <functional>
 #include <thread>
 
-#include "platform/interrupt.h"
+#include "platform/posix/interrupt.h"
 
 #include "platform/qt/qt_test_support.h"
 

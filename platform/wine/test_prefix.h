@@ -1,24 +1,22 @@
 #pragma once
 // For tests: a throw-away Wine-like prefix (dosdevices/c: -> drive_c, with
 // C:\windows and C:\probe), and a scoped change of the current directory.
-#include <stdlib.h>
-
 #include <filesystem>
 #include <string>
+
+#include "tests/support/temp_dir.h"
 
 namespace kw {
 
 class TestWinePrefix {
  public:
   TestWinePrefix() {
-    char tmpl[] = "/tmp/kw_prefix_XXXXXX";
-    root_ = mkdtemp(tmpl);
+    root_ = dir_.Root();
     std::filesystem::create_directories(root_ / "drive_c" / "windows");
     std::filesystem::create_directories(root_ / "drive_c" / "probe");
     std::filesystem::create_directories(root_ / "dosdevices");
     std::filesystem::create_directory_symlink("../drive_c", root_ / "dosdevices" / "c:");
   }
-  ~TestWinePrefix() { std::filesystem::remove_all(root_); }
   TestWinePrefix(const TestWinePrefix&) = delete;
   TestWinePrefix& operator=(const TestWinePrefix&) = delete;
 
@@ -28,6 +26,7 @@ class TestWinePrefix {
   std::filesystem::path Probe() const { return DriveC() / "probe"; }
 
  private:
+  kw::testing::TempDir dir_;
   std::filesystem::path root_;
 };
 

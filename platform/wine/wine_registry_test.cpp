@@ -8,63 +8,28 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "config/reg_edit.h"
 #include "platform/cp1252.h"
+#include "platform/fakes/fake_window.h"
 #include "platform/wine/test_prefix.h"
+#include "tests/support/oracle.h"
+#include "tests/support/refusing_platform.h"
 
 namespace kw {
 namespace {
 
 const std::string kOracle = std::string(KW_TEST_DATA) + "/oracle";
 
-std::string Hex(const uint8_t* p, size_t n) {
-  std::string out;
-  char b[3];
-  for (size_t i = 0; i < n; ++i) {
-    std::snprintf(b, sizeof b, "%02x", p[i]);
-    out += b;
-  }
-  return out;
-}
-
-std::optional<std::string> Arg(const nlohmann::json& j) {
-  if (j.is_null()) return std::nullopt;
-  return Utf8ToCp1252(j.get<std::string>());  // the probe's arguments were 1252 bytes
-}
-
-// Every recorded query, made as the probe made it: RegOpenKeyA, a query
-// without a buffer, a query with a buffer of exactly the size it reported
-// (filled with blanks, one guard byte after it), RegCloseKey.
 TEST(WineRegistryOracle, AnswersEveryRecordedQueryAsWineDid) {
-  std::ifstream in(kOracle + "/reg_golden.json");
-  ASSERT_TRUE(in) << "no golden file";
-  const nlohmann::json golden = nlohmann::json::parse(in);
+  const testing::json& golden = testing::Oracle("reg_golden.json");
+  ASSERT_FALSE(golden.is_null()) << "no golden file";
   const WinePaths prefix(kOracle + "/wine-registry");
   WineRegistry reg64(prefix, WineRegistry::View::k64);
   WineRegistry reg32(prefix, WineRegistry::View::k32);
   int checked = 0;
   for (const auto& q : golden.at("queries")) {
-    SCOPED_TRACE(q.at("case").get<std::string>());
-    WineRegistry& reg = q.at("call") == "query32" ? reg32 : reg64;
-    const RegKey root = q.at("root") == "HKCU" ? kHkeyCurrentUser : kHkeyLocalMachine;
-    RegKey h = 0;
-    ASSERT_EQ(reg.RegOpenKeyA(root, Arg(q.at("path")), h), q.at("open_rc").get<long>());
+    testing::ReplayRegistryQuery(q.at("call") == "query32" ? reg32 : reg64, q);
     ++checked;
-    if (q.at("open_rc") != 0) continue;
-    const auto name = Arg(q.at("name"));
-    uint32_t type1 = 0xdeadbeef, size1 = 0xdeadbeef;
-    EXPECT_EQ(reg.RegQueryValueExA(h, name, &type1, nullptr, &size1), q.at("rc1").get<long>());
-    EXPECT_EQ(type1, q.at("type1").get<uint32_t>());
-    EXPECT_EQ(size1, q.at("size1").get<uint32_t>());
-    if (q.at("rc1") == 0) {
-      std::vector<uint8_t> buf(size1 + 1, ' ');
-      uint32_t type2 = 0xdeadbeef, size2 = size1;
-      EXPECT_EQ(reg.RegQueryValueExA(h, name, &type2, buf.data(), &size2), q.at("rc2").get<long>());
-      EXPECT_EQ(type2, q.at("type2").get<uint32_t>());
-      EXPECT_EQ(size2, q.at("size2").get<uint32_t>());
-      EXPECT_EQ(Hex(buf.data(), size1), q.at("buf_hex").get<std::string>());
-      EXPECT_EQ(buf[size1] == ' ', q.at("guard_intact").get<bool>());
-    }
-    EXPECT_EQ(reg.RegCloseKey(h), kErrorSuccess);
   }
   EXPECT_EQ(checked, 44);
   EXPECT_EQ(reg64.OpenKeyCount(), 0u);
@@ -254,6 +219,24 @@ TEST(WineRegistryFiles, FilesThatAreNoNormalFilesReadAsEmpty) {
   std::filesystem::create_directory(prefix.Root() + "/user.reg");
   WineRegistry withFolder{WinePaths(prefix.Root())};
   EXPECT_EQ(withFolder.RegOpenKeyA(kHkeyCurrentUser, "Environment", h), kErrorFileNotFound);
+}
+
+// The registry module over the recorded prefix, in either view.
+TEST(RegReadWine, StartUpCallOnTheRecordedPrefixSeesTheViewsValue) {
+  const WinePaths prefix(std::string(KW_TEST_DATA) + "/oracle/wine-registry");
+  for (auto [view, expected] : {std::pair{WineRegistry::View::k32, "D:\\Wow32\\"},
+                                std::pair{WineRegistry::View::k64, "D:\\Daten\\"}}) {
+    WineRegistry reg(prefix, view);
+    FakeWindow window;
+    testing::RefusingPlatform host;
+    Platform& p = host.Use(reg).Use(window).Get();
+    KwandorModul m;
+    RegEditState s;
+    EXPECT_EQ(RegRead(p, m, s, "LOKAL", "", "NoltDataDir", ""), expected);
+    EXPECT_EQ(RegRead(p, m, s, "LOKAL", "", "Umlaut", ""),
+              view == WineRegistry::View::k64 ? "Müller" : "");
+    EXPECT_EQ(reg.OpenKeyCount(), 0u);
+  }
 }
 
 }  // namespace

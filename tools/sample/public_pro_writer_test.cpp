@@ -2,7 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "hostdata/files_only_platform.h"
+#include "platform/fakes/fake_window.h"
+#include "tests/support/refusing_platform.h"
 #include "platform/fakes/fake_clock.h"
 #include "platform/fakes/fake_filesystem.h"
 
@@ -17,13 +18,14 @@ class PublicProWriterTest : public ::testing::Test {
     m.PublicDir = "C:\\Daten\\Public\\";
     FileTable files;
     ClientList list;
-    const bool r = PublicProRead(host.platform, m, files, list, 1);
+    const bool r = PublicProRead(host.Get(), m, files, list, 1);
     if (result) *result = r;
     return list;
   }
   FakeClock clock;
   FakeFileSystem fs{clock};
-  FilesOnlyPlatform host{fs, clock};
+  FakeWindow window;
+  kw::testing::RefusingPlatform host{fs, clock, window};
 };
 
 TEST_F(PublicProWriterTest, ClientsRoundTripThroughTheReader) {

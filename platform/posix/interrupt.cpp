@@ -1,4 +1,4 @@
-#include "platform/interrupt.h"
+#include "platform/posix/interrupt.h"
 
 #include <fcntl.h>
 #include <unistd.h>

@@ -4,12 +4,13 @@
 // SQLite or Jet 4.
 #include "platform/ini/ini_profile.h"
 #include "platform/jet/engine_choice.h"
-#include "platform/jet/file_store_opener.h"
 #include "platform/jet/jet_engine.h"
 #include "platform/platform.h"
+#include "platform/posix/first_bytes.h"
 #include "platform/posix/posix_filesystem.h"
 #include "platform/sqlite/sqlite_engine.h"
 #include "platform/steady_clock.h"
+#include "platform/wine/file_store_opener.h"
 #include "platform/wine/wine_paths.h"
 #include "platform/wine/wine_registry.h"
 
@@ -19,7 +20,9 @@ class HostPlatform {
  public:
   // The registry files are read here, once. `window` is not owned.
   HostPlatform(const WinePaths& paths, WindowSystem& window)
-      : sqlite_(paths, clock_), jet_(jet::FileStoreOpener(paths), clock_), db_(paths, sqlite_, jet_),
+      : sqlite_(paths, clock_),
+        jet_(jet::FileStoreOpener(paths), clock_),
+        db_([paths](std::string_view name) { return ReadFirstBytes(paths, name); }, &sqlite_, jet_),
         registry_(paths), profiles_(paths), files_(paths),
         platform_{db_, registry_, profiles_, files_, clock_, window} {}
   HostPlatform(const HostPlatform&) = delete;

@@ -1,4 +1,4 @@
-#include "platform/jet/file_store_opener.h"
+#include "platform/wine/file_store_opener.h"
 
 #include "platform/jet/file_page_store.h"
 #include "platform/jet/jet_errors.h"
