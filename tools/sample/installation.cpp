@@ -138,7 +138,7 @@ void WriteClients(const SampleInstallation& setup, const std::string& dataDir) {
                       "DBExtension=.mdb\r\n";
     if (!c.version.empty()) ini += "Version=" + c.version + "\r\n";
     WriteFile(dir + "NoltData.ini", ini);
-    if (c.withDatabase) WriteAddresses(dir + "NoltData.mdb", c.rows, ++seed, setup.format);
+    if (c.withDatabase) WriteAddresses(dir + "NoltData.mdb", c.rows, ++seed, setup.format, setup.indexedAreaCodes);
     if (c.withDefinition) WriteFile(dir + "NoltData.def", SampleAddressDefinitionFile());
   }
   WriteFile(HostPath(setup.prefix, dataDir + "Public\\public.pro"), EncodePublicPro(list));
@@ -154,11 +154,14 @@ std::string HostPath(const std::string& prefix, const std::string& windowsPath) 
   return prefix + "/drive_" + drive + rel;
 }
 
-void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format) {
+void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format,
+                      bool indexedAreaCodes) {
+  std::vector<SinkIndex> indexes = {{"PLZ", {"PLZ"}}};
+  if (indexedAreaCodes) indexes.insert(indexes.end(), {{"TELVOR", {"TELVOR"}}, {"LANDTELVOR", {"LAND", "TELVOR"}}});
   auto sink = TableSink::Create(format, hostPath, "PLZSTM", "PLZNR",
                                 {{"LAND", 3}, {"PLZ", 10}, {"ORT", 40}, {"TELVOR", 5}, {"KANTON", 2},
                                  {"GEAENDERT", 10}},
-                                {{"PLZ", {"PLZ"}}});
+                                indexes);
   std::mt19937 rng(seed);
   std::vector<std::optional<std::string>> v(6);
   for (int64_t i = 0; i < rows; ++i) {
@@ -174,7 +177,10 @@ void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, 
   sink->Finish();
 }
 
-void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format) {
+void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format,
+                    bool indexedAreaCodes) {
+  std::vector<SinkIndex> indexes = {{"NAME", {"NAME", "VORNAME"}}};
+  if (indexedAreaCodes) indexes.insert(indexes.end(), {{"TELVOR", {"TELVOR"}}, {"PLZFAXVOR", {"PLZ", "FAXVOR", "NAME"}}});
   auto sink = TableSink::Create(format, hostPath, "ADRSTM", "ADRNR",
                                 {{"ANREDE", 10},
                                  {"NAME", 50},
@@ -190,7 +196,7 @@ void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed, Db
                                  {"FAXNR", 20},
                                  {"EMAIL", 80},
                                  {"BEMERKUNG", 0, true}},
-                                {{"NAME", {"NAME", "VORNAME"}}});
+                                indexes);
   std::mt19937 rng(seed);
   std::vector<std::optional<std::string>> v(14);
   for (int64_t i = 0; i < rows; ++i) {
@@ -251,7 +257,7 @@ void WriteInstallation(const SampleInstallation& setup) {
   WriteRegistry(setup);
   const std::string dataDir = setup.dataDir.empty() ? "D:\\Daten\\" : setup.dataDir;
   WritePostalCodes(HostPath(setup.prefix, dataDir + "Public\\Public.mdb"), setup.plzRows, setup.seed,
-                   setup.format);
+                   setup.format, setup.indexedAreaCodes);
   WriteClients(setup, dataDir);
 }
 

@@ -27,6 +27,7 @@ struct SampleInstallation {
   std::vector<SampleClient> clients;
   uint32_t seed = 1;
   DbFormat format = DbFormat::kSqlite;  // of Public.mdb and every NoltData.mdb
+  bool indexedAreaCodes = false;        // indexes holding the area-code columns too
 };
 
 // A realistic set of clients: most at 6.4 or later, one older, one without a
@@ -40,9 +41,12 @@ void WriteInstallation(const SampleInstallation& setup);
 std::string HostPath(const std::string& prefix, const std::string& windowsPath);
 
 // The databases alone, for tests and benchmarks.
+// With `indexedAreaCodes`, the area codes are indexed as an installation may
+// index them: PLZSTM on TELVOR and on (LAND, TELVOR), ADRSTM on TELVOR and on
+// (PLZ, FAXVOR, NAME).
 void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed,
-                      DbFormat format = DbFormat::kSqlite);
+                      DbFormat format = DbFormat::kSqlite, bool indexedAreaCodes = false);
 void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed,
-                    DbFormat format = DbFormat::kSqlite);
+                    DbFormat format = DbFormat::kSqlite, bool indexedAreaCodes = false);
 
 }  // namespace kw::sample
