@@ -13,10 +13,12 @@ void Usage() {
   std::fprintf(stderr,
                "usage: make_sample PREFIX [--plz-rows N] [--clients N] [--rows-per-client N]\n"
                "                          [--seed N] [--no-data-dir] [--format sqlite|jet]\n"
+               "                          [--indexed-area-codes]\n"
                "Writes a Wine-style prefix with the registry value NoltDataDir = D:\\Daten\\,\n"
                "the general database Public.mdb (PLZSTM of N rows, default 5000) and N clients\n"
                "(default 6) of N addresses each (default 1000). The databases are Jet 4\n"
-               "(Access 2000) files, as the product's own (default), or SQLite files.\n");
+               "(Access 2000) files, as the product's own (default), or SQLite files. With\n"
+               "--indexed-area-codes, the area codes are indexed too (TELVOR, and with other columns).\n");
 }
 
 bool Number(const char* s, long long& out) {
@@ -41,6 +43,8 @@ int main(int argc, char** argv) {
     long long n = 0;
     if (a == "--no-data-dir") {
       setup.dataDir.clear();
+    } else if (a == "--indexed-area-codes") {
+      setup.indexedAreaCodes = true;
     } else if (a == "--format" && i + 1 < argc &&
                (std::string(argv[i + 1]) == "sqlite" || std::string(argv[i + 1]) == "jet")) {
       setup.format = std::string(argv[++i]) == "jet" ? kw::sample::DbFormat::kJet : kw::sample::DbFormat::kSqlite;

@@ -120,30 +120,84 @@ bool IndexTree::KeyTaken(const IndexNode& leaf, size_t at, std::span<const uint8
   return next.Count() > 0 && SameKey(next.Entry(0), entry);
 }
 
+void IndexTree::Restore(std::map<uint32_t, std::optional<IndexNode>>& states) {
+  for (auto& [n, was] : states) {
+    if (was) {
+      nodes_.insert_or_assign(n, std::move(*was));
+      pending_.insert(n);  // written again as it was: harmless
+    } else {
+      nodes_.erase(n);
+      pending_.erase(n);
+    }
+  }
+  states.clear();
+}
+
+void IndexTree::ForgetClean() {
+  for (auto it = nodes_.begin(); it != nodes_.end();) it = pending_.count(it->first) ? std::next(it) : nodes_.erase(it);
+}
+
 void IndexTree::Change(PageEdit& edit, PageAllocator& allocator, const std::optional<EntryBytes>& from,
                        const std::optional<EntryBytes>& to) {
-  if (nodes_.size() > kKeptPages) nodes_.clear();
+  if (nodes_.size() > kKeptPages) ForgetClean();
   before_.clear();
+  last_.clear();
   freed_.clear();
   try {
     if (from) Remove(edit, allocator, *from);
     if (to) Insert(*to);
     Settle(edit, allocator);
-    WriteChanged(edit);
-    for (uint32_t n : freed_) nodes_.erase(n);
-  } catch (...) {
-    for (auto& [n, was] : before_) {
-      if (was) {
-        nodes_.insert_or_assign(n, std::move(*was));
-      } else {
-        nodes_.erase(n);
-      }
+    for (const auto& [n, was] : before_) {
+      if (std::find(freed_.begin(), freed_.end(), n) != freed_.end()) continue;
+      if (Node(n).StoredSize() > kIndexEntrySpace)
+        throw RunError("Internal check failed for page " + std::to_string(n) + " of " + def_.what + " in " +
+                       Quoted(store_.Name()) + "; nothing was written.");
     }
-    before_.clear();
+  } catch (...) {
+    Restore(before_);
     throw;
   }
+  for (const auto& [n, was] : before_) pending_.insert(n);
+  for (uint32_t n : freed_) {
+    nodes_.erase(n);
+    pending_.erase(n);
+  }
+  last_ = std::move(before_);
   before_.clear();
 }
+
+void IndexTree::Undo() { Restore(last_); }
+
+void IndexTree::Keep() { last_.clear(); }
+
+void IndexTree::WritePending(PageEdit& edit) {
+  for (uint32_t n : pending_) {
+    const IndexNode& node = nodes_.at(n);
+    const auto fail = [&] {
+      throw RunError("Internal check failed for page " + std::to_string(n) + " of " + def_.what + " in " +
+                     Quoted(store_.Name()) + "; nothing was written.");
+    };
+    if (node.StoredSize() > kIndexEntrySpace) fail();
+    PageBytes& page = edit.Get(n);
+    node.Write(page);
+    // Read back: the page must hold exactly what the tree holds.
+    const IndexNode back = IndexNode::Read(page, n, def_.tdefPage, store_.Name(), def_.what);
+    bool same = back.leaf == node.leaf && back.prev == node.prev && back.next == node.next &&
+                back.tail == node.tail && back.Count() == node.Count();
+    for (size_t i = 0; same && i < node.Count(); ++i) same = CompareEntries(back.Entry(i), node.Entry(i)) == 0;
+    if (!same) fail();
+  }
+  pending_.clear();
+}
+
+void IndexTree::DropPending() {
+  nodes_.clear();
+  pending_.clear();
+  before_.clear();
+  last_.clear();
+}
+
+void IndexTree::Forget() { ForgetClean(); }
 
 void IndexTree::Remove(PageEdit& edit, PageAllocator& allocator, std::span<const uint8_t> entry) {
   const Path path = Descend(entry);
@@ -326,26 +380,6 @@ void IndexTree::Settle(PageEdit& edit, PageAllocator& allocator) {
       Split(edit, allocator, path, path.size() - 1);
       again = true;
     }
-  }
-}
-
-void IndexTree::WriteChanged(PageEdit& edit) {
-  for (const auto& [n, was] : before_) {
-    if (std::find(freed_.begin(), freed_.end(), n) != freed_.end()) continue;
-    const IndexNode& node = Node(n);
-    PageBytes& page = edit.Get(n);
-    const auto fail = [&] {
-      throw RunError("Internal check failed for page " + std::to_string(n) + " of " + def_.what + " in " +
-                     Quoted(store_.Name()) + "; nothing was written.");
-    };
-    if (node.StoredSize() > kIndexEntrySpace) fail();
-    node.Write(page);
-    // Read back: the page must hold exactly what the tree holds.
-    const IndexNode back = IndexNode::Read(page, n, def_.tdefPage, store_.Name(), def_.what);
-    bool same = back.leaf == node.leaf && back.prev == node.prev && back.next == node.next &&
-                back.tail == node.tail && back.Count() == node.Count();
-    for (size_t i = 0; same && i < node.Count(); ++i) same = CompareEntries(back.Entry(i), node.Entry(i)) == 0;
-    if (!same) fail();
   }
 }
 

@@ -6,15 +6,23 @@
 // the root kept on its page by moving its content one level down); a page
 // left empty leaves the tree; a page's new last entry goes up to its parent;
 // an intermediate page with two or more children keeps its last one as its
-// tail. New pages come from the allocator; every page changed is written
-// into the caller's edit and read back before the change counts.
+// tail. New pages come from the allocator, which enters them in the page
+// maps through the caller's edit.
+//
+// The pages a change leaves different are kept in memory, pending, and
+// written to the store by WritePending, each once however many rows changed
+// it, as the file's write group is about to be committed; each is read back
+// before it is written and must hold exactly what the tree holds. A change
+// can be taken back (Undo) until Keep() says that its row was saved.
 //
 // Pages read are kept between changes. They stay true as long as nothing
-// else writes the file: Forget() lets them go.
+// else writes the file: Forget() lets the ones that are not pending go;
+// DropPending() lets every page go when the write group was rolled back.
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -46,11 +54,19 @@ class IndexTree {
   // it gets none), building the change in `edit`. A `from` the tree does not
   // hold is the damaged-file error. In a unique index, a `to` whose key
   // another entry has throws Jet's duplicate-values error. On any error the
-  // tree and `edit`'s index pages are as before.
+  // tree is as before.
   void Change(PageEdit& edit, PageAllocator& allocator, const std::optional<EntryBytes>& from,
               const std::optional<EntryBytes>& to);
+  // Takes back the last change (its edit was thrown away), or keeps it.
+  void Undo();
+  void Keep();
 
-  void Forget() { nodes_.clear(); }
+  // Puts every pending page into `edit`, to be written in the store's open
+  // write group. Throws RunError when a page would not hold what the tree
+  // holds.
+  void WritePending(PageEdit& edit);
+  void DropPending();
+  void Forget();
 
   // Every entry in order, walking the leaves from the first; the test of a
   // whole tree (order, links, parents) is the walker in the tests'.
@@ -79,7 +95,8 @@ class IndexTree {
   void Settle(PageEdit& edit, PageAllocator& allocator);
   Path PathTo(uint32_t n);
   void KeepTail(IndexNode& node);
-  void WriteChanged(PageEdit& edit);
+  void Restore(std::map<uint32_t, std::optional<IndexNode>>& states);
+  void ForgetClean();
 
   PageStore& store_;
   IndexTreeDef def_;
@@ -87,8 +104,9 @@ class IndexTree {
   std::unordered_map<uint32_t, IndexNode> nodes_;
   // The change being made: each page's state before it (nullopt for pages
   // it created), so that a failure puts the tree back.
-  std::map<uint32_t, std::optional<IndexNode>> before_;
+  std::map<uint32_t, std::optional<IndexNode>> before_, last_;
   std::vector<uint32_t> freed_;
+  std::set<uint32_t> pending_;
 };
 
 }  // namespace kw::jet

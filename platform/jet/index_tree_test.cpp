@@ -58,13 +58,18 @@ class IndexTreeTest : public ::testing::Test {
     return IndexTree(store_, {kRoot, kTdef, unique, "the index 'I' of table 'T'"},
                      UsageMap::Read(store_, {kMapPage, 0}, "the pages of the index 'I'"));
   }
-  // One change, written to the file as the connection would write it.
+  // One change, written to the file as the connection would write it: the
+  // row's edit, then the pages held back, in one group.
   void Change(IndexTree& tree, const std::optional<EntryBytes>& from, const std::optional<EntryBytes>& to) {
     PageEdit edit(store_);
     PageAllocator allocator(store_);
     tree.Change(edit, allocator, from, to);
     store_.BeginGroup();
     for (const auto& [n, bytes] : edit.Pages()) store_.Write(n, bytes);
+    tree.Keep();
+    PageEdit pending(store_);
+    tree.WritePending(pending);
+    for (const auto& [n, bytes] : pending.Pages()) store_.Write(n, bytes);
     store_.Commit();
   }
   test::IndexWalk Walk() {
@@ -154,9 +159,29 @@ TEST_F(IndexTreeTest, RefusedChangesLeaveTreeAndFileAsTheyWere) {
     EXPECT_TRUE(tree.Contains(held[3]));
     EXPECT_FALSE(tree.Contains(sameKey));
   }
+  // A change whose row was not saved is taken back; the ones before it,
+  // held back for the group, stay.
+  store_.BeginGroup();
+  for (uint32_t row = 900; row < 1300; ++row) {
+    PageEdit edit(store_);
+    PageAllocator allocator(store_);
+    tree.Change(edit, allocator, std::nullopt, Entry(random, row, 40));
+    for (const auto& [n, bytes] : edit.Pages()) store_.Write(n, bytes);
+    tree.Keep();
+  }
+  {
+    PageEdit edit(store_);
+    PageAllocator allocator(store_);
+    tree.Change(edit, allocator, held[7], Entry(random, 2000, 40));
+    tree.Undo();
+  }
+  store_.Commit();
+  EXPECT_TRUE(tree.Contains(held[7]));
   // A row may keep its own key.
   EXPECT_NO_THROW(Change(tree, held[400], held[400]));
-  EXPECT_EQ(Walk().fault, "");
+  const test::IndexWalk walk = Walk();
+  EXPECT_EQ(walk.fault, "");
+  EXPECT_EQ(walk.entries.size(), held.size() + 400);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "platform/jet/jet_connection.h"
 
+#include <algorithm>
+
 #include "platform/jet/jet_errors.h"
 
 namespace kw::jet {
@@ -25,6 +27,7 @@ void JetConnection::Lost(const std::string& why) {
   ++changes_;
   groupRows_ = 0;
   groupPages_.clear();
+  for (PendingPages* p : pending_) p->DropPending();
   if (store_ && store_->InGroup()) store_->Rollback();
   throw RunError(std::to_string(rows) + (rows == 1 ? " changed row" : " changed rows") + " of " +
                      Quoted(name_) + " could not be saved and " + (rows == 1 ? "is" : "are") +
@@ -58,6 +61,14 @@ void JetConnection::Write(const PageEdit& edit) {
 void JetConnection::Commit() {
   if (!store_ || !store_->InGroup()) return;
   try {
+    if (!pending_.empty()) {
+      PageEdit edit(*store_);
+      for (PendingPages* p : pending_) p->WritePending(edit);
+      for (const auto& [n, bytes] : edit.Pages()) {
+        ++changes_;
+        store_->Write(n, bytes);
+      }
+    }
     store_->Commit();
   } catch (const RunError& e) {
     Lost(e.Description());
@@ -65,6 +76,12 @@ void JetConnection::Commit() {
   groupRows_ = 0;
   groupPages_.clear();
 }
+
+void JetConnection::Attach(PendingPages* pending) {
+  if (std::find(pending_.begin(), pending_.end(), pending) == pending_.end()) pending_.push_back(pending);
+}
+
+void JetConnection::Detach(PendingPages* pending) { std::erase(pending_, pending); }
 
 void JetConnection::Close() {
   if (!store_) return;

@@ -14,12 +14,25 @@
 #include <cstdint>
 #include <memory>
 #include <set>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/jet/page_edit.h"
 #include "platform/jet/page_store.h"
 
 namespace kw::jet {
+
+// Pages that a user of the connection changes in memory over many rows and
+// writes once, just before the open write group is committed (index pages).
+class PendingPages {
+ public:
+  virtual ~PendingPages() = default;
+  // Puts the pages held back for the open group into `edit`; throws
+  // RunError when they cannot be written as they must be.
+  virtual void WritePending(PageEdit& edit) = 0;
+  // The open group was rolled back: what was held back went with it.
+  virtual void DropPending() = 0;
+};
 
 struct JetEngineOptions {
   int commitIntervalMs = 80;
@@ -42,6 +55,10 @@ class JetConnection {
   void Commit();
   void Close();
   bool Closed() const { return !store_; }
+  // Pages held back by `pending` are written at every commit from now on,
+  // until it is let go.
+  void Attach(PendingPages* pending);
+  void Detach(PendingPages* pending);
   // Counts every page write and every rollback through this connection. The
   // file is this connection's alone while it is open, so a page read when
   // the count was the same still holds the file's bytes.
@@ -58,6 +75,7 @@ class JetConnection {
   long groupRows_ = 0;
   uint64_t changes_ = 0;
   std::set<uint32_t> groupPages_;
+  std::vector<PendingPages*> pending_;
 };
 
 }  // namespace kw::jet

@@ -32,6 +32,15 @@ void JetRecordset::NeedCurrent() const {
   if (at_ >= keys_.size()) throw RunError(kNoCurrentRecord);
 }
 
+JetRecordset::~JetRecordset() {
+  try {
+    Close();
+  } catch (const RunError&) {
+    // A destructor cannot report; the group is rolled back, the file as
+    // after the last commit.
+  }
+}
+
 bool JetRecordset::Eof() {
   return Guard([&] { return at_ >= keys_.size(); });
 }
@@ -86,7 +95,10 @@ void JetRecordset::SetValue(std::string_view field, const FieldValue& value) {
     if (c.type != ColumnType::kText || c.Fixed())
       throw RunError("The " + where() + " is not a variable-length text column; this program changes only those.");
     if (value && TextUnits(*value) * 2 > c.length) throw RunError(FieldTooSmall(c.name));
-    if (!indexes_.Holds(c) && !rows_->Table().IndexesOf(c).empty()) indexes_.Hold(c, keys_);
+    if (!indexes_.Holds(c) && !rows_->Table().IndexesOf(c).empty()) {
+      indexes_.Hold(c, keys_);
+      connection_->Attach(&indexes_);
+    }
     changes_[c.number] = value;
   });
 }
@@ -101,27 +113,23 @@ void JetRecordset::Update() {
     if (connection_->Changes() != indexedChanges_) indexes_.Forget();
     const CurrentRow& was = ReadCurrent(false);
     PageEdit edit(connection_->Store());
-    try {
-      for (const auto& [number, value] : changes_) {
-        for (const Column& c : rows_->Table().columns) {
-          if (c.number != number || c.type == ColumnType::kBoolean) continue;
-          std::optional<std::vector<uint8_t>> bytes;
-          if (value) bytes = EncodeText(*value, c.Compressed());
-          writer_->SetValue(edit, keys_[at_], c, bytes);
-        }
+    for (const auto& [number, value] : changes_) {
+      for (const Column& c : rows_->Table().columns) {
+        if (c.number != number || c.type == ColumnType::kBoolean) continue;
+        std::optional<std::vector<uint8_t>> bytes;
+        if (value) bytes = EncodeText(*value, c.Compressed());
+        writer_->SetValue(edit, keys_[at_], c, bytes);
       }
-      const ByteView row(was.page.data() + was.slot.start, was.slot.end - was.slot.start,
-                         connection_->Store().Name(), rowWhat_);
-      indexes_.Change(edit, keys_[at_], row, was.cells, changes_);
-      editing_ = false;
-      changes_.clear();
-      if (!edit.Pages().empty()) connection_->Write(edit);
-    } catch (...) {
-      // The trees may hold changes that never reached the file.
-      indexes_.Forget();
-      indexedChanges_ = connection_->Changes();
-      throw;
     }
+    const ByteView row(was.page.data() + was.slot.start, was.slot.end - was.slot.start, connection_->Store().Name(),
+                       rowWhat_);
+    indexes_.Change(edit, keys_[at_], row, was.cells, changes_);
+    editing_ = false;
+    changes_.clear();
+    // A write that fails rolls the group back, and the index pages held
+    // back for it with it.
+    if (!edit.Pages().empty()) connection_->Write(edit);
+    indexes_.Saved();
     indexedChanges_ = connection_->Changes();
   });
 }
@@ -140,7 +148,15 @@ void JetRecordset::Close() {
   closed_ = true;
   // The last holder of the connection releases the file.
   std::shared_ptr<JetConnection> connection = std::move(connection_);
-  if (!connection->Closed()) connection->Commit();
+  // The index pages held back are written with the last group.
+  const auto detach = [&] { connection->Detach(&indexes_); };
+  try {
+    if (!connection->Closed()) connection->Commit();
+  } catch (...) {
+    detach();
+    throw;
+  }
+  detach();
 }
 
 }  // namespace kw::jet

@@ -20,6 +20,9 @@ class JetRecordset : public Recordset {
  public:
   JetRecordset(std::shared_ptr<JetConnection> connection, std::unique_ptr<TableRows> rows,
                std::vector<RowLocation> keys);
+  ~JetRecordset() override;
+  JetRecordset(const JetRecordset&) = delete;
+  JetRecordset& operator=(const JetRecordset&) = delete;
 
   bool Eof() override;
   void Edit() override;

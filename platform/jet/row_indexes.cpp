@@ -193,25 +193,44 @@ void RowIndexes::Change(PageEdit& edit, RowLocation key, const ByteView& row, co
     if (after.count(number)) after[number] = value ? KeyValue(*value) : KeyValue(std::monostate{});
 
   PageAllocator allocator(rows_.Store());
-  for (Kept* k : touched) {
-    std::optional<EntryBytes> from, to;
-    try {
-      from = Entry(*k, before, key);
-      to = Entry(*k, after, key);
-    } catch (const std::invalid_argument& e) {
-      throw RunError("The row cannot be saved: its key in the index " + Quoted(k->name) + " of table " +
-                     Quoted(rows_.Table().name) + " cannot be made exactly (" + e.what() + ").");
+  std::vector<IndexTree*> changed;
+  try {
+    for (Kept* k : touched) {
+      std::optional<EntryBytes> from, to;
+      try {
+        from = Entry(*k, before, key);
+        to = Entry(*k, after, key);
+      } catch (const std::invalid_argument& e) {
+        throw RunError("The row cannot be saved: its key in the index " + Quoted(k->name) + " of table " +
+                       Quoted(rows_.Table().name) + " cannot be made exactly (" + e.what() + ").");
+      }
+      for (const IndexColumn& ic : k->columns) {
+        if (!IsNull(after.at(ic.number))) continue;
+        if (k->required) throw RunError(kNullInIndex);
+        if (k->unique && changes.count(ic.number))
+          throw RunError("The row cannot be saved: this program does not put a Null into the key of the unique index " +
+                         Quoted(k->name) + " of table " + Quoted(rows_.Table().name) + ".");
+      }
+      if (from == to) continue;
+      k->tree->Change(edit, allocator, from, to);
+      changed.push_back(k->tree.get());
     }
-    for (const IndexColumn& ic : k->columns) {
-      if (!IsNull(after.at(ic.number))) continue;
-      if (k->required) throw RunError(kNullInIndex);
-      if (k->unique && changes.count(ic.number))
-        throw RunError("The row cannot be saved: this program does not put a Null into the key of the unique index " +
-                       Quoted(k->name) + " of table " + Quoted(rows_.Table().name) + ".");
-    }
-    if (from == to) continue;
-    k->tree->Change(edit, allocator, from, to);
+  } catch (...) {
+    for (auto it = changed.rbegin(); it != changed.rend(); ++it) (*it)->Undo();
+    throw;
   }
+}
+
+void RowIndexes::Saved() {
+  for (auto& [real, k] : indexes_) k.tree->Keep();
+}
+
+void RowIndexes::WritePending(PageEdit& edit) {
+  for (auto& [real, k] : indexes_) k.tree->WritePending(edit);
+}
+
+void RowIndexes::DropPending() {
+  for (auto& [real, k] : indexes_) k.tree->DropPending();
 }
 
 void RowIndexes::Forget() {

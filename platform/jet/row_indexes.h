@@ -6,6 +6,9 @@
 // the row's key (format/index_key.h) and its row location, the slot that
 // stays where it is when the row moves.
 //
+// The index pages a row changes are held back and written once for all the
+// rows of a write group, just before it is committed (PendingPages).
+//
 // An index is kept only when every key in it can be made exactly as Jet
 // makes it. Taking on a column checks that before anything is written: the
 // index's columns are of types and sort orders whose keys are known, it is
@@ -22,6 +25,7 @@
 #include "platform/database.h"
 #include "platform/jet/format/index_key.h"
 #include "platform/jet/index_tree.h"
+#include "platform/jet/jet_connection.h"
 #include "platform/jet/page_allocator.h"
 #include "platform/jet/row_codec.h"
 #include "platform/jet/table_rows.h"
@@ -33,9 +37,11 @@ namespace kw::jet {
 // of another type or a value of the wrong size.
 KeyValue IndexKeyValue(const Column& column, const ByteView& row, const Cell& cell);
 
-class RowIndexes {
+class RowIndexes : public PendingPages {
  public:
   explicit RowIndexes(TableRows& rows) : rows_(rows) {}
+
+  bool Empty() const { return indexes_.empty(); }
 
   bool Holds(const Column& column) const { return held_.count(column.number) != 0; }
 
@@ -45,15 +51,20 @@ class RowIndexes {
 
   // The row at `key` (its bytes now: `row`, `cells`) gets `changes` (values
   // by column number): every index holding one of them has the row's entry
-  // replaced in `edit`. Throws RunError (a duplicate key in a unique index, a
-  // null where the index takes none, a value without an exact key) with the
-  // trees as before.
+  // replaced (new pages entered in the maps in `edit`). Throws RunError (a
+  // duplicate key in a unique index, a null where the index takes none, a
+  // value without an exact key) with the trees as before. Saved() once the
+  // edit reached the connection.
   void Change(PageEdit& edit, RowLocation key, const ByteView& row, const std::vector<Cell>& cells,
               const std::map<uint16_t, FieldValue>& changes);
+  void Saved();
 
-  // The pages kept in memory no longer count (something else wrote them, or
-  // an edit holding changes of them was thrown away).
+  // The pages kept in memory that are not pending no longer count
+  // (something else may have written them).
   void Forget();
+
+  void WritePending(PageEdit& edit) override;
+  void DropPending() override;
 
  private:
   struct Kept {
