@@ -283,7 +283,7 @@ TEST(JetRun, APipeOrAReadOnlyFileIsRefusedWithoutWaitingOrWriting) {
 
 // Runs killed at random moments, then one to the end: every database as
 // after one clean run, read by both readers, every index whole.
-void KilledRunsThenOneFullRun(bool indexedAreaCodes) {
+void KilledRunsThenOneFullRun(sample::AreaCodeIndexes areaCodeIndexes) {
   TempDir dir;
   const std::string pristine = dir.Path("pristine"), reference = dir.Path("reference"), work = dir.Path("work");
   sample::SampleInstallation setup;
@@ -291,7 +291,7 @@ void KilledRunsThenOneFullRun(bool indexedAreaCodes) {
   setup.plzRows = Scaled(200000, 40000);
   setup.clients = sample::DefaultClients(4, Scaled(20000, 4000));
   setup.format = sample::DbFormat::kJet;
-  setup.indexedAreaCodes = indexedAreaCodes;
+  setup.areaCodeIndexes = areaCodeIndexes;
   sample::WriteInstallation(setup);
   const std::vector<std::string> databases = DatabaseFiles(pristine);
 
@@ -332,14 +332,14 @@ void KilledRunsThenOneFullRun(bool indexedAreaCodes) {
 
 TEST(JetRun, KilledRunsAndOneFullRunGiveWhatOneCleanRunGives) {
   if (const std::string missing = jr::MissingReaders(); !missing.empty()) GTEST_SKIP() << missing;
-  KilledRunsThenOneFullRun(false);
+  KilledRunsThenOneFullRun(sample::AreaCodeIndexes::kNone);
 }
 
 // The area codes indexed alone and with other columns: a kill in the middle
 // of a write group rolls the rows and their index entries back together.
 TEST(JetRun, KilledRunsKeepIndexesOfAreaCodesWhole) {
   if (const std::string missing = jr::MissingReaders(); !missing.empty()) GTEST_SKIP() << missing;
-  KilledRunsThenOneFullRun(true);
+  KilledRunsThenOneFullRun(sample::AreaCodeIndexes::kAloneAndWithOthers);
 }
 
 }  // namespace

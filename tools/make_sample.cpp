@@ -44,7 +44,7 @@ int main(int argc, char** argv) {
     if (a == "--no-data-dir") {
       setup.dataDir.clear();
     } else if (a == "--indexed-area-codes") {
-      setup.indexedAreaCodes = true;
+      setup.areaCodeIndexes = kw::sample::AreaCodeIndexes::kAloneAndWithOthers;
     } else if (a == "--format" && i + 1 < argc &&
                (std::string(argv[i + 1]) == "sqlite" || std::string(argv[i + 1]) == "jet")) {
       setup.format = std::string(argv[++i]) == "jet" ? kw::sample::DbFormat::kJet : kw::sample::DbFormat::kSqlite;

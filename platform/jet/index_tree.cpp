@@ -101,6 +101,7 @@ EntryBytes IndexTree::LastOf(uint32_t n) {
 }
 
 bool IndexTree::Contains(std::span<const uint8_t> entry) {
+  if (nodes_.size() > kKeptPages) ForgetClean();
   const Path path = Descend(entry);
   const IndexNode& leaf = Node(path.back().page);
   const size_t i = LowerBound(leaf, entry);

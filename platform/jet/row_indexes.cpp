@@ -192,7 +192,8 @@ void RowIndexes::Change(PageEdit& edit, RowLocation key, const ByteView& row, co
   for (const auto& [number, value] : changes)
     if (after.count(number)) after[number] = value ? KeyValue(*value) : KeyValue(std::monostate{});
 
-  PageAllocator allocator(rows_.Store());
+  if (!allocator_) allocator_.emplace(rows_.Store());
+  PageAllocator& allocator = *allocator_;
   std::vector<IndexTree*> changed;
   try {
     for (Kept* k : touched) {

@@ -84,6 +84,7 @@ class RowIndexes : public PendingPages {
   std::optional<EntryBytes> Entry(const Kept& index, const Values& values, RowLocation key) const;
 
   TableRows& rows_;
+  std::optional<PageAllocator> allocator_;  // reads its maps anew at each use
   std::map<uint32_t, Kept> indexes_;  // by real index
   std::map<uint16_t, std::vector<uint32_t>> held_;  // column number: its real indexes
 };

@@ -138,7 +138,7 @@ void WriteClients(const SampleInstallation& setup, const std::string& dataDir) {
                       "DBExtension=.mdb\r\n";
     if (!c.version.empty()) ini += "Version=" + c.version + "\r\n";
     WriteFile(dir + "NoltData.ini", ini);
-    if (c.withDatabase) WriteAddresses(dir + "NoltData.mdb", c.rows, ++seed, setup.format, setup.indexedAreaCodes);
+    if (c.withDatabase) WriteAddresses(dir + "NoltData.mdb", c.rows, ++seed, setup.format, setup.areaCodeIndexes);
     if (c.withDefinition) WriteFile(dir + "NoltData.def", SampleAddressDefinitionFile());
   }
   WriteFile(HostPath(setup.prefix, dataDir + "Public\\public.pro"), EncodePublicPro(list));
@@ -155,9 +155,10 @@ std::string HostPath(const std::string& prefix, const std::string& windowsPath) 
 }
 
 void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format,
-                      bool indexedAreaCodes) {
+                      AreaCodeIndexes areaCodeIndexes) {
   std::vector<SinkIndex> indexes = {{"PLZ", {"PLZ"}}};
-  if (indexedAreaCodes) indexes.insert(indexes.end(), {{"TELVOR", {"TELVOR"}}, {"LANDTELVOR", {"LAND", "TELVOR"}}});
+  if (areaCodeIndexes != AreaCodeIndexes::kNone) indexes.push_back({"TELVOR", {"TELVOR"}});
+  if (areaCodeIndexes == AreaCodeIndexes::kAloneAndWithOthers) indexes.push_back({"LANDTELVOR", {"LAND", "TELVOR"}});
   auto sink = TableSink::Create(format, hostPath, "PLZSTM", "PLZNR",
                                 {{"LAND", 3}, {"PLZ", 10}, {"ORT", 40}, {"TELVOR", 5}, {"KANTON", 2},
                                  {"GEAENDERT", 10}},
@@ -178,9 +179,10 @@ void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, 
 }
 
 void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format,
-                    bool indexedAreaCodes) {
+                    AreaCodeIndexes areaCodeIndexes) {
   std::vector<SinkIndex> indexes = {{"NAME", {"NAME", "VORNAME"}}};
-  if (indexedAreaCodes) indexes.insert(indexes.end(), {{"TELVOR", {"TELVOR"}}, {"PLZFAXVOR", {"PLZ", "FAXVOR", "NAME"}}});
+  if (areaCodeIndexes != AreaCodeIndexes::kNone) indexes.push_back({"TELVOR", {"TELVOR"}});
+  if (areaCodeIndexes == AreaCodeIndexes::kAloneAndWithOthers) indexes.push_back({"PLZFAXVOR", {"PLZ", "FAXVOR", "NAME"}});
   auto sink = TableSink::Create(format, hostPath, "ADRSTM", "ADRNR",
                                 {{"ANREDE", 10},
                                  {"NAME", 50},
@@ -257,7 +259,7 @@ void WriteInstallation(const SampleInstallation& setup) {
   WriteRegistry(setup);
   const std::string dataDir = setup.dataDir.empty() ? "D:\\Daten\\" : setup.dataDir;
   WritePostalCodes(HostPath(setup.prefix, dataDir + "Public\\Public.mdb"), setup.plzRows, setup.seed,
-                   setup.format, setup.indexedAreaCodes);
+                   setup.format, setup.areaCodeIndexes);
   WriteClients(setup, dataDir);
 }
 

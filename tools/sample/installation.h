@@ -11,6 +11,11 @@
 
 namespace kw::sample {
 
+// Indexes holding the area codes, beside the product's own: none; TELVOR
+// alone; or TELVOR alone and with other columns (PLZSTM on (LAND, TELVOR),
+// ADRSTM on (PLZ, FAXVOR, NAME)).
+enum class AreaCodeIndexes { kNone, kAlone, kAloneAndWithOthers };
+
 struct SampleClient {
   std::string name;
   std::string directory;       // relative to the data directory, as public.pro stores it
@@ -27,7 +32,7 @@ struct SampleInstallation {
   std::vector<SampleClient> clients;
   uint32_t seed = 1;
   DbFormat format = DbFormat::kSqlite;  // of Public.mdb and every NoltData.mdb
-  bool indexedAreaCodes = false;        // indexes holding the area-code columns too
+  AreaCodeIndexes areaCodeIndexes = AreaCodeIndexes::kNone;
 };
 
 // A realistic set of clients: most at 6.4 or later, one older, one without a
@@ -41,12 +46,11 @@ void WriteInstallation(const SampleInstallation& setup);
 std::string HostPath(const std::string& prefix, const std::string& windowsPath);
 
 // The databases alone, for tests and benchmarks.
-// With `indexedAreaCodes`, the area codes are indexed as an installation may
-// index them: PLZSTM on TELVOR and on (LAND, TELVOR), ADRSTM on TELVOR and on
-// (PLZ, FAXVOR, NAME).
+// The area codes may be indexed as an installation may index them (see
+// AreaCodeIndexes).
 void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed,
-                      DbFormat format = DbFormat::kSqlite, bool indexedAreaCodes = false);
+                      DbFormat format = DbFormat::kSqlite, AreaCodeIndexes indexes = AreaCodeIndexes::kNone);
 void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed,
-                    DbFormat format = DbFormat::kSqlite, bool indexedAreaCodes = false);
+                    DbFormat format = DbFormat::kSqlite, AreaCodeIndexes indexes = AreaCodeIndexes::kNone);
 
 }  // namespace kw::sample
