@@ -19,6 +19,7 @@
 #include "platform/jet/row_codec.h"
 #include "platform/jet/table_rows.h"
 #include "tests/index_walk.h"
+#include "tests/jet_postal_file.h"
 #include "tests/jet_readers.h"
 #include "tests/jet_test_support.h"
 
@@ -187,6 +188,31 @@ TEST(JetIndexRead, EveryIndexOfTheSharedFilesReadsFromItsRootWithTheKeysOfItsRow
     EXPECT_GT(c.keysCompared, 0u);
     EXPECT_EQ(c.descendingKeysCompared > 0, f.descending);
   }
+}
+
+// A postal file of the tests' helper with every kind of index it offers
+// reads the same way: both readers read its rows, mdb-schema its indexes
+// with their flags, and every index is whole with the keys of its rows.
+TEST(JetIndexRead, APostalFileWithEveryKindOfIndexReadsInBothReaders) {
+  ASSERT_EQ(jr::MissingReaders(), "");
+  const int64_t rows = 20000;
+  const std::vector<uint8_t> bytes = PostalFile(
+      rows, {kTelvorIndex, kLandTelvorIndex, kPlzTelvorOrtIndex, kUniqueTelvorIndex, kDescendingTelvorIndex},
+      [](int64_t i, std::vector<std::optional<std::string>>& v) {
+        if (i > 0) v[3] = DistinctTelvor(i);
+      });
+  const kw::testing::TempDir dir;
+  const std::string path = dir / "Public.mdb";
+  WriteBytes(path, bytes);
+  const Counts c = CheckEveryIndex(path);
+  EXPECT_EQ(c.indexes, 7u);
+  EXPECT_EQ(c.keysCompared, 7u * rows);
+  EXPECT_EQ(c.descendingKeysCompared, static_cast<size_t>(rows));
+  EXPECT_EQ(jr::NodeRead(path).at(0).rows.size(), static_cast<size_t>(rows));
+  EXPECT_EQ(jr::MdbExport(path, "PLZSTM").rows.size(), static_cast<size_t>(rows));
+  // A unique index on TELVOR takes the generator's rows only with TELVOR made distinct.
+  EXPECT_THROW(PostalFile(100, {kUniqueTelvorIndex}), std::invalid_argument);
+  EXPECT_THROW(DistinctTelvor(36 * 36 * 36 * 36), std::out_of_range);
 }
 
 }  // namespace

@@ -154,11 +154,14 @@ std::string HostPath(const std::string& prefix, const std::string& windowsPath) 
   return prefix + "/drive_" + drive + rel;
 }
 
-void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format) {
+void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format,
+                      const PostalCodesExtra& extra) {
+  std::vector<SinkIndex> indexes = {{"PLZ", {"PLZ"}}};
+  indexes.insert(indexes.end(), extra.indexes.begin(), extra.indexes.end());
   auto sink = TableSink::Create(format, hostPath, "PLZSTM", "PLZNR",
                                 {{"LAND", 3}, {"PLZ", 10}, {"ORT", 40}, {"TELVOR", 5}, {"KANTON", 2},
                                  {"GEAENDERT", 10}},
-                                {{"PLZ", {"PLZ"}}});
+                                indexes);
   std::mt19937 rng(seed);
   std::vector<std::optional<std::string>> v(6);
   for (int64_t i = 0; i < rows; ++i) {
@@ -169,6 +172,7 @@ void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, 
     v[3] = pl.telvor;
     v[4] = std::string(pl.land) == "CH" ? (pl.plz[0] == '8' ? "ZH" : "--") : "";
     v[5] = "2005-0" + std::to_string(1 + rng() % 9) + "-1" + std::to_string(rng() % 10);
+    if (extra.edit) extra.edit(i, v);
     sink->Add(v);
   }
   sink->Finish();
