@@ -3,6 +3,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <stdexcept>
 
@@ -52,7 +53,11 @@ class SqliteSink : public TableSink {
     for (const SinkIndex& ix : indexes_) {
       std::string columns;
       for (const std::string& c : ix.columns) {
-        const bool down = std::find(ix.descending.begin(), ix.descending.end(), c) != ix.descending.end();
+        const bool down = std::any_of(ix.descending.begin(), ix.descending.end(), [&](const std::string& d) {
+          return d.size() == c.size() && std::equal(d.begin(), d.end(), c.begin(), [](char x, char y) {
+                   return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+                 });
+        });
         columns += (columns.empty() ? "" : ", ") + c + (down ? " DESC" : "");
       }
       Exec(std::string(ix.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + table_ + "_" + ix.name + " ON " +
