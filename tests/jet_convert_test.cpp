@@ -194,20 +194,5 @@ TEST(JetConvertMoves, RowsMoveToNewPagesBeyondTheFirst128MiB) {
   }
 }
 
-TEST(JetConvertRefusals, AnIndexedColumnIsRefusedBeforeAnythingIsWritten) {
-  const std::vector<uint8_t> original = ReadBytes(JetFile("variants/indexed-telvor.mdb"));
-  MemoryJet jet(original);
-  try {
-    ConvertPass(jet.engine, "PLZSTM", "TELVOR");
-    FAIL() << "no error";
-  } catch (const RunError& e) {
-    EXPECT_NE(e.Description().find("'TELVOR'"), std::string::npos) << e.Description();
-    EXPECT_NE(e.Description().find("'PLZSTM'"), std::string::npos) << e.Description();
-    EXPECT_NE(e.Description().find("index"), std::string::npos) << e.Description();
-  }
-  EXPECT_EQ(jet.store.Bytes(), original);
-  EXPECT_EQ(jet.store.Commits(), 0);
-}
-
 }  // namespace
 }  // namespace kw::jet::test

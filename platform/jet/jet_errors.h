@@ -41,6 +41,8 @@ inline constexpr char kDuplicateKey[] =
     "the index, primary key, or relationship. Change the data in the field or fields that contain duplicate data, "
     "remove the index, or redefine the index to permit duplicate entries and try again.";
 
+inline constexpr char kNullInIndex[] = "Index or primary key cannot contain a Null value.";
+
 inline std::string FieldTooSmall(std::string_view column) {
   return "The field is too small to accept the amount of data you attempted to add. Try "
          "inserting or pasting less data. (column " +

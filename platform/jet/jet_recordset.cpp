@@ -7,7 +7,7 @@ namespace kw::jet {
 
 JetRecordset::JetRecordset(std::shared_ptr<JetConnection> connection, std::unique_ptr<TableRows> rows,
                            std::vector<RowLocation> keys)
-    : connection_(std::move(connection)), rows_(std::move(rows)), keys_(std::move(keys)),
+    : connection_(std::move(connection)), rows_(std::move(rows)), indexes_(*rows_), keys_(std::move(keys)),
       rowWhat_("a row of table " + Quoted(rows_->Table().name)) {}
 
 template <typename F>
@@ -85,11 +85,8 @@ void JetRecordset::SetValue(std::string_view field, const FieldValue& value) {
     };
     if (c.type != ColumnType::kText || c.Fixed())
       throw RunError("The " + where() + " is not a variable-length text column; this program changes only those.");
-    const auto indexes = rows_->Table().IndexesOf(c);
-    if (!indexes.empty())
-      throw RunError("The " + where() + " is part of the index " + Quoted(indexes.front()->name) +
-                     "; this program does not change indexed columns, so the table is left unchanged.");
     if (value && TextUnits(*value) * 2 > c.length) throw RunError(FieldTooSmall(c.name));
+    if (!indexes_.Holds(c) && !rows_->Table().IndexesOf(c).empty()) indexes_.Hold(c, keys_);
     changes_[c.number] = value;
   });
 }
@@ -99,18 +96,33 @@ void JetRecordset::Update() {
     if (!editing_) throw RunError(kUpdateWithoutEdit);
     NeedCurrent();
     if (!writer_) writer_ = std::make_unique<RowWriter>(connection_->Store(), *rows_);
+    // Index pages kept from earlier rows are true only while nothing else
+    // wrote the file through the connection.
+    if (connection_->Changes() != indexedChanges_) indexes_.Forget();
+    const CurrentRow& was = ReadCurrent(false);
     PageEdit edit(connection_->Store());
-    for (const auto& [number, value] : changes_) {
-      for (const Column& c : rows_->Table().columns) {
-        if (c.number != number || c.type == ColumnType::kBoolean) continue;
-        std::optional<std::vector<uint8_t>> bytes;
-        if (value) bytes = EncodeText(*value, c.Compressed());
-        writer_->SetValue(edit, keys_[at_], c, bytes);
+    try {
+      for (const auto& [number, value] : changes_) {
+        for (const Column& c : rows_->Table().columns) {
+          if (c.number != number || c.type == ColumnType::kBoolean) continue;
+          std::optional<std::vector<uint8_t>> bytes;
+          if (value) bytes = EncodeText(*value, c.Compressed());
+          writer_->SetValue(edit, keys_[at_], c, bytes);
+        }
       }
+      const ByteView row(was.page.data() + was.slot.start, was.slot.end - was.slot.start,
+                         connection_->Store().Name(), rowWhat_);
+      indexes_.Change(edit, keys_[at_], row, was.cells, changes_);
+      editing_ = false;
+      changes_.clear();
+      if (!edit.Pages().empty()) connection_->Write(edit);
+    } catch (...) {
+      // The trees may hold changes that never reached the file.
+      indexes_.Forget();
+      indexedChanges_ = connection_->Changes();
+      throw;
     }
-    editing_ = false;
-    changes_.clear();
-    if (!edit.Pages().empty()) connection_->Write(edit);
+    indexedChanges_ = connection_->Changes();
   });
 }
 

@@ -11,6 +11,7 @@
 #include "platform/database.h"
 #include "platform/jet/jet_connection.h"
 #include "platform/jet/row_codec.h"
+#include "platform/jet/row_indexes.h"
 #include "platform/jet/row_writer.h"
 
 namespace kw::jet {
@@ -47,6 +48,8 @@ class JetRecordset : public Recordset {
   std::shared_ptr<JetConnection> connection_;
   std::unique_ptr<TableRows> rows_;
   std::unique_ptr<RowWriter> writer_;
+  RowIndexes indexes_;
+  uint64_t indexedChanges_ = 0;  // the connection's writes when the index pages kept were last true
   std::vector<RowLocation> keys_;
   size_t at_ = 0;
   bool closed_ = false;

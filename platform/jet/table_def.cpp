@@ -125,10 +125,12 @@ TableDef ReadTableDef(PageStore& store, uint32_t page, const std::string& name) 
   at += realIndexes * tdef::kRealIndexEntry;
   std::vector<uint32_t> backing(logicalIndexes);
   std::vector<uint8_t> types(logicalIndexes);
+  std::vector<bool> related(logicalIndexes);
   for (uint32_t l = 0; l < logicalIndexes; ++l) {
     const ByteView e = d.Sub(at + l * tdef::kLogicalIndexEntry, tdef::kLogicalIndexEntry, what);
     backing[l] = e.U32(logical_index::kRealIndex);
     types[l] = e.U8(logical_index::kIndexType);
+    related[l] = e.U32(logical_index::kRelatedIndex) != kNoRelatedIndex;
     if (backing[l] >= realIndexes) d.Fail("an index refers to index data that is not there");
   }
   at += logicalIndexes * tdef::kLogicalIndexEntry;
@@ -136,6 +138,7 @@ TableDef ReadTableDef(PageStore& store, uint32_t page, const std::string& name) 
     Index index = real[backing[l]];
     index.name = ReadName(d, at);
     index.type = types[l];
+    index.related = related[l];
     t.indexes.push_back(std::move(index));
   }
   // Index data that no named index uses still constrains its columns.

@@ -41,6 +41,7 @@ struct Index {
   uint32_t realIndex = 0;  // another index may share it (and its pages)
   uint8_t flags = 0;       // the real index's: kUniqueIndex, kIgnoreNullsIndex, kRequiredIndex, ...
   uint8_t type = 0;        // kPrimaryKeyIndex, kForeignKeyIndex or 0
+  bool related = false;    // one side of a relationship between two tables
   uint32_t rootPage = 0;
   RowRef usageMap;         // the row holding the map of its pages
   bool Unique() const { return (flags & kUniqueIndex) != 0; }
