@@ -11,12 +11,13 @@
 // are those of the ascending key, each complemented; a text's complemented
 // bytes (codes, end of text, extras and their end) are followed by one more
 // 00. So nulls come last and every value sorts the other way round.
-// Checked against Access's bytes for long integers and nulls (the descending
-// index of compIndexTestV2000.mdb, 512 rows). For doubles, dates and text it
-// follows Jackcess' IndexData and GeneralLegacyIndexCodes (the flags, the
-// complement, the extra 00 after a text) and mdbtools' HACKING.md (the flags
-// and the complement); no Access- or Jackcess-made file here has a
-// descending column of these types.
+// Checked against Access's bytes for long integers and their nulls (every
+// entry of the descending index of compIndexTestV2000.mdb, 512 rows:
+// index_key_test.cpp, tests/jet_index_read_test.cpp). For short integers,
+// doubles, dates and text it follows Jackcess' IndexData and
+// GeneralLegacyIndexCodes (the flags, the complement, the extra 00 after a
+// text) and mdbtools' HACKING.md (the flags and the complement); no Access-
+// or Jackcess-made file here has a descending column of these types.
 //
 // Keys are made for long and short integers, doubles, dates and text. Text
 // keys cover printable ASCII (upper and lower case sort alike; apostrophes
