@@ -312,8 +312,10 @@ TEST_F(JetIndexFileTest, UniqueAndDescendingIndexesReadWithTheirFlagsAndOrder) {
         << "entry " << i;
   }
   DateTime latest{-1e9};
-  for (int i = 0; i < rows; ++i)
-    if (const DateTime* d = std::get_if<DateTime>(&PostalRow(i)[5])) latest.days = std::max(latest.days, d->days);
+  for (int i = 0; i < rows; ++i) {
+    const RowValues row = PostalRow(i);
+    if (const DateTime* d = std::get_if<DateTime>(&row[5])) latest.days = std::max(latest.days, d->days);
+  }
   const kw::jet::test::IndexWalk dates = kw::jet::test::WalkIndex(store, table, table.indexes[6]);
   EXPECT_EQ(Bytes(dates.entries.front().begin(), dates.entries.front().end() - 4),
             Key(ColumnType::kDateTime, latest, jet::KeyOrder::kDescending));
