@@ -117,7 +117,7 @@ bool ConvertApart(const std::string& path, double& seconds, double& cpu, long& c
 double Run(long long rows, const std::string& dir, kw::sample::AreaCodeIndexes indexes) {
   const std::string path = dir + "/jet_bench.mdb";
   const std::string copy = dir + "/jet_bench_copy.mdb";
-  kw::sample::WritePostalCodes(path, rows, 1, kw::sample::DbFormat::kJet, indexes);
+  kw::sample::WritePostalCodes(path, rows, 1, kw::sample::DbFormat::kJet, kw::sample::PostalCodesIndexing(indexes));
   const double size = static_cast<double>(std::filesystem::file_size(path));
   const double copySeconds = CopySeconds(path, copy);
   std::filesystem::remove(copy);

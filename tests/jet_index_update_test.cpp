@@ -8,6 +8,7 @@
 
 #include "tests/jet_damage_support.h"
 #include "tests/jet_index_check.h"
+#include "tests/jet_postal_file.h"
 
 namespace kw::jet::test {
 namespace {
@@ -72,7 +73,9 @@ TEST(JetIndexUpdate, IndexedTextColumnsOfAccessMadeFilesAreChangedWithTheirIndex
     MemoryJet jet(ReadBytes(JetFile(c.file)));
     const long n = SetEach(jet.engine, c.table, c.column, c.where,
                            [&](const FieldValue& v) { return FieldValue(c.prefix ? "044 " + v.value_or("") : "044"); });
-    if (c.rows >= 0) EXPECT_EQ(n, c.rows);
+    if (c.rows >= 0) {
+      EXPECT_EQ(n, c.rows);
+    }
     EXPECT_GT(n, 0);
     CheckFile(jet.store.Bytes(), c.table);
   }
@@ -168,6 +171,57 @@ TEST(JetIndexUpdate, IndexesThisEngineCannotKeepExactlyAreRefusedAndTheFileLeftA
     EXPECT_NE(error.find("'PLZSTM'"), std::string::npos) << error;
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
     EXPECT_EQ(after, damaged);
+  }
+}
+
+// Rows whose TELVOR no other row has, but for one Swiss row with "01" and,
+// when asked for, one with "044" already.
+PostalRowEdit DistinctBut(bool with044) {
+  return [with044](int64_t row, std::vector<std::optional<std::string>>& v) {
+    v[3] = DistinctTelvor(row);
+    if (row == 5 || (with044 && row == 6)) {
+      v[0] = "CH";
+      v[3] = row == 5 ? "01" : "044";
+    }
+  };
+}
+
+TEST(JetIndexUpdate, WriterMadeIndexesOfTheAreaCodeAreKeptThroughSplitsAndASecondPassChangesNothing) {
+  const std::string missing = jr::MissingReaders();
+  ASSERT_TRUE(missing.empty()) << "missing: " << missing;
+  struct Case {
+    const char* what;
+    int64_t rows;
+    std::vector<PostalIndex> indexes;
+    PostalRowEdit edit;
+    const char* error;  // "" when every row converts
+  };
+  const Case cases[] = {
+      {"TELVOR, several levels", 200000, {kTelvorIndex}, {}, ""},
+      {"LAND, TELVOR and PLZ, TELVOR, ORT", 30000, {kLandTelvorIndex, kPlzTelvorOrtIndex}, {}, ""},
+      {"TELVOR descending", 30000, {kDescendingTelvorIndex}, {}, ""},
+      {"unique TELVOR", 3000, {kUniqueTelvorIndex}, DistinctBut(false), ""},
+      {"unique TELVOR that has 044 already", 3000, {kUniqueTelvorIndex}, DistinctBut(true), kDuplicateKey},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::vector<uint8_t> original = PostalFile(c.rows, c.indexes, c.edit);
+    MemoryJet jet(original);
+    std::string error;
+    try {
+      EXPECT_GT(ConvertPass(jet.engine, "PLZSTM", "TELVOR"), 0);
+    } catch (const RunError& e) {
+      error = e.Description();
+    }
+    EXPECT_EQ(error, c.error);
+    if (*c.error) {
+      EXPECT_EQ(jet.store.Bytes(), original);
+      continue;
+    }
+    CheckFile(jet.store.Bytes(), "PLZSTM");
+    const std::vector<uint8_t> once = jet.store.Bytes();
+    EXPECT_EQ(ConvertPass(jet.engine, "PLZSTM", "TELVOR"), 0);
+    EXPECT_EQ(jet.store.Bytes(), once);
   }
 }
 

@@ -45,6 +45,8 @@ struct Table {
 struct Index {
   std::string name;  // "PRIMARY KEY" for the primary key
   std::vector<std::string> columns;
+  std::vector<std::string> descending;  // those of columns in descending order
+  bool unique = false;                  // a unique index other than the primary key
 };
 
 struct Schema {
@@ -224,15 +226,15 @@ inline std::vector<Schema> MdbSchema(const fs::path& file) {
     pos = body_end;
   }
   std::string mysql = RunOrThrow({"mdb-schema", "--no-comments", "--indexes", file.string(), "mysql"});
-  auto columns_of = [](const std::string& list) {
-    std::vector<std::string> cols;
+  // The columns of "(`A`, `B` DESC)", and those of them in descending order.
+  auto columns_of = [](const std::string& list, Index& index) {
     size_t q = 0;
     while ((q = list.find('`', q)) != std::string::npos) {
       size_t e = list.find('`', q + 1);
-      cols.push_back(list.substr(q + 1, e - q - 1));
+      index.columns.push_back(list.substr(q + 1, e - q - 1));
+      if (list.compare(e + 1, 5, " DESC") == 0) index.descending.push_back(index.columns.back());
       q = e + 1;
     }
-    return cols;
   };
   pos = 0;
   const std::string alter = "ALTER TABLE `";
@@ -246,6 +248,7 @@ inline std::vector<Schema> MdbSchema(const fs::path& file) {
     if (rest.find(" ADD PRIMARY KEY ") == 0) {
       index.name = "PRIMARY KEY";
     } else if (rest.find(" ADD INDEX `") == 0 || rest.find(" ADD UNIQUE INDEX `") == 0) {
+      index.unique = rest.find(" ADD UNIQUE INDEX `") == 0;
       size_t q = rest.find('`');
       index.name = rest.substr(q + 1, rest.find('`', q + 1) - q - 1);
       open = rest.find('(', rest.find('`', q + 1));
@@ -253,7 +256,7 @@ inline std::vector<Schema> MdbSchema(const fs::path& file) {
       pos = line_end;
       continue;
     }
-    index.columns = columns_of(rest.substr(open));
+    columns_of(rest.substr(open), index);
     for (auto& s : tables)
       if (s.name == table) s.indexes.push_back(index);
     pos = line_end;

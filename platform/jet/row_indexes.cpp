@@ -70,9 +70,6 @@ void RowIndexes::Check(const Index& index) const {
     if (c.type == ColumnType::kText && (c.sortOrder != kGeneralSortOrder || c.sortVersion != 0))
       throw RunError(Refusal(index.name, "sorts the column " + Quoted(c.name) +
                                              " in another order than \"General\", whose keys this program does not make"));
-    if (!ic.ascending)
-      throw RunError(Refusal(index.name, "sorts the column " + Quoted(c.name) +
-                                             " descending, whose keys this program does not make"));
   }
 }
 
@@ -97,7 +94,9 @@ std::optional<EntryBytes> RowIndexes::Entry(const Kept& index, const Values& val
   for (const IndexColumn& ic : index.columns) allNull = allNull && IsNull(values.at(ic.number));
   if (allNull && index.ignoreNulls) return std::nullopt;
   EntryBytes entry;
-  for (const IndexColumn& ic : index.columns) AppendIndexKey(entry, ColumnNumbered(ic.number).type, values.at(ic.number));
+  for (const IndexColumn& ic : index.columns)
+    AppendIndexKey(entry, ColumnNumbered(ic.number).type, values.at(ic.number),
+                   ic.ascending ? KeyOrder::kAscending : KeyOrder::kDescending);
   if (entry.size() > kMaxIndexKey)
     throw std::invalid_argument("a key of " + std::to_string(entry.size()) + " bytes is longer than an index takes");
   AppendBig32(entry, RowPointer(key.page, key.row));

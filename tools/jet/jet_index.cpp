@@ -80,13 +80,13 @@ std::vector<Child> WriteLevel(const std::vector<Span>& entries, bool leaf, uint3
 
 }  // namespace
 
-void AppendIndexKey(Bytes& key, ColumnType type, const Value& value) {
-  jet::AppendIndexKey(key, type, KeyValueOf(type, value));
+void AppendIndexKey(Bytes& key, ColumnType type, const Value& value, jet::KeyOrder order) {
+  jet::AppendIndexKey(key, type, KeyValueOf(type, value), order);
 }
 
-void IndexEntries::Add(const Bytes& key, uint32_t rowPointer) {
+void IndexEntries::Add(const Bytes& key, uint32_t rowPointer, bool nullKey) {
   if (key.size() > jet::kMaxIndexKey) throw std::length_error("an index key is longer than a page takes");
-  spans_.push_back({data_.size(), static_cast<uint16_t>(key.size() + jet::kEntryRowPointerBytes)});
+  spans_.push_back({data_.size(), static_cast<uint16_t>(key.size() + jet::kEntryRowPointerBytes), nullKey});
   jet::AppendBytes(data_, key);
   jet::AppendEntryRow(data_, rowPointer);
 }
@@ -103,23 +103,23 @@ const uint8_t* IndexEntries::Entry(size_t i, size_t* length) const {
   return data_.data() + spans_[i].offset;
 }
 
+bool IndexEntries::SameKey(const Span& a, const Span& b) const {
+  return a.length == b.length &&
+         std::memcmp(data_.data() + a.offset, data_.data() + b.offset, a.length - jet::kEntryRowPointerBytes) == 0;
+}
+
 uint32_t IndexEntries::DistinctKeys() const {
   uint32_t n = 0;
-  for (size_t i = 0; i < spans_.size(); ++i) {
-    if (i == 0) {
-      ++n;
-      continue;
-    }
-    const Span& a = spans_[i - 1];
-    const Span& b = spans_[i];
-    if (a.length != b.length ||
-        std::memcmp(data_.data() + a.offset, data_.data() + b.offset, a.length - jet::kEntryRowPointerBytes) != 0)
-      ++n;
-  }
+  for (size_t i = 0; i < spans_.size(); ++i)
+    if (i == 0 || !SameKey(spans_[i - 1], spans_[i])) ++n;
   return n;
 }
 
-bool IndexEntries::HasDuplicateKey() const { return DistinctKeys() < spans_.size(); }
+bool IndexEntries::HasDuplicateKey(bool nullKeysCount) const {
+  for (size_t i = 1; i < spans_.size(); ++i)
+    if (SameKey(spans_[i - 1], spans_[i]) && (nullKeysCount || !spans_[i].nullKey)) return true;
+  return false;
+}
 
 IndexPages WriteIndexPages(const IndexEntries& entries, uint32_t tdef, const std::function<uint32_t()>& allocate,
                            const std::function<void(uint32_t, const Bytes&)>& write) {

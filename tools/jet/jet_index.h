@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "platform/jet/format/index_key.h"
 #include "platform/jet/format/index_page.h"
 #include "tools/jet/jet_schema.h"
 
@@ -14,28 +15,33 @@ namespace kw::jetw {
 
 // Appends the key of one of the writer's values (jet::AppendIndexKey); a
 // value of another type than the column's is refused (std::invalid_argument).
-void AppendIndexKey(Bytes& key, ColumnType type, const Value& value);
+void AppendIndexKey(Bytes& key, ColumnType type, const Value& value,
+                    jet::KeyOrder order = jet::KeyOrder::kAscending);
 
 // Keys with their rows, held in one buffer so that a million entries stay
 // cheap. Entries are the key followed by the row pointer (page in three bytes
 // and row, big-endian).
 class IndexEntries {
  public:
-  void Add(const Bytes& key, uint32_t rowPointer);
+  // nullKey: the key is null in every column.
+  void Add(const Bytes& key, uint32_t rowPointer, bool nullKey = false);
   size_t Size() const { return spans_.size(); }
   // Sorts by key, then row; afterwards Entry(i) is the i-th in order.
   void Sort();
   const uint8_t* Entry(size_t i, size_t* length) const;
   // Distinct keys (after Sort).
   uint32_t DistinctKeys() const;
-  // The first pair of entries with the same key (after Sort); false if none.
-  bool HasDuplicateKey() const;
+  // Whether two entries have the same key (after Sort); keys null in every
+  // column count only when nullKeysCount.
+  bool HasDuplicateKey(bool nullKeysCount) const;
 
  private:
   struct Span {
     uint64_t offset;
     uint16_t length;  // key and row pointer
+    bool nullKey;
   };
+  bool SameKey(const Span& a, const Span& b) const;
   Bytes data_;
   std::vector<Span> spans_;
 };

@@ -26,9 +26,9 @@ namespace jr = kw::jet_readers;
 const DateTime kCreated = MakeDateTime(2024, 5, 1, 12, 30, 0);
 
 // The key of one value, as the writer makes it.
-Bytes Key(ColumnType type, const Value& v) {
+Bytes Key(ColumnType type, const Value& v, jet::KeyOrder order = jet::KeyOrder::kAscending) {
   Bytes k;
-  AppendIndexKey(k, type, v);
+  AppendIndexKey(k, type, v, order);
   return k;
 }
 
@@ -177,6 +177,8 @@ TEST_F(JetIndexFileTest, RefusedIndexesAndKeysNameTableIndexAndColumn) {
       {{"X", {"ORT", "ort"}, false}, "table PLZSTM, index X: the column ort is named twice"},
       {{"X", {}, false}, "table PLZSTM, index X: an index has 1 to 10 columns"},
       {{"Zweiter", {"ORT"}, true}, "table PLZSTM, index Zweiter: a table has one primary key at most"},
+      {{"X", {"ORT"}, false, false, {"PLZ"}},
+       "table PLZSTM, index X: the descending column PLZ is not one of the index's columns"},
   };
   {
     JetWriter w(file_, kCreated);
@@ -212,6 +214,113 @@ TEST_F(JetIndexFileTest, RefusedIndexesAndKeysNameTableIndexAndColumn) {
   w.AddRow(id, {std::string("ab")});
   w.AddRow(id, {std::string("AB ")});  // the same key: case and trailing spaces do not count
   ExpectRefused([&] { w.Finish(); }, "table T, index PrimaryKey: the primary key holds a value twice");
+}
+
+// A unique index takes any number of keys null in every column, and no
+// other key twice, descending or not; the refused file is not left behind.
+TEST_F(JetIndexFileTest, AUniqueIndexRefusesAKeyTwiceButNotEmptyKeys) {
+  struct UniqueCase {
+    std::vector<std::string> descending;
+    std::vector<RowValues> rows;
+    bool refused;
+  };
+  const Value null;
+  auto s = [](const char* t) { return Value(std::string(t)); };
+  const std::vector<UniqueCase> cases = {
+      {{}, {{null, null}, {null, null}, {s("a"), null}, {s("b"), s("x")}}, false},
+      {{"Ort"}, {{null, null}, {null, null}, {s("a"), s("x")}, {s("a"), s("y")}}, false},
+      {{}, {{s("a"), null}, {s("A "), null}}, true},  // case and trailing spaces do not count
+      {{"Code"}, {{null, s("x")}, {null, s("X")}}, true},
+      {{"Code", "Ort"}, {{s("a"), s("b")}, {s("b"), s("a")}, {s("a"), s("b")}}, true},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    TableSchema def{"T", {Col("Code", ColumnType::kText, 10), Col("Ort", ColumnType::kText, 10)}, false};
+    def.indexes = {{"CodeOrt", {"Code", "Ort"}, false, true, cases[i].descending}};
+    JetWriter w(file_, kCreated);
+    const size_t id = w.AddTable(def);
+    for (const RowValues& row : cases[i].rows) w.AddRow(id, row);
+    if (cases[i].refused) {
+      ExpectRefused([&] { w.Finish(); }, "table T, index CodeOrt: the unique index holds a value twice");
+      continue;
+    }
+    w.Finish();
+    EXPECT_EQ(jr::MdbExport(file_, "T").rows.size(), cases[i].rows.size()) << "case " << i;
+  }
+}
+
+// Unique and descending indexes as mdb-schema reads them (and the engine),
+// in files both readers read, each index whole and in its order.
+TEST_F(JetIndexFileTest, UniqueAndDescendingIndexesReadWithTheirFlagsAndOrder) {
+  struct IndexCase {
+    IndexSchema index;
+    std::string schema;  // as mdb-schema shows it
+  };
+  const std::vector<IndexCase> cases = {
+      {{"NrAb", {"PLZNR"}, false, false, {"plznr"}}, "NrAb: PLZNR DESC"},
+      {{"NrEinmal", {"PLZNR"}, false, true}, "NrEinmal unique: PLZNR"},
+      {{"TelvorAb", {"TELVOR"}, false, false, {"TELVOR"}}, "TelvorAb: TELVOR DESC"},
+      {{"SeitAb", {"SEIT"}, false, false, {"SEIT"}}, "SeitAb: SEIT DESC"},
+      {{"LandTelvor", {"LAND", "TELVOR", "ORT"}, false, false, {"TELVOR"}}, "LandTelvor: LAND TELVOR DESC ORT"},
+      {{"NrOrt", {"ORT", "PLZNR"}, false, true, {"ORT", "PLZNR"}}, "NrOrt unique: ORT DESC PLZNR DESC"},
+  };
+  const int rows = 5000;
+  TableSchema def = Postal();
+  for (const IndexCase& c : cases) def.indexes.push_back(c.index);
+  {
+    JetWriter w(file_, kCreated);
+    const size_t id = w.AddTable(def);
+    for (int i = 0; i < rows; ++i) w.AddRow(id, PostalRow(i));
+    w.Finish();
+  }
+  std::set<std::string> read;
+  const auto schema = jr::MdbSchema(file_);
+  for (const jr::Index& i : schema.at(0).indexes) {
+    std::string s = i.name + (i.unique ? " unique:" : ":");
+    for (const std::string& c : i.columns)
+      s += " " + c + (std::count(i.descending.begin(), i.descending.end(), c) ? " DESC" : "");
+    read.insert(s);
+  }
+  for (const IndexCase& c : cases) EXPECT_TRUE(read.count(c.schema)) << "mdb-schema does not read " << c.schema;
+  EXPECT_EQ(jr::NodeRead(file_).at(0).rows.size(), static_cast<size_t>(rows));
+  EXPECT_EQ(jr::MdbExport(file_, "PLZSTM").rows.size(), static_cast<size_t>(rows));
+
+  kw::jet::MemoryPageStore store(file_, kw::jet::test::ReadBytes(file_));
+  const kw::jet::TableDef table = Postal(store);
+  ASSERT_EQ(table.indexes.size(), def.indexes.size());
+  for (size_t r = 0; r < table.indexes.size(); ++r) {
+    const kw::jet::Index& index = table.indexes[r];
+    const IndexSchema& d = def.indexes[r];
+    SCOPED_TRACE(index.name);
+    EXPECT_EQ(index.Unique(), d.primaryKey || d.unique);
+    ASSERT_EQ(index.columns.size(), d.columns.size());
+    for (size_t k = 0; k < d.columns.size(); ++k) {
+      const bool descending = std::any_of(d.descending.begin(), d.descending.end(), [&](const std::string& n) {
+        return kw::JetTextEqual(n, d.columns[k]);
+      });
+      EXPECT_EQ(index.columns[k].ascending, !descending) << "column " << k;
+    }
+    const kw::jet::test::IndexWalk t = kw::jet::test::WalkIndex(store, table, index);
+    EXPECT_EQ(t.fault, "");
+    EXPECT_EQ(t.entries.size(), static_cast<size_t>(rows));
+  }
+  // The descending index of the autonumber lists the rows from the last to
+  // the first; that of a date has its nulls last.
+  const kw::jet::test::IndexWalk down = kw::jet::test::WalkIndex(store, table, table.indexes[3]);
+  for (int i = 0; i < rows; ++i) {
+    const Bytes& e = down.entries[static_cast<size_t>(i)];
+    ASSERT_EQ(Bytes(e.begin(), e.end() - 4), Key(ColumnType::kLong, int32_t{rows - i}, jet::KeyOrder::kDescending))
+        << "entry " << i;
+  }
+  DateTime latest{-1e9};
+  for (int i = 0; i < rows; ++i) {
+    const RowValues row = PostalRow(i);
+    if (const DateTime* d = std::get_if<DateTime>(&row[5])) latest.days = std::max(latest.days, d->days);
+  }
+  const kw::jet::test::IndexWalk dates = kw::jet::test::WalkIndex(store, table, table.indexes[6]);
+  EXPECT_EQ(Bytes(dates.entries.front().begin(), dates.entries.front().end() - 4),
+            Key(ColumnType::kDateTime, latest, jet::KeyOrder::kDescending));
+  EXPECT_EQ(Bytes(dates.entries.back().begin(), dates.entries.back().end() - 4),
+            Key(ColumnType::kDateTime, Value(), jet::KeyOrder::kDescending));
 }
 
 }  // namespace

@@ -25,12 +25,17 @@ struct ColumnSchema {
   bool autoNumber = false;    // long: numbered 1, 2, ... by the writer when the value is null
 };
 
-// An index over one or more columns, each in ascending order. A primary key
-// is unique and takes no nulls.
+// An index over one or more columns, each in ascending order unless named
+// in `descending`. A primary key is unique and takes no nulls; a unique
+// index takes no key twice, except a key that is null in every column (any
+// number of rows may leave all its columns empty: Jackcess' IndexData finds
+// Access so).
 struct IndexSchema {
   std::string name;
   std::vector<std::string> columns;
   bool primaryKey = false;
+  bool unique = false;
+  std::vector<std::string> descending = {};  // some of `columns`
 };
 
 struct TableSchema {

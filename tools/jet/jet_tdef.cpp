@@ -72,16 +72,22 @@ Bytes TableDefinitionPage(const TableLayout& t, bool system, const TableCounts& 
   for (const IndexInfo& i : counts.indexes) {
     if (i.columns.empty() || i.columns.size() > real::kMaxColumns)
       throw std::invalid_argument("table " + t.table + ", index " + i.name + ": an index has 1 to 10 columns");
+    if (i.orders.size() != i.columns.size()) throw std::logic_error("an order for every column of an index");
     uint8_t* e = AppendEntry(b, tdef::kRealIndexEntry);
     jet::Put32(e + real::kTag, jet::kIndexTag);
     for (size_t k = 0; k < real::kMaxColumns; ++k) {
       uint8_t* slot = e + real::kColumns + k * real::kColumnSlot;
       jet::Put16(slot, k < i.columns.size() ? i.columns[k] : jet::kNoColumn);
-      slot[real::kColumnOrder] = k < i.columns.size() ? jet::kAscendingColumn : 0;
+      if (k < i.columns.size())
+        slot[real::kColumnOrder] =
+            i.orders[k] == jet::KeyOrder::kDescending ? jet::kDescendingColumn : jet::kAscendingColumn;
     }
     jet::Put32(e + real::kUsageMap, i.usageMap);
     jet::Put32(e + real::kRootPage, i.rootPage);
-    e[real::kFlags] = i.primaryKey ? (jet::kUniqueIndex | jet::kRequiredIndex | jet::kModernIndex) : jet::kModernIndex;
+    uint8_t flags = jet::kModernIndex;
+    if (i.primaryKey) flags |= jet::kUniqueIndex | jet::kRequiredIndex;
+    if (i.unique) flags |= jet::kUniqueIndex;
+    e[real::kFlags] = flags;
   }
   for (size_t n = 0; n < counts.indexes.size(); ++n) {
     uint8_t* e = AppendEntry(b, tdef::kLogicalIndexEntry);

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/jet/format/index_key.h"
 #include "tools/jet/jet_row.h"
 
 namespace kw::jetw {
@@ -11,8 +12,10 @@ namespace kw::jetw {
 // An index as the definition describes it.
 struct IndexInfo {
   std::string name;
-  std::vector<uint16_t> columns;  // column numbers, ascending order each
+  std::vector<uint16_t> columns;  // column numbers
+  std::vector<jet::KeyOrder> orders;  // one for each column
   bool primaryKey = false;
+  bool unique = false;  // an index other than the primary key that takes no key twice
   uint32_t rows = 0;
   uint32_t distinctKeys = 0;
   uint32_t usageMap = 0;  // row pointer of the map of its pages

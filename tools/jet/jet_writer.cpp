@@ -36,6 +36,7 @@ struct PageRun {
 struct TableIndex {
   IndexSchema def;
   std::vector<size_t> columns;  // positions in the table's columns
+  std::vector<jet::KeyOrder> orders;  // one for each of them
   IndexEntries entries;
   IndexPages pages;
 };
@@ -85,6 +86,14 @@ std::vector<TableIndex> LayOutIndexes(const TableSchema& def, const TableLayout&
       if (!jet::IndexableType(layout.columns[k].def.type))
         throw std::invalid_argument(where + ": the column " + name + " is of a type this writer does not index");
       i.columns.push_back(k);
+      i.orders.push_back(jet::KeyOrder::kAscending);
+    }
+    for (const std::string& name : d.descending) {
+      size_t k = 0;
+      while (k < d.columns.size() && !SameName(d.columns[k], name)) ++k;
+      if (k == d.columns.size())
+        throw std::invalid_argument(where + ": the descending column " + name + " is not one of the index's columns");
+      i.orders[k] = jet::KeyOrder::kDescending;
     }
     out.push_back(std::move(i));
   }
@@ -181,8 +190,10 @@ struct JetWriter::State {
 
   void WriteIndex(const Table& t, TableIndex& index) {
     index.entries.Sort();
-    if (index.def.primaryKey && index.entries.HasDuplicateKey())
+    if (index.def.primaryKey && index.entries.HasDuplicateKey(true))
       throw std::invalid_argument(Where(t, index) + ": the primary key holds a value twice");
+    if (index.def.unique && index.entries.HasDuplicateKey(false))
+      throw std::invalid_argument(Where(t, index) + ": the unique index holds a value twice");
     index.pages = WriteIndexPages(
         index.entries, t.definitionPage, [this] { return Allocate(); },
         [this](uint32_t number, const Bytes& page) { WritePage(number, page); });
@@ -218,7 +229,9 @@ struct JetWriter::State {
       IndexInfo info;
       info.name = index.def.name;
       for (size_t col : index.columns) info.columns.push_back(t.layout.columns[col].number);
+      info.orders = index.orders;
       info.primaryKey = index.def.primaryKey;
+      info.unique = index.def.unique;
       info.rows = static_cast<uint32_t>(index.entries.Size());
       info.distinctKeys = index.entries.DistinctKeys();
       info.usageMap = AddMap(t, mapPage, index.pages.pages);
@@ -290,16 +303,21 @@ void JetWriter::AddRow(size_t table, const RowValues& given) {
     }
   }
   std::vector<Bytes> keys;
+  std::vector<bool> nullKeys;
   for (const TableIndex& index : t.indexes) {
     Bytes key;
-    for (size_t col : index.columns) {
+    bool nullKey = true;
+    for (size_t k = 0; k < index.columns.size(); ++k) {
+      const size_t col = index.columns[k];
       const ColumnLayout& c = t.layout.columns[col];
       const Value null;
       const Value& v = col < values->size() ? (*values)[col] : null;
-      if (index.def.primaryKey && std::holds_alternative<std::monostate>(v))
+      const bool isNull = std::holds_alternative<std::monostate>(v);
+      if (index.def.primaryKey && isNull)
         throw std::invalid_argument(Where(t, index) + ", column " + c.def.name + ": a primary key takes no null");
+      nullKey = nullKey && isNull;
       try {
-        AppendIndexKey(key, c.def.type, v);
+        AppendIndexKey(key, c.def.type, v, index.orders[k]);
       } catch (const std::invalid_argument& e) {
         throw std::invalid_argument(Where(t, index) + ", column " + c.def.name + ": " + e.what());
       }
@@ -308,6 +326,7 @@ void JetWriter::AddRow(size_t table, const RowValues& given) {
       throw std::invalid_argument(Where(t, index) + ": the key of " + std::to_string(key.size()) +
                                   " bytes is longer than an index page takes");
     keys.push_back(std::move(key));
+    nullKeys.push_back(nullKey);
   }
   Bytes row = EncodeRow(t.layout, *values, [&](size_t column, const Bytes& data) {
     return s_->StoreLongValue(t, column, data);
@@ -317,7 +336,7 @@ void JetWriter::AddRow(size_t table, const RowValues& given) {
                                 " bytes does not fit on a page");
   if (t.rows == UINT32_MAX) throw std::length_error("table " + t.def.name + ": too many rows");
   const uint32_t pointer = s_->Place(t.data, row);
-  for (size_t k = 0; k < t.indexes.size(); ++k) t.indexes[k].entries.Add(keys[k], pointer);
+  for (size_t k = 0; k < t.indexes.size(); ++k) t.indexes[k].entries.Add(keys[k], pointer, nullKeys[k]);
   ++t.rows;
   if (t.layout.autoNumberColumn >= 0)
     t.lastAutoNumber = static_cast<uint32_t>(std::get<int32_t>((*values)[static_cast<size_t>(t.layout.autoNumberColumn)]));

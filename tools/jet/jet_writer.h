@@ -8,13 +8,15 @@
 // they fill; an index keeps its entries in memory until Finish writes its
 // pages (a few bytes for each row and index).
 //
-// Indexes: a primary key and further indexes of one to ten columns, their
-// keys as platform/jet/format/index_key.h makes them (integers, dates, doubles and
-// Latin text), the whole index built at Finish as a compacted tree.
-// Left out: unique indexes other than the primary key, descending columns,
-// entries sharing a prefix on a page (each entry is stored whole), indexes of
-// the system tables, relationships, properties and permissions; a table
-// definition must fit on one page.
+// Indexes: a primary key and further indexes of one to ten columns, each
+// column ascending or descending, unique ones flagged as Access flags them;
+// their keys as platform/jet/format/index_key.h makes them (integers, dates,
+// doubles and Latin text), the whole index built at Finish as a compacted
+// tree.
+// Left out: indexes that ignore nulls or require values (other than the
+// primary key), entries sharing a prefix on a page (each entry is stored
+// whole), indexes of the system tables, relationships, properties and
+// permissions; a table definition must fit on one page.
 #include <memory>
 #include <string>
 
@@ -39,8 +41,8 @@ class JetWriter {
   // and the row is not added.
   void AddRow(size_t table, const RowValues& values);
   // Writes the catalog, the indexes, the table definitions and the usage
-  // maps and closes the file. A primary key that holds a key twice is an
-  // error naming the table and index (std::invalid_argument).
+  // maps and closes the file. A primary key or unique index that holds a key
+  // twice is an error naming the table and index (std::invalid_argument).
   void Finish();
 
   struct State;

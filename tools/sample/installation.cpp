@@ -154,11 +154,17 @@ std::string HostPath(const std::string& prefix, const std::string& windowsPath) 
   return prefix + "/drive_" + drive + rel;
 }
 
+PostalCodesExtra PostalCodesIndexing(AreaCodeIndexes areaCodeIndexes) {
+  PostalCodesExtra extra;
+  if (areaCodeIndexes != AreaCodeIndexes::kNone) extra.indexes.push_back({"TELVOR", {"TELVOR"}});
+  if (areaCodeIndexes == AreaCodeIndexes::kAloneAndWithOthers) extra.indexes.push_back({"LANDTELVOR", {"LAND", "TELVOR"}});
+  return extra;
+}
+
 void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, DbFormat format,
-                      AreaCodeIndexes areaCodeIndexes) {
+                      const PostalCodesExtra& extra) {
   std::vector<SinkIndex> indexes = {{"PLZ", {"PLZ"}}};
-  if (areaCodeIndexes != AreaCodeIndexes::kNone) indexes.push_back({"TELVOR", {"TELVOR"}});
-  if (areaCodeIndexes == AreaCodeIndexes::kAloneAndWithOthers) indexes.push_back({"LANDTELVOR", {"LAND", "TELVOR"}});
+  indexes.insert(indexes.end(), extra.indexes.begin(), extra.indexes.end());
   auto sink = TableSink::Create(format, hostPath, "PLZSTM", "PLZNR",
                                 {{"LAND", 3}, {"PLZ", 10}, {"ORT", 40}, {"TELVOR", 5}, {"KANTON", 2},
                                  {"GEAENDERT", 10}},
@@ -173,6 +179,7 @@ void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed, 
     v[3] = pl.telvor;
     v[4] = std::string(pl.land) == "CH" ? (pl.plz[0] == '8' ? "ZH" : "--") : "";
     v[5] = "2005-0" + std::to_string(1 + rng() % 9) + "-1" + std::to_string(rng() % 10);
+    if (extra.edit) extra.edit(i, v);
     sink->Add(v);
   }
   sink->Finish();
@@ -259,7 +266,7 @@ void WriteInstallation(const SampleInstallation& setup) {
   WriteRegistry(setup);
   const std::string dataDir = setup.dataDir.empty() ? "D:\\Daten\\" : setup.dataDir;
   WritePostalCodes(HostPath(setup.prefix, dataDir + "Public\\Public.mdb"), setup.plzRows, setup.seed,
-                   setup.format, setup.areaCodeIndexes);
+                   setup.format, PostalCodesIndexing(setup.areaCodeIndexes));
   WriteClients(setup, dataDir);
 }
 

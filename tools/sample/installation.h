@@ -4,6 +4,8 @@
 // database with its postal-code master and, for each client, its directory
 // with database, profile file and table definitions, and the client list.
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -45,11 +47,21 @@ void WriteInstallation(const SampleInstallation& setup);
 // Host path of a Windows path below the prefix's drives C: and D:.
 std::string HostPath(const std::string& prefix, const std::string& windowsPath);
 
+// What a postal-code master may have beyond the product's: further indexes
+// (it always has the primary key PLZNR and the index PLZ), and a change to
+// each generated row before it is written (its values in the order LAND,
+// PLZ, ORT, TELVOR, KANTON, GEAENDERT; row counts from 0).
+struct PostalCodesExtra {
+  std::vector<SinkIndex> indexes;
+  std::function<void(int64_t row, std::vector<std::optional<std::string>>& values)> edit;
+};
+
+// The postal-code master's indexes of its area codes.
+PostalCodesExtra PostalCodesIndexing(AreaCodeIndexes indexes);
+
 // The databases alone, for tests and benchmarks.
-// The area codes may be indexed as an installation may index them (see
-// AreaCodeIndexes).
 void WritePostalCodes(const std::string& hostPath, int64_t rows, uint32_t seed,
-                      DbFormat format = DbFormat::kSqlite, AreaCodeIndexes indexes = AreaCodeIndexes::kNone);
+                      DbFormat format = DbFormat::kSqlite, const PostalCodesExtra& extra = {});
 void WriteAddresses(const std::string& hostPath, int64_t rows, uint32_t seed,
                     DbFormat format = DbFormat::kSqlite, AreaCodeIndexes indexes = AreaCodeIndexes::kNone);
 

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <stdexcept>
 
@@ -50,8 +52,16 @@ class SqliteSink : public TableSink {
   void Finish() override {
     for (const SinkIndex& ix : indexes_) {
       std::string columns;
-      for (const std::string& c : ix.columns) columns += (columns.empty() ? "" : ", ") + c;
-      Exec("CREATE INDEX " + table_ + "_" + ix.name + " ON " + table_ + " (" + columns + ")");
+      for (const std::string& c : ix.columns) {
+        const bool down = std::any_of(ix.descending.begin(), ix.descending.end(), [&](const std::string& d) {
+          return d.size() == c.size() && std::equal(d.begin(), d.end(), c.begin(), [](char x, char y) {
+                   return std::toupper(static_cast<unsigned char>(x)) == std::toupper(static_cast<unsigned char>(y));
+                 });
+        });
+        columns += (columns.empty() ? "" : ", ") + c + (down ? " DESC" : "");
+      }
+      Exec(std::string(ix.unique ? "CREATE UNIQUE INDEX " : "CREATE INDEX ") + table_ + "_" + ix.name + " ON " +
+           table_ + " (" + columns + ")");
     }
     Exec("COMMIT");
   }
@@ -81,7 +91,7 @@ class JetSink : public TableSink {
     for (const SinkColumn& c : columns)
       def.columns.push_back({c.name, c.memo ? jetw::ColumnType::kMemo : jetw::ColumnType::kText, c.length, true, false});
     def.indexes.push_back({"PrimaryKey", {key}, true});
-    for (const SinkIndex& ix : indexes) def.indexes.push_back({ix.name, ix.columns, false});
+    for (const SinkIndex& ix : indexes) def.indexes.push_back({ix.name, ix.columns, false, ix.unique, ix.descending});
     table_ = writer_.AddTable(def);
     row_.resize(def.columns.size());
   }

@@ -21,6 +21,8 @@ struct SinkColumn {
 struct SinkIndex {
   std::string name;
   std::vector<std::string> columns;
+  bool unique = false;
+  std::vector<std::string> descending = {};  // those of columns in descending order
 };
 
 class TableSink {

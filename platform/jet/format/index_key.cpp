@@ -12,6 +12,7 @@ namespace {
 
 constexpr uint8_t kNullKey = 0x00;
 constexpr uint8_t kValueKey = 0x7F;
+constexpr uint8_t kDescendingNullKey = 0xFF;  // a descending key's value flag is ~kValueKey
 constexpr uint8_t kEndOfText = 0x01;
 constexpr uint8_t kEndOfExtras = 0x00;
 constexpr uint8_t kPlainMark = 0x02;  // a character without an accent, among the accent marks
@@ -167,9 +168,10 @@ bool IndexableType(ColumnType type) {
   }
 }
 
-void AppendIndexKey(Bytes& key, ColumnType type, const KeyValue& value) {
+void AppendIndexKey(Bytes& key, ColumnType type, const KeyValue& value, KeyOrder order) {
+  const bool descending = order == KeyOrder::kDescending;
   if (std::holds_alternative<std::monostate>(value)) {
-    key.push_back(kNullKey);
+    key.push_back(descending ? kDescendingNullKey : kNullKey);
     return;
   }
   Bytes out{kValueKey};
@@ -198,6 +200,10 @@ void AppendIndexKey(Bytes& key, ColumnType type, const KeyValue& value) {
     }
     default:
       throw std::invalid_argument("a column of this type cannot be indexed");
+  }
+  if (descending) {
+    for (uint8_t& b : out) b = static_cast<uint8_t>(~b);
+    if (type == ColumnType::kText) out.push_back(kEndOfExtras);
   }
   AppendBytes(key, out);
 }

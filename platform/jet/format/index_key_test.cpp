@@ -1,11 +1,12 @@
 // Index keys in the General sort order: the keys Access itself wrote for the
 // same values (read from its leaf pages with the format library), their
-// order, and what is refused.
+// order ascending and descending, and what is refused.
 #include "platform/jet/format/index_key.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <set>
 
 #include "platform/jet/format/date.h"
@@ -15,9 +16,9 @@
 namespace kw::jet {
 namespace {
 
-Bytes Key(ColumnType type, const KeyValue& v) {
+Bytes Key(ColumnType type, const KeyValue& v, KeyOrder order = KeyOrder::kAscending) {
   Bytes k;
-  AppendIndexKey(k, type, v);
+  AppendIndexKey(k, type, v, order);
   return k;
 }
 
@@ -48,11 +49,16 @@ struct AccessCase {
   const char* file;
   ColumnType type;
   KeyValue value;
+  KeyOrder order = KeyOrder::kAscending;
 };
 
 TEST(JetIndexKeyTest, KeysAreTheOnesAccessWroteForTheSameValues) {
-  const std::string unicode = test::JetFile("access-made/testUnicodeCompV2003.mdb");
-  const std::string fixed = test::JetFile("access-made/fixedTextTestV2000.mdb");
+  const std::map<std::string, std::string> files = {
+      {"unicode", "access-made/testUnicodeCompV2003.mdb"},
+      {"fixed", "access-made/fixedTextTestV2000.mdb"},
+      {"descending", "access-made/compIndexTestV2000.mdb"},  // one index, its column descending
+  };
+  const KeyOrder down = KeyOrder::kDescending;
   const std::vector<AccessCase> cases = {
       {"unicode", ColumnType::kText, std::string("only ascii chars")},
       {"unicode", ColumnType::kText, std::string("ääkkösiä")},
@@ -65,11 +71,16 @@ TEST(JetIndexKeyTest, KeysAreTheOnesAccessWroteForTheSameValues) {
       {"fixed", ColumnType::kLong, int32_t{2}},
       {"fixed", ColumnType::kDateTime, JetDays(2009, 11, 5, 23, 41, 28)},
       {"fixed", ColumnType::kDateTime, JetDays(2009, 10, 22, 3, 57, 13)},
+      {"descending", ColumnType::kLong, int32_t{19}, down},
+      {"descending", ColumnType::kLong, int32_t{990}, down},
+      {"descending", ColumnType::kLong, int32_t{4813}, down},
+      {"descending", ColumnType::kLong, KeyValue{}, down},
   };
-  const std::set<Bytes> unicodeKeys = LeafKeys(unicode), fixedKeys = LeafKeys(fixed);
+  std::map<std::string, std::set<Bytes>> keysOf;
+  for (const auto& [name, file] : files) keysOf[name] = LeafKeys(test::JetFile(file));
   for (const AccessCase& c : cases) {
-    const Bytes key = Key(c.type, c.value);
-    const std::set<Bytes>& keys = std::string(c.file) == "unicode" ? unicodeKeys : fixedKeys;
+    const Bytes key = Key(c.type, c.value, c.order);
+    const std::set<Bytes>& keys = keysOf.at(c.file);
     std::string hex;
     for (uint8_t b : key) hex += " " + std::to_string(b);
     EXPECT_TRUE(keys.count(key)) << c.file << ": no entry of Access has our key" << hex;
@@ -126,10 +137,66 @@ TEST(JetIndexKeyTest, KeysSortAsTheValues) {
       {ColumnType::kDateTime, -1.25, 0.0},
       {ColumnType::kDateTime, JetDays(2005, 3, 1), JetDays(2005, 3, 1, 0, 0, 1)},
   };
-  for (size_t i = 0; i < cases.size(); ++i)
-    EXPECT_LT(Key(cases[i].type, cases[i].lower), Key(cases[i].type, cases[i].higher)) << "case " << i;
+  const KeyOrder down = KeyOrder::kDescending;
+  for (size_t i = 0; i < cases.size(); ++i) {
+    const OrderCase& c = cases[i];
+    EXPECT_LT(Key(c.type, c.lower), Key(c.type, c.higher)) << "case " << i;
+    EXPECT_GT(Key(c.type, c.lower, down), Key(c.type, c.higher, down)) << "case " << i << ", descending";
+  }
   // Case and trailing spaces do not count.
   EXPECT_EQ(Key(ColumnType::kText, s("Zürich")), Key(ColumnType::kText, s("ZÜRICH  ")));
+  EXPECT_EQ(Key(ColumnType::kText, s("Zürich"), down), Key(ColumnType::kText, s("ZÜRICH  "), down));
+}
+
+// In a key of several columns each column keeps its own order: the second
+// column decides only between equal first columns, whatever their order.
+TEST(JetIndexKeyTest, ColumnsOfOneKeyKeepTheirOwnOrder) {
+  struct Row {
+    KeyValue land, telvor;
+  };
+  const std::vector<Row> sorted = {  // LAND ascending, then TELVOR descending
+      {{}, std::string("01")},        {{}, {}},
+      {std::string("A"), std::string("0512")}, {std::string("A"), std::string("01")},
+      {std::string("CH"), std::string("044")}, {std::string("CH"), std::string("01")},
+      {std::string("CH"), std::string("0")},   {std::string("CH"), std::string("")},
+      {std::string("CH"), {}},        {std::string("CHE"), std::string("99")},
+  };
+  auto key = [](const Row& r) {
+    Bytes k;
+    AppendIndexKey(k, ColumnType::kText, r.land);
+    AppendIndexKey(k, ColumnType::kText, r.telvor, KeyOrder::kDescending);
+    return k;
+  };
+  for (size_t i = 1; i < sorted.size(); ++i) EXPECT_LT(key(sorted[i - 1]), key(sorted[i])) << "row " << i;
+}
+
+// The bytes of descending keys as Jackcess' IndexData and mdbtools'
+// HACKING.md describe them: flag 80 (FF for null), the ascending value's
+// bytes complemented, and after a text one more 00.
+TEST(JetIndexKeyTest, DescendingKeysAreTheAscendingBytesComplemented) {
+  struct BytesCase {
+    ColumnType type;
+    KeyValue value;
+    Bytes expected;
+  };
+  const std::vector<BytesCase> cases = {
+      {ColumnType::kLong, KeyValue{}, {0xFF}},
+      {ColumnType::kLong, int32_t{19}, {0x80, 0x7F, 0xFF, 0xFF, 0xEC}},
+      {ColumnType::kLong, int32_t{-1}, {0x80, 0x80, 0x00, 0x00, 0x00}},
+      {ColumnType::kInteger, int32_t{2}, {0x80, 0x7F, 0xFD}},
+      {ColumnType::kDouble, 1.0, {0x80, 0x40, 0x0F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
+      {ColumnType::kDouble, -1.0, {0x80, 0xBF, 0xF0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00}},
+      {ColumnType::kText, std::string(""), {0x80, 0xFE, 0xFF, 0x00}},
+      {ColumnType::kText, std::string("01"), {0x80, 0xC9, 0xC7, 0xFE, 0xFF, 0x00}},
+      // Ü: the letter U (6F), then its diaeresis (13) among the extras.
+      {ColumnType::kText, std::string("\u00DC"), {0x80, 0x90, 0xFE, 0xEC, 0xFF, 0x00}},
+      // The hyphen passed over: three ends of text, its place 8007 (0x8000 |
+      // 7, the first character), 06 and its code 82.
+      {ColumnType::kText, std::string("-1"),
+       {0x80, 0xC7, 0xFE, 0xFE, 0xFE, 0xFE, 0x7F, 0xF8, 0xF9, 0x7D, 0xFF, 0x00}},
+  };
+  for (size_t i = 0; i < cases.size(); ++i)
+    EXPECT_EQ(Key(cases[i].type, cases[i].value, KeyOrder::kDescending), cases[i].expected) << "case " << i;
 }
 
 TEST(JetIndexKeyTest, RefusesWhatItCannotOrder) {
@@ -143,7 +210,16 @@ TEST(JetIndexKeyTest, RefusesWhatItCannotOrder) {
       EXPECT_NE(std::string(e.what()).find(named), std::string::npos) << e.what();
     }
   }
+  // Descending keys refuse the same, with the same words.
+  try {
+    Key(ColumnType::kText, std::string("5 €"), KeyOrder::kDescending);
+    ADD_FAILURE() << "accepted a descending key of 5 €";
+  } catch (const std::invalid_argument& e) {
+    EXPECT_EQ(std::string(e.what()),
+              "the character U+20AC cannot be indexed (printable ASCII and accented Latin letters can)");
+  }
   EXPECT_THROW(Key(ColumnType::kInteger, int32_t{40000}), std::invalid_argument);
+  EXPECT_THROW(Key(ColumnType::kLong, std::string("1"), KeyOrder::kDescending), std::invalid_argument);
   EXPECT_THROW(Key(ColumnType::kLong, std::string("1")), std::invalid_argument);
   EXPECT_THROW(Key(ColumnType::kMemo, std::string("x")), std::invalid_argument);
 }

@@ -84,7 +84,7 @@ namespace real_index {
 inline constexpr size_t kTag = 0;          // u32: kIndexTag
 inline constexpr size_t kColumns = 4;      // kMaxColumns slots: u16 column number (kNoColumn), u8 order
 inline constexpr size_t kColumnSlot = 3;
-inline constexpr size_t kColumnOrder = 2;  // within a slot: kAscendingColumn, or descending
+inline constexpr size_t kColumnOrder = 2;  // within a slot: kAscendingColumn or kDescendingColumn
 inline constexpr size_t kMaxColumns = 10;
 inline constexpr size_t kUsageMap = 34;    // u32 row pointer: the usage map of its pages
 inline constexpr size_t kRootPage = 38;    // u32: its root, a leaf page while the index fits on one
@@ -93,6 +93,12 @@ inline constexpr size_t kFlags = 46;       // kUniqueIndex, ...
 inline constexpr uint32_t kIndexTag = 0x0783;
 inline constexpr uint16_t kNoColumn = 0xFFFF;
 inline constexpr uint8_t kAscendingColumn = 0x01;
+// As Access writes it (compIndexTestV2000.mdb); Jackcess reads the bit
+// 0x01, mdbtools any byte but 00, as ascending. The order bytes of the slots
+// after the last column hold whatever Access left there.
+inline constexpr uint8_t kDescendingColumn = 0x00;
+// The real index's flags: 0x89 on Access's primary keys, 0x81 on its other
+// unique indexes (test2V2000.mdb), 0x80 on the rest.
 inline constexpr uint8_t kUniqueIndex = 0x01;
 inline constexpr uint8_t kIgnoreNullsIndex = 0x02;
 inline constexpr uint8_t kRequiredIndex = 0x08;
