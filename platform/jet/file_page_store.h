@@ -15,13 +15,12 @@
 // otherwise the file is refused and both files are kept as they are.
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/jet/failing_store_files.h"
+#include "platform/jet/held_pages.h"
 #include "platform/jet/page_store.h"
 #include "platform/jet/store_files.h"
 
@@ -52,6 +51,8 @@ class FilePageStore : public PageStore {
   const std::string& Name() const override { return name_; }
   uint32_t PageCount() const override;
   void Read(uint32_t n, PageBytes& out) override;
+  const PageBytes& View(uint32_t n) override;
+  void ReadPages(uint32_t first, uint32_t count, PageBytes* out) override;
   bool InGroup() const override { return inGroup_; }
   void BeginGroup() override;
   void Write(uint32_t n, const PageBytes& data) override;
@@ -74,6 +75,10 @@ class FilePageStore : public PageStore {
 
   // Reads the pages [first, first + count) of the file into `out`.
   void ReadRun(uint32_t first, uint32_t count, uint8_t* out);
+  // The clean copy of page n of the file, read if it is not held.
+  const PageBytes& Clean(uint32_t n);
+  // The group's journal, its pages and their flushes; filePages_ follows.
+  void WriteGroup();
   // After a failed commit: puts back the original pages and size, removes
   // the journal and throws.
   [[noreturn]] void Undo(const std::vector<uint8_t>& journalBytes, const std::vector<PageImage>& before,
@@ -89,11 +94,12 @@ class FilePageStore : public PageStore {
   uint32_t filePages_ = 0;   // pages in the file itself
   bool inGroup_ = false;
   bool broken_ = false;  // a failed commit could not be undone: refuse everything
-  std::map<uint32_t, PageBytes> pending_;
-  // Pages as the file holds them, kept from their last read or commit so
-  // that a page is read once for its row's change and its journal record.
-  // The file is this store's alone while it is open, so they stay true.
-  std::unordered_map<uint32_t, PageBytes> clean_;
+  // The pages as the file holds them and as the open group wrote them: a
+  // page is read once for its rows, its change and its journal record, and
+  // kept while the group holds it. The file is this store's alone while it
+  // is open, so the clean copies stay true.
+  HeldPages held_;
+  std::vector<uint8_t> journal_;  // the group's journal, its room kept from group to group
 };
 
 }  // namespace kw::jet

@@ -43,6 +43,9 @@ struct Change {
 // bytes whose page 0 is `page0`; `changes` in page order.
 std::vector<uint8_t> Build(uint64_t originalSize, const uint8_t* page0,
                            const std::vector<Change>& changes);
+// The same into `out`, whose room is kept from group to group.
+void Build(uint64_t originalSize, const uint8_t* page0, const std::vector<Change>& changes,
+           std::vector<uint8_t>& out);
 
 // A checksum of `size` bytes (a multiple of 8) that tells any change of
 // them apart but by chance of one in 2^64.
