@@ -23,8 +23,12 @@ auto JetRecordset::Guard(F&& f) -> decltype(f()) {
 }
 
 const Column& JetRecordset::ColumnNamed(std::string_view field) const {
+  // A pass names the same few columns row after row, each written alike.
+  for (const auto& [name, column] : named_)
+    if (name == field) return *column;
   const Column* c = rows_->Table().Find(field);
   if (!c) throw RunError(NoSuchColumn(field, rows_->Table().name));
+  if (named_.size() < kNamedColumns) named_.emplace_back(std::string(field), c);
   return *c;
 }
 
@@ -41,15 +45,14 @@ const JetRecordset::CurrentRow& JetRecordset::ReadCurrent(bool fresh) {
   if (!fresh && current_.at == at_ && current_.changes == connection_->Changes()) return current_;
   current_.at = SIZE_MAX;
   PageStore& store = connection_->Store();
-  const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& {
-    store.Read(n, current_.page);
-    return current_.page;
-  });
+  // The page as the store holds it, valid until the next call on the store:
+  // the row's bytes are copied from the page that held it last.
+  const PageBytes* page = nullptr;
+  const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& { return *(page = &store.View(n)); });
   if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
-  current_.slot = rows_->Check(current_.page, place->at.page).SlotAt(place->at.row);
-  const ByteView row(current_.page.data() + current_.slot.start, current_.slot.end - current_.slot.start,
-                     store.Name(), rowWhat_);
-  current_.cells = DecodeRow(rows_->Table(), row);
+  current_.row.assign(page->data() + place->slot.start, page->data() + place->slot.end);
+  DecodeRow(rows_->Table(), ByteView::Described(current_.row.data(), current_.row.size(), store.Name(), rowWhat_),
+            current_.cells);
   current_.changes = connection_->Changes();
   current_.at = at_;
   return current_;
@@ -70,7 +73,7 @@ FieldValue JetRecordset::GetValue(std::string_view field) {
     if (editing_)
       if (auto it = changes_.find(c.number); it != changes_.end()) return it->second;
     const CurrentRow& r = ReadCurrent(false);
-    const ByteView row(r.page.data() + r.slot.start, r.slot.end - r.slot.start, connection_->Store().Name(), rowWhat_);
+    const ByteView row = ByteView::Described(r.row.data(), r.row.size(), connection_->Store().Name(), rowWhat_);
     return CellText(c, row, r.cells[static_cast<size_t>(&c - rows_->Table().columns.data())]);
   });
 }
@@ -99,12 +102,18 @@ void JetRecordset::Update() {
     if (!editing_) throw RunError(kUpdateWithoutEdit);
     NeedCurrent();
     if (!writer_) writer_ = std::make_unique<RowWriter>(connection_->Store(), *rows_);
-    PageEdit edit(connection_->Store());
+    if (!edit_) edit_ = std::make_unique<PageEdit>(connection_->Store());
+    PageEdit& edit = *edit_;
+    edit.Reset();
     for (const auto& [number, value] : changes_) {
       for (const Column& c : rows_->Table().columns) {
         if (c.number != number || c.type == ColumnType::kBoolean) continue;
-        std::optional<std::vector<uint8_t>> bytes;
-        if (value) bytes = EncodeText(*value, c.Compressed());
+        std::optional<std::vector<uint8_t>>& bytes = encoded_;
+        if (value) {
+          EncodeText(*value, c.Compressed(), bytes ? *bytes : bytes.emplace());
+        } else {
+          bytes.reset();
+        }
         writer_->SetValue(edit, keys_[at_], c, bytes);
       }
     }
