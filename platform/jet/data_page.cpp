@@ -27,9 +27,9 @@ DataPage::DataPage(const PageBytes& page, const std::string& file, uint32_t numb
   // over every slot; the row at fault is looked for only when one is.
   const uint32_t lowest = kDataHeader + 2u * count_;
   auto startOf = [&page](uint32_t i) { return SlotWord(page, static_cast<uint16_t>(i)) & kSlotOffsetMask; };
-  bool inPlace = count_ == 0 || (startOf(0) <= kPageSize && startOf(count_ - 1u) >= lowest);
-  for (uint32_t i = 1; i < count_; ++i) inPlace &= startOf(i) <= startOf(i - 1);
-  if (inPlace) return;
+  uint32_t outOfPlace = count_ > 0 && (startOf(0) > kPageSize || startOf(count_ - 1u) < lowest);
+  for (uint32_t i = 1; i < count_; ++i) outOfPlace |= static_cast<uint32_t>(startOf(i) > startOf(i - 1));
+  if (outOfPlace == 0) return;
   uint32_t end = kPageSize;
   for (uint16_t i = 0; i < count_; ++i) {
     const uint32_t start = SlotWord(page, i) & kSlotOffsetMask;

@@ -51,6 +51,12 @@ std::unique_ptr<FilePageStore> FilePageStore::Open(std::unique_ptr<StoreFiles> f
   return store;
 }
 
+FilePageStore::~FilePageStore() {
+  // The last group's spent journal goes with the store; should that fail,
+  // the next open finds it spent and removes it.
+  if (journalKept_ && RemoveJournal()) files_->SyncFolder();
+}
+
 FilePageStore::FilePageStore(std::unique_ptr<StoreFiles> files, std::string name)
     : files_(std::move(files)), name_(std::move(name)), held_(kCleanPages, kReadAhead) {
   journalName_ = Beside(name_, LastPart(name_) + "-journal");

@@ -50,11 +50,12 @@ void FilePageStore::WriteGroup() {
   if (after.empty()) return;
   const uint64_t originalSize = uint64_t{filePages_} * kPageSize;
 
-  // 1. The journal, flushed with its folder entry, before the file is touched.
+  // 1. The journal, flushed (a new one with its folder entry), before the
+  //    file is touched.
   journal::Build(originalSize, filePages_ > 0 ? page0.data() : nullptr, changes, journal_);
   if (!WriteJournal(journal_)) {
     const std::string error = files_->LastError();
-    files_->RemoveJournal();  // the file was not touched; a journal left is harmless
+    RemoveJournal();  // the file was not touched; a journal left is harmless
     Fail("the changes could not be saved, the journal " + Quoted(journalName_) +
              " cannot be written; the file is as before them",
          error);
@@ -63,17 +64,40 @@ void FilePageStore::WriteGroup() {
   if (!WritePages(after) || !files_->SyncDatabase()) {
     Undo(journal_, before, originalSize, files_->LastError(), true);
   }
-  // 3. The journal removed, and its removal flushed.
-  if (!files_->RemoveJournal()) Undo(journal_, before, originalSize, files_->LastError(), true);
-  if (!files_->SyncFolder()) Undo(journal_, before, originalSize, files_->LastError(), false);
+  // 3. The journal spent, and flushed: the group is done. Should that fail,
+  //    the journal may be spent already, so it is written anew to undo.
+  if (!SpendJournal()) Undo(journal_, before, originalSize, files_->LastError(), false);
   filePages_ = newPages;
 }
 
 bool FilePageStore::WriteJournal(const std::vector<uint8_t>& bytes) {
+  if (journalKept_) {
+    // Over the spent journal of the group before: its folder entry is on
+    // the disk already. Its length must be this journal's own.
+    const bool ok = files_->WriteJournal(0, bytes.data(), bytes.size()) &&
+                    (bytes.size() >= journalSize_ || files_->TruncateJournal(bytes.size())) && files_->SyncJournal();
+    if (ok) journalSize_ = bytes.size();
+    return ok;
+  }
   const bool ok = files_->CreateJournal() && files_->WriteJournal(0, bytes.data(), bytes.size()) &&
-                  files_->SyncJournal();
-  files_->CloseJournal();
-  return ok && files_->SyncFolder();
+                  files_->SyncJournal() && files_->SyncFolder();
+  if (!ok) {
+    files_->CloseJournal();
+    return false;
+  }
+  journalKept_ = true;
+  journalSize_ = bytes.size();
+  return true;
+}
+
+bool FilePageStore::SpendJournal() {
+  static constexpr uint8_t kCleared[journal::kMagicSize] = {};
+  return files_->WriteJournal(0, kCleared, sizeof kCleared) && files_->SyncJournal();
+}
+
+bool FilePageStore::RemoveJournal() {
+  journalKept_ = false;
+  return files_->RemoveJournal();
 }
 
 bool FilePageStore::WritePages(const std::vector<PageImage>& pages) {
@@ -95,13 +119,16 @@ void FilePageStore::Undo(const std::vector<uint8_t>& journalBytes, const std::ve
   const bool restored = (journalOnDisk || WriteJournal(journalBytes)) && WritePages(before) &&
                         files_->TruncateDatabase(originalSize) && files_->SyncDatabase();
   if (!restored) {
+    // The journal, if it could be written, stays for the next open.
     broken_ = true;
+    journalKept_ = false;
+    files_->CloseJournal();
     Fail("the changes could not be saved and the file could not be put back; the journal " +
              Quoted(journalName_) + ", if it could be kept, puts it back when the file is next "
              "opened",
          error);
   }
-  if (files_->RemoveJournal()) files_->SyncFolder();
+  if (RemoveJournal()) files_->SyncFolder();
   Fail("the changes could not be saved; the file is as before them", error);
 }
 

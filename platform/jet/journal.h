@@ -17,6 +17,8 @@
 //   trailer, 16 bytes: "KWJNLEND" and the checksum of everything before it.
 // A journal is whole only when its size, both magics and the trailer's
 // checksum agree; anything less was cut short before the file was touched.
+// A journal whose group is done is spent: its magic is cleared, so that it
+// reads as cut short, and the next group writes its own over it.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,6 +32,7 @@ inline constexpr uint64_t kSectors = 4096 / kSectorSize;
 inline constexpr uint64_t kChangedRecordSize = 8 + 8 * kSectors + 4096;
 inline constexpr uint64_t kAppendedRecordSize = 8 + 8 * kSectors;
 inline constexpr uint64_t kTrailerSize = 16;
+inline constexpr size_t kMagicSize = 8;  // cleared in a spent journal
 
 // One page of a group: its number, its bytes before (null for a page the
 // group appends) and as the group writes it.

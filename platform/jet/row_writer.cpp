@@ -27,11 +27,13 @@ bool PieceKept(const PageBytes& before, const PageBytes& after, uint16_t lo, uin
   const uint32_t endA = lo == 0 ? kPageSize : SlotWord(before, lo - 1) & kSlotOffsetMask;
   const uint32_t endB = lo == 0 ? kPageSize : SlotWord(after, lo - 1) & kSlotOffsetMask;
   const auto shift = static_cast<uint16_t>(endB - endA);
-  bool same = true;
-  for (uint16_t i = lo; i < hi; ++i) same &= SlotWord(after, i) == static_cast<uint16_t>(SlotWord(before, i) + shift);
+  uint32_t moved = 0;
+  for (uint32_t i = lo; i < hi; ++i)
+    moved |= static_cast<uint32_t>(SlotWord(after, static_cast<uint16_t>(i)) !=
+                                   static_cast<uint16_t>(SlotWord(before, static_cast<uint16_t>(i)) + shift));
   const uint32_t startA = SlotWord(before, hi - 1) & kSlotOffsetMask;
   const uint32_t startB = SlotWord(after, hi - 1) & kSlotOffsetMask;
-  return same && std::memcmp(before.data() + startA, after.data() + startB, endA - startA) == 0;
+  return moved == 0 && std::memcmp(before.data() + startA, after.data() + startB, endA - startA) == 0;
 }
 
 }  // namespace
