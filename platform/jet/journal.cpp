@@ -38,12 +38,20 @@ uint64_t Get64(const uint8_t* p) {
 class Sum {
  public:
   Sum& Add(const uint8_t* p, size_t size) {
-    for (size_t i = 0; i + 8 <= size; i += 8) {
-      h_ ^= Word(p + i) * 0x9E3779B97F4A7C15ull;
-      h_ = ((h_ << 31) | (h_ >> 33)) * 0xC2B2AE3D27D4EB4Full + 0x165667B19E3779F9ull;
-    }
+    for (size_t i = 0; i + 8 <= size; i += 8) Step(Word(p + i));
     length_ += size;
     return *this;
+  }
+  // The sums of the kSectors sectors of one page, taken side by side (the
+  // same values as one sector after the other, in less time).
+  static void OfSectors(const uint8_t* page, uint64_t (&out)[kSectors]) {
+    Sum sums[kSectors];
+    for (size_t i = 0; i < kSectorSize; i += 8)
+      for (uint64_t s = 0; s < kSectors; ++s) sums[s].Step(Word(page + s * kSectorSize + i));
+    for (uint64_t s = 0; s < kSectors; ++s) {
+      sums[s].length_ = kSectorSize;
+      out[s] = sums[s].Value();
+    }
   }
   uint64_t Value() const {
     uint64_t h = h_ ^ length_;
@@ -55,6 +63,10 @@ class Sum {
   }
 
  private:
+  void Step(uint64_t word) {
+    h_ ^= word * 0x9E3779B97F4A7C15ull;
+    h_ = ((h_ << 31) | (h_ >> 33)) * 0xC2B2AE3D27D4EB4Full + 0x165667B19E3779F9ull;
+  }
   // Get64 in one load where the machine is little-endian itself.
   static uint64_t Word(const uint8_t* p) {
     if constexpr (std::endian::native != std::endian::little) return Get64(p);
@@ -124,7 +136,9 @@ void Build(uint64_t originalSize, const uint8_t* page0, const std::vector<Change
       if ((c.before != nullptr) != before) continue;
       Put32(p, c.page);
       Put32(p + 4, 0);
-      for (uint64_t s = 0; s < kSectors; ++s) Put64(p + 8 + 8 * s, Checksum(c.after + s * kSectorSize, kSectorSize));
+      uint64_t sectors[kSectors];
+      Sum::OfSectors(c.after, sectors);
+      for (uint64_t s = 0; s < kSectors; ++s) Put64(p + 8 + 8 * s, sectors[s]);
       if (before) std::memcpy(p + 8 + 8 * kSectors, c.before, kPageSize);
       p += before ? kChangedRecordSize : kAppendedRecordSize;
     }
