@@ -44,20 +44,21 @@ class Utf16ToUtf8 {
 std::string DecodeText(const uint8_t* data, size_t size) {
   const bool compressed = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
   // Text of ASCII characters alone, the most common, is its own UTF-8.
-  std::string ascii;
   const size_t step = compressed ? 1 : 2;
-  size_t i = compressed ? 2 : 0;
+  const size_t from = compressed ? 2 : 0;
   if (compressed || size % 2 == 0) {
-    ascii.reserve((size - i) / step);
-    for (; i < size; i += step) {
-      if (data[i] == 0 || data[i] >= 0x80 || (!compressed && data[i + 1] != 0)) break;
-      ascii.push_back(static_cast<char>(data[i]));
+    bool plain = true;
+    for (size_t i = from; i < size; i += step)
+      plain &= data[i] != 0 && data[i] < 0x80 && (compressed || data[i + 1] == 0);
+    if (plain && compressed) return std::string(reinterpret_cast<const char*>(data) + from, size - from);
+    if (plain) {
+      std::string ascii(size / 2, '\0');
+      for (size_t i = 0; i < size; i += 2) ascii[i / 2] = static_cast<char>(data[i]);
+      return ascii;
     }
-    if (i >= size) return ascii;
   }
-  // Otherwise from the start, unit by unit, in the room already taken.
-  std::string& out = ascii;
-  out.clear();
+  // Otherwise unit by unit.
+  std::string out;
   Utf16ToUtf8 units(out);
   if (compressed) {
     bool oneByte = true;
