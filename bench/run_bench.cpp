@@ -6,7 +6,8 @@
 //
 //   run_bench [--format sqlite|jet] [--rows N[,N...]] [--clients N]
 //             [--rows-per-client N] [--rounds N]
-//             [--program PATH]   (another build of kwandor_upd, to compare two)
+//             [--program PATH]   (another build of kwandor_upd instead of this one)
+//             [--against PATH]   (another build measured beside it in the same rounds)
 //
 // Defaults: postal-code tables of 10 000, 100 000 and 1 000 000 rows (about
 // a third Swiss with "01"), 20 clients of 50 000 addresses with two marked
@@ -15,7 +16,10 @@
 // terminal, answers from a pipe) on one, the floor on the other; both results
 // are compared. Medians are printed, with rows per second, the processor
 // time of both (steadier than wall time on a busy machine) and the
-// program's peak resident memory.
+// program's peak resident memory. With --against, the other build runs in
+// every round too, on a copy of its own, the two taking turns at going
+// first; its line follows, with how many times as long it took. The
+// machine's load averages are printed before and after.
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/resource.h>
@@ -47,6 +51,7 @@ struct Options {
   long rowsPerClient = 50000;
   int rounds = 5;
   std::string program;  // the build's kwandor_upd when empty
+  std::string against;  // another build measured beside it, if any
   kw::sample::DbFormat format = kw::sample::DbFormat::kSqlite;
 };
 
@@ -240,6 +245,8 @@ Options Parse(int argc, char** argv) {
       o.rowsPerClient = std::atol(v);
     } else if (a == "--program") {
       o.program = v;
+    } else if (a == "--against") {
+      o.against = v;
     } else if (a == "--rounds") {
       o.rounds = std::max(1, std::atoi(v));
     } else {
@@ -248,6 +255,32 @@ Options Parse(int argc, char** argv) {
   }
   if (argc % 2 == 0) Die("options come in pairs");
   return o;
+}
+
+// The machine's load averages over 1, 5 and 15 minutes, as uptime shows them.
+std::string Load() {
+  double load[3] = {0, 0, 0};
+  if (getloadavg(load, 3) != 3) return "unknown";
+  char text[64];
+  std::snprintf(text, sizeof text, "%.2f, %.2f, %.2f", load[0], load[1], load[2]);
+  return text;
+}
+
+// The rounds of one build.
+struct Runs {
+  std::vector<double> seconds, cpu;
+  long rss = 0;
+  void Add(const RunResult& r) {
+    seconds.push_back(r.seconds);
+    cpu.push_back(r.cpu);
+    rss = std::max(rss, r.maxRssKiB);
+  }
+};
+
+void PrintLine(const char* label, long changed, const Runs& runs, double f, double fc) {
+  const double p = Median(runs.seconds), c = Median(runs.cpu);
+  std::printf("%-10s %8ld %8.3fs %8.3fs %7.2f %11.0f %8.3fs %8.3fs %9.2f %9.1f\n", label, changed, p, f, p / f,
+              static_cast<double>(changed) / p, c, fc, fc > 0 ? c / fc : 0.0, static_cast<double>(runs.rss) / 1024.0);
 }
 
 }  // namespace
@@ -260,6 +293,9 @@ int main(int argc, char** argv) {
   const fs::path root = mkdtemp(tmpl);
   std::printf("%s files; floor: %s\n", o.format == kw::sample::DbFormat::kJet ? "Jet 4" : "SQLite",
               o.format == kw::sample::DbFormat::kJet ? "one plain copy of each database" : "one UPDATE per column");
+  std::printf("program: %s\n", binary.c_str());
+  if (!o.against.empty()) std::printf("against: %s\n", o.against.c_str());
+  std::printf("load average before: %s\n", Load().c_str());
   std::printf("%-10s %8s %9s %9s %7s %11s %9s %9s %9s %9s\n", "PLZSTM", "changed", "program",
               "floor", "ratio", "rows/s", "cpu", "floor cpu", "cpu ratio", "peak MiB");
   double time100k = 0, time1m = 0;
@@ -272,34 +308,37 @@ int main(int argc, char** argv) {
     kw::sample::WriteInstallation(setup);
     const bool jet = o.format == kw::sample::DbFormat::kJet;
     const long changed = Remaining(Targets(setup.prefix, setup.clients), o.format);
-    std::vector<double> prog, floor, cpu, floorCpu;
-    long rss = 0;
+    std::vector<double> floor, floorCpu;
+    Runs mine, other;
     for (int round = 0; round < o.rounds; ++round) {
-      const fs::path a = root / "a", b = root / "b";
-      fs::remove_all(a);
-      fs::remove_all(b);
-      fs::copy(setup.prefix, a, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
-      fs::copy(setup.prefix, b, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      const fs::path a = root / "a", b = root / "b", c = root / "c";
+      for (const fs::path& p : {a, b, c}) {
+        fs::remove_all(p);
+        if (p != c || !o.against.empty())
+          fs::copy(setup.prefix, p, fs::copy_options::recursive | fs::copy_options::copy_symlinks);
+      }
       sync();
-      const RunResult r = Program(binary, a.string());
+      if (!o.against.empty() && round % 2 == 1) other.Add(Program(o.against, c.string()));
+      mine.Add(Program(binary, a.string()));
+      if (!o.against.empty() && round % 2 == 0) other.Add(Program(o.against, c.string()));
       double fc = 0;
       floor.push_back(jet ? CopyFloor(Targets(b.string(), setup.clients), fc)
                           : Floor(Targets(b.string(), setup.clients), fc));
       floorCpu.push_back(fc);
-      prog.push_back(r.seconds);
-      cpu.push_back(r.cpu);
-      rss = std::max(rss, r.maxRssKiB);
       if (Remaining(Targets(a.string(), setup.clients), o.format) != 0 ||
+          (!o.against.empty() && Remaining(Targets(c.string(), setup.clients), o.format) != 0) ||
           (!jet && Remaining(Targets(b.string(), setup.clients), o.format) != 0))
         Die("rows were left unchanged");
     }
-    const double p = Median(prog), f = Median(floor);
+    const double p = Median(mine.seconds), f = Median(floor), fc = Median(floorCpu);
     if (rows == 100000) time100k = p;
     if (rows == 1000000) time1m = p;
-    const double c = Median(cpu), fc = Median(floorCpu);
-    std::printf("%-10ld %8ld %8.3fs %8.3fs %7.2f %11.0f %8.3fs %8.3fs %9.2f %9.1f\n", rows, changed,
-                p, f, p / f, static_cast<double>(changed) / p, c, fc, fc > 0 ? c / fc : 0.0,
-                static_cast<double>(rss) / 1024.0);
+    PrintLine(std::to_string(rows).c_str(), changed, mine, f, fc);
+    if (!o.against.empty()) {
+      PrintLine("  against", changed, other, f, fc);
+      std::printf("%-10s it took %.2f times as long (processor time %.2f times)\n", "", Median(other.seconds) / p,
+                  Median(other.cpu) / Median(mine.cpu));
+    }
     std::fflush(stdout);
     fs::remove_all(setup.prefix);
   }
@@ -307,6 +346,7 @@ int main(int argc, char** argv) {
   if (o.clients == 0 && time100k > 0 && time1m > 0)
     std::printf("growth: 1 000 000 rows took %.2f times ten times the 100 000-row time\n",
                 time1m / (10 * time100k));
+  std::printf("load average after: %s\n", Load().c_str());
   fs::remove_all(root);
   return 0;
 }

@@ -26,8 +26,10 @@ namespace kw::alloc_watch {
 namespace {
 
 std::atomic<size_t> largest{0};
+std::atomic<size_t> count{0};
 
 void Note(size_t n) {
+  count.fetch_add(1, std::memory_order_relaxed);
   size_t seen = largest.load(std::memory_order_relaxed);
   while (n > seen && !largest.compare_exchange_weak(seen, n)) {
   }
@@ -35,8 +37,12 @@ void Note(size_t n) {
 
 }  // namespace
 
-void Reset() { largest = 0; }
+void Reset() {
+  largest = 0;
+  count = 0;
+}
 size_t Largest() { return largest.load(); }
+size_t Count() { return count.load(); }
 
 }  // namespace kw::alloc_watch
 

@@ -27,5 +27,17 @@ TEST(AllocWatch, SeesTheLargestBlockSinceTheReset) {
   EXPECT_LT(alloc_watch::Largest(), size_t{1} << 20);
 }
 
+TEST(AllocWatch, CountsTheAllocationsSinceTheReset) {
+  alloc_watch::Reset();
+  for (int i = 0; i < 5; ++i) {
+    auto p = std::make_unique<int>(i);
+    Use(p.get());
+  }
+  EXPECT_GE(alloc_watch::Count(), size_t{5});
+  EXPECT_LT(alloc_watch::Count(), size_t{10});
+  alloc_watch::Reset();
+  EXPECT_EQ(alloc_watch::Count(), size_t{0});
+}
+
 }  // namespace
 }  // namespace kw

@@ -32,8 +32,9 @@ void KillInGroup(const std::string& path, int group) {
     int syncs = 0;
     FilePageStoreOptions options;
     options.failIo = [&](StoreIo io) {
-      // Each group flushes its journal, then the file.
-      if (io == StoreIo::kSync && ++syncs == 2 * group) {
+      // Each group flushes its journal, then the file, then its journal
+      // spent.
+      if (io == StoreIo::kSync && ++syncs == 3 * group - 1) {
         if (write(pipes[1], "s", 1) != 1) _exit(3);
         for (;;) pause();
       }

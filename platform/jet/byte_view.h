@@ -14,12 +14,20 @@ namespace kw::jet {
 class ByteView {
  public:
   ByteView(const uint8_t* data, size_t size, const std::string& file, std::string what)
-      : data_(data), size_(size), file_(&file), what_(std::move(what)) {}
+      : data_(data), size_(size), file_(&file), ownWhat_(std::move(what)) {}
+  // A view whose description the caller keeps, unchanged, for as long as the
+  // view and its sub-views are used: nothing is copied (for the loops that
+  // look at every row of a table).
+  static ByteView Described(const uint8_t* data, size_t size, const std::string& file, const std::string& what) {
+    ByteView v(data, size, file, std::string());
+    v.what_ = &what;
+    return v;
+  }
 
   size_t Size() const { return size_; }
   const uint8_t* Data() const { return data_; }
   const std::string& File() const { return *file_; }
-  const std::string& What() const { return what_; }
+  const std::string& What() const { return what_ ? *what_ : ownWhat_; }
 
   uint8_t U8(size_t at) const {
     Need(at, 1);
@@ -41,7 +49,15 @@ class ByteView {
     Need(at, length);
     return ByteView(data_ + at, length, *file_, std::move(what));
   }
-  [[noreturn]] void Fail(const std::string& detail) const { ThrowDamaged(*file_, what_ + ": " + detail); }
+  // The same with this view's description (copied only when this view owns it).
+  ByteView Sub(size_t at, size_t length) const {
+    Need(at, length);
+    ByteView v = *this;
+    v.data_ = data_ + at;
+    v.size_ = length;
+    return v;
+  }
+  [[noreturn]] void Fail(const std::string& detail) const { ThrowDamaged(*file_, What() + ": " + detail); }
 
  private:
   void Need(size_t at, size_t n) const {
@@ -52,7 +68,8 @@ class ByteView {
   const uint8_t* data_;
   size_t size_;
   const std::string* file_;
-  std::string what_;
+  const std::string* what_ = nullptr;  // the caller's description, when it keeps it
+  std::string ownWhat_;
 };
 
 }  // namespace kw::jet

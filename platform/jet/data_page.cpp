@@ -22,10 +22,18 @@ DataPage::DataPage(const PageBytes& page, const std::string& file, uint32_t numb
   count_ = RowCountOf(page);
   if (kDataHeader + 2u * count_ > kPageSize)
     ThrowDamaged(file, where() + " claims " + std::to_string(count_) + " rows, more than it can hold");
+  // Each row starts at or below the start of the row before it (the first
+  // at or below the page's end) and above the slots. Checked in one sweep
+  // over every slot; the row at fault is looked for only when one is.
+  const uint32_t lowest = kDataHeader + 2u * count_;
+  auto startOf = [&page](uint32_t i) { return SlotWord(page, static_cast<uint16_t>(i)) & kSlotOffsetMask; };
+  uint32_t outOfPlace = count_ > 0 && (startOf(0) > kPageSize || startOf(count_ - 1u) < lowest);
+  for (uint32_t i = 1; i < count_; ++i) outOfPlace |= static_cast<uint32_t>(startOf(i) > startOf(i - 1));
+  if (outOfPlace == 0) return;
   uint32_t end = kPageSize;
   for (uint16_t i = 0; i < count_; ++i) {
     const uint32_t start = SlotWord(page, i) & kSlotOffsetMask;
-    if (start > end || start < kDataHeader + 2u * count_)
+    if (start > end || start < lowest)
       ThrowDamaged(file, where() + ": row " + std::to_string(i) + " lies outside its place on the page");
     end = start;
   }

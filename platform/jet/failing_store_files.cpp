@@ -30,6 +30,9 @@ class Failing : public StoreFiles {
   bool WriteJournal(uint64_t offset, const uint8_t* data, size_t size) override {
     return !Fails(StoreIo::kJournalWrite) && files_->WriteJournal(offset, data, size);
   }
+  bool TruncateJournal(uint64_t size) override {
+    return !Fails(StoreIo::kJournalWrite) && files_->TruncateJournal(size);
+  }
   bool SyncJournal() override { return !Fails(StoreIo::kSync) && files_->SyncJournal(); }
   void CloseJournal() override { files_->CloseJournal(); }
   bool RemoveJournal() override { return Pass(files_->RemoveJournal()); }

@@ -10,7 +10,7 @@ namespace kw::jet {
 
 // The kinds of system call a test may make fail.
 enum class StoreIo {
-  kJournalWrite,  // writing the journal
+  kJournalWrite,  // writing or cutting the journal
   kFileWrite,     // writing pages into the database file, or truncating it
   kSync,          // flushing the journal or the database file
   kFolderSync,    // flushing the folder (the journal created or removed)

@@ -1,5 +1,6 @@
 #include "platform/jet/file_page_store.h"
 
+#include <algorithm>
 #include <climits>
 
 #include "platform/jet/journal.h"
@@ -8,8 +9,10 @@
 namespace kw::jet {
 namespace {
 
-// Pages kept as the file holds them (4 MiB); all are let go when full.
-constexpr size_t kCleanPages = 1024;
+// Pages kept as the file holds them besides those of the open group (2 MiB),
+// and pages read at a time when one is not held (128 KiB).
+constexpr size_t kCleanPages = 512;
+constexpr uint32_t kReadAhead = 32;
 
 std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 
@@ -48,8 +51,14 @@ std::unique_ptr<FilePageStore> FilePageStore::Open(std::unique_ptr<StoreFiles> f
   return store;
 }
 
+FilePageStore::~FilePageStore() {
+  // The last group's spent journal goes with the store; should that fail,
+  // the next open finds it spent and removes it.
+  if (journalKept_ && RemoveJournal()) files_->SyncFolder();
+}
+
 FilePageStore::FilePageStore(std::unique_ptr<StoreFiles> files, std::string name)
-    : files_(std::move(files)), name_(std::move(name)) {
+    : files_(std::move(files)), name_(std::move(name)), held_(kCleanPages, kReadAhead) {
   journalName_ = Beside(name_, LastPart(name_) + "-journal");
 }
 
@@ -205,25 +214,32 @@ void FilePageStore::ReadRun(uint32_t first, uint32_t count, uint8_t* out) {
 
 // --- Pages and groups ----------------------------------------------------------
 
-uint32_t FilePageStore::PageCount() const {
-  if (pending_.empty()) return filePages_;
-  return std::max(filePages_, pending_.rbegin()->first + 1);
+uint32_t FilePageStore::PageCount() const { return std::max(filePages_, held_.PendingEnd()); }
+
+const PageBytes& FilePageStore::Clean(uint32_t n) {
+  return held_.Clean(n, filePages_, [&](uint32_t first, uint32_t count, uint8_t* out) { ReadRun(first, count, out); });
 }
 
-void FilePageStore::Read(uint32_t n, PageBytes& out) {
+void FilePageStore::Read(uint32_t n, PageBytes& out) { out = View(n); }
+
+const PageBytes& FilePageStore::View(uint32_t n) {
   CheckUsable();
   if (n >= PageCount()) Fail("page " + std::to_string(n) + " is beyond the end of the file", "");
-  if (auto it = pending_.find(n); it != pending_.end()) {
-    out = it->second;
-    return;
-  }
-  if (auto it = clean_.find(n); it != clean_.end()) {
-    out = it->second;
-    return;
-  }
-  ReadRun(n, 1, out.data());
-  if (clean_.size() >= kCleanPages) clean_.clear();
-  clean_.emplace(n, out);
+  if (const PageBytes* pending = held_.Pending(n)) return *pending;
+  return Clean(n);
+}
+
+void FilePageStore::ReadPages(uint32_t first, uint32_t count, PageBytes* out) {
+  CheckUsable();
+  if (count == 0) return;
+  if (first >= PageCount() || count > PageCount() - first)
+    Fail("pages " + std::to_string(first) + " to " + std::to_string(first + count - 1) + " are beyond the end of the file", "");
+  // Straight from the file, past the pages held for single reads; the
+  // group's pages over them.
+  const uint32_t inFile = first < filePages_ ? std::min(count, filePages_ - first) : 0;
+  if (inFile > 0) ReadRun(first, inFile, out[0].data());
+  for (uint32_t i = 0; i < count; ++i)
+    if (const PageBytes* pending = held_.Pending(first + i)) out[i] = *pending;
 }
 
 void FilePageStore::BeginGroup() {
@@ -238,11 +254,13 @@ void FilePageStore::Write(uint32_t n, const PageBytes& data) {
   if (n > PageCount() || n == UINT32_MAX) {
     Fail("page " + std::to_string(n) + " written beyond the end of the file", "");
   }
-  pending_[n] = data;
+  // A page of the file keeps its content before the group for the journal.
+  if (n < filePages_) Clean(n);
+  held_.Write(n, data);
 }
 
 void FilePageStore::Rollback() {
-  pending_.clear();
+  held_.DropWritten();
   inGroup_ = false;
 }
 

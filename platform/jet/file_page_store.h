@@ -8,20 +8,21 @@
 // through a rollback journal beside the file ("<file name>-journal", laid
 // out in journal.h): the original content of every page the group changes,
 // checksums of what it writes, and the original size go to the journal and
-// are flushed before the file is written; the journal is removed once the
-// file is flushed. A journal found at open (a run killed mid-commit) is
+// are flushed before the file is written; once the file is flushed, the
+// journal is marked spent and flushed. The spent journal is kept, open, for
+// the next group to write over (its folder entry needs no further flush);
+// the store removes it when it is destroyed. A journal found at open (a run killed mid-commit) is
 // rolled back first, but only onto the file it was written for and only
 // while every page it covers holds what the interrupted group left there;
 // otherwise the file is refused and both files are kept as they are.
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/jet/failing_store_files.h"
+#include "platform/jet/held_pages.h"
 #include "platform/jet/page_store.h"
 #include "platform/jet/store_files.h"
 
@@ -45,13 +46,15 @@ class FilePageStore : public PageStore {
   static std::unique_ptr<FilePageStore> Open(std::unique_ptr<StoreFiles> files,
                                              const std::string& displayName,
                                              FilePageStoreOptions options = {});
-  ~FilePageStore() override = default;
+  ~FilePageStore() override;
   FilePageStore(const FilePageStore&) = delete;
   FilePageStore& operator=(const FilePageStore&) = delete;
 
   const std::string& Name() const override { return name_; }
   uint32_t PageCount() const override;
   void Read(uint32_t n, PageBytes& out) override;
+  const PageBytes& View(uint32_t n) override;
+  void ReadPages(uint32_t first, uint32_t count, PageBytes* out) override;
   bool InGroup() const override { return inGroup_; }
   void BeginGroup() override;
   void Write(uint32_t n, const PageBytes& data) override;
@@ -66,14 +69,22 @@ class FilePageStore : public PageStore {
   void RecoverJournal();
   void CheckWholePages();
 
-  // Creates, writes and flushes the journal with its folder entry; false
-  // with the files' LastError().
+  // Writes and flushes the journal: over the spent one kept open, or in a
+  // new file flushed with its folder entry. False with the files' LastError().
   bool WriteJournal(const std::vector<uint8_t>& bytes);
+  // Marks the journal spent and flushes it: the group is done.
+  bool SpendJournal();
+  // Removes the journal (false with LastError() when that fails).
+  bool RemoveJournal();
   // Writes the pages into the file, one call per run of consecutive pages.
   bool WritePages(const std::vector<PageImage>& pages);
 
   // Reads the pages [first, first + count) of the file into `out`.
   void ReadRun(uint32_t first, uint32_t count, uint8_t* out);
+  // The clean copy of page n of the file, read if it is not held.
+  const PageBytes& Clean(uint32_t n);
+  // The group's journal, its pages and their flushes; filePages_ follows.
+  void WriteGroup();
   // After a failed commit: puts back the original pages and size, removes
   // the journal and throws.
   [[noreturn]] void Undo(const std::vector<uint8_t>& journalBytes, const std::vector<PageImage>& before,
@@ -89,11 +100,16 @@ class FilePageStore : public PageStore {
   uint32_t filePages_ = 0;   // pages in the file itself
   bool inGroup_ = false;
   bool broken_ = false;  // a failed commit could not be undone: refuse everything
-  std::map<uint32_t, PageBytes> pending_;
-  // Pages as the file holds them, kept from their last read or commit so
-  // that a page is read once for its row's change and its journal record.
-  // The file is this store's alone while it is open, so they stay true.
-  std::unordered_map<uint32_t, PageBytes> clean_;
+  // The journal file is there, spent between groups, its folder entry on
+  // the disk, and open for writing; `journalSize_` bytes long.
+  bool journalKept_ = false;
+  uint64_t journalSize_ = 0;
+  // The pages as the file holds them and as the open group wrote them: a
+  // page is read once for its rows, its change and its journal record, and
+  // kept while the group holds it. The file is this store's alone while it
+  // is open, so the clean copies stay true.
+  HeldPages held_;
+  std::vector<uint8_t> journal_;  // the group's journal, its room kept from group to group
 };
 
 }  // namespace kw::jet

@@ -16,85 +16,88 @@ std::string Quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
 void FilePageStore::Commit() {
   CheckUsable();
   if (!inGroup_) Fail("commit without an open write group", "");
-  const uint32_t newPages = PageCount();
-  const std::map<uint32_t, PageBytes> pages = std::move(pending_);
-  pending_.clear();
   inGroup_ = false;
+  try {
+    WriteGroup();
+  } catch (...) {
+    held_.DropWritten();
+    throw;
+  }
+  held_.KeepWritten();
+}
 
-  // The original content of the changed pages that are in the file (kept
-  // from their last read, or read by runs of consecutive pages), and page
-  // 0, which identifies the file.
-  std::vector<uint32_t> inFile;
-  for (const auto& entry : pages) {
-    if (entry.first < filePages_) inFile.push_back(entry.first);
-  }
-  std::vector<uint8_t> originals(inFile.size() * kPageSize);
-  for (size_t i = 0; i < inFile.size();) {
-    if (auto it = clean_.find(inFile[i]); it != clean_.end()) {
-      std::memcpy(originals.data() + i * kPageSize, it->second.data(), kPageSize);
-      ++i;
-      continue;
-    }
-    size_t end = i + 1;
-    while (end < inFile.size() && inFile[end] == inFile[end - 1] + 1 && !clean_.count(inFile[end])) ++end;
-    ReadRun(inFile[i], static_cast<uint32_t>(end - i), originals.data() + i * kPageSize);
-    i = end;
-  }
+void FilePageStore::WriteGroup() {
+  const uint32_t newPages = PageCount();
+  // Page 0 as the file holds it identifies the file.
   PageBytes page0{};
-  if (filePages_ > 0) {
-    if (!inFile.empty() && inFile.front() == 0) {
-      std::memcpy(page0.data(), originals.data(), kPageSize);
-    } else {
-      Read(0, page0);
-    }
-  }
-  // Pages written back unchanged are left out: the file keeps every byte.
+  if (filePages_ > 0) page0 = Clean(0);
+  // The pages with their content before the group (held since each was
+  // first written); pages written back unchanged are left out: the file
+  // keeps every byte.
   std::vector<journal::Change> changes;
   std::vector<PageImage> before;
   std::vector<PageImage> after;
-  size_t k = 0;
-  for (const auto& [n, data] : pages) {
-    const uint8_t* original = nullptr;
-    if (n < filePages_) {
-      original = originals.data() + k++ * kPageSize;
-      if (std::memcmp(original, data.data(), kPageSize) == 0) continue;
-      before.emplace_back(n, original);
+  for (uint32_t n : held_.Written()) {
+    const PageBytes& data = held_.PendingOfWritten(n);
+    const PageBytes* original = held_.CleanOfWritten(n);
+    if (original) {
+      if (std::memcmp(original->data(), data.data(), kPageSize) == 0) continue;
+      before.emplace_back(n, original->data());
     }
-    changes.push_back({n, original, data.data()});
+    changes.push_back({n, original ? original->data() : nullptr, data.data()});
     after.emplace_back(n, data.data());
   }
   if (after.empty()) return;
   const uint64_t originalSize = uint64_t{filePages_} * kPageSize;
 
-  // 1. The journal, flushed with its folder entry, before the file is touched.
-  const std::vector<uint8_t> journalBytes =
-      journal::Build(originalSize, filePages_ > 0 ? page0.data() : nullptr, changes);
-  if (!WriteJournal(journalBytes)) {
+  // 1. The journal, flushed (a new one with its folder entry), before the
+  //    file is touched.
+  journal::Build(originalSize, filePages_ > 0 ? page0.data() : nullptr, changes, journal_);
+  if (!WriteJournal(journal_)) {
     const std::string error = files_->LastError();
-    files_->RemoveJournal();  // the file was not touched; a journal left is harmless
+    RemoveJournal();  // the file was not touched; a journal left is harmless
     Fail("the changes could not be saved, the journal " + Quoted(journalName_) +
              " cannot be written; the file is as before them",
          error);
   }
   // 2. The pages, flushed.
   if (!WritePages(after) || !files_->SyncDatabase()) {
-    Undo(journalBytes, before, originalSize, files_->LastError(), true);
+    Undo(journal_, before, originalSize, files_->LastError(), true);
   }
-  // 3. The journal removed, and its removal flushed.
-  if (!files_->RemoveJournal()) Undo(journalBytes, before, originalSize, files_->LastError(), true);
-  if (!files_->SyncFolder()) Undo(journalBytes, before, originalSize, files_->LastError(), false);
+  // 3. The journal spent, and flushed: the group is done. Should that fail,
+  //    the journal may be spent already, so it is written anew to undo.
+  if (!SpendJournal()) Undo(journal_, before, originalSize, files_->LastError(), false);
   filePages_ = newPages;
-  // The file holds the group's pages now.
-  for (const auto& [n, data] : pages) {
-    if (auto it = clean_.find(n); it != clean_.end()) it->second = data;
-  }
 }
 
 bool FilePageStore::WriteJournal(const std::vector<uint8_t>& bytes) {
+  if (journalKept_) {
+    // Over the spent journal of the group before: its folder entry is on
+    // the disk already. Its length must be this journal's own.
+    const bool ok = files_->WriteJournal(0, bytes.data(), bytes.size()) &&
+                    (bytes.size() >= journalSize_ || files_->TruncateJournal(bytes.size())) && files_->SyncJournal();
+    if (ok) journalSize_ = bytes.size();
+    return ok;
+  }
   const bool ok = files_->CreateJournal() && files_->WriteJournal(0, bytes.data(), bytes.size()) &&
-                  files_->SyncJournal();
-  files_->CloseJournal();
-  return ok && files_->SyncFolder();
+                  files_->SyncJournal() && files_->SyncFolder();
+  if (!ok) {
+    files_->CloseJournal();
+    return false;
+  }
+  journalKept_ = true;
+  journalSize_ = bytes.size();
+  return true;
+}
+
+bool FilePageStore::SpendJournal() {
+  static constexpr uint8_t kCleared[journal::kMagicSize] = {};
+  return files_->WriteJournal(0, kCleared, sizeof kCleared) && files_->SyncJournal();
+}
+
+bool FilePageStore::RemoveJournal() {
+  journalKept_ = false;
+  return files_->RemoveJournal();
 }
 
 bool FilePageStore::WritePages(const std::vector<PageImage>& pages) {
@@ -116,13 +119,16 @@ void FilePageStore::Undo(const std::vector<uint8_t>& journalBytes, const std::ve
   const bool restored = (journalOnDisk || WriteJournal(journalBytes)) && WritePages(before) &&
                         files_->TruncateDatabase(originalSize) && files_->SyncDatabase();
   if (!restored) {
+    // The journal, if it could be written, stays for the next open.
     broken_ = true;
+    journalKept_ = false;
+    files_->CloseJournal();
     Fail("the changes could not be saved and the file could not be put back; the journal " +
              Quoted(journalName_) + ", if it could be kept, puts it back when the file is next "
              "opened",
          error);
   }
-  if (files_->RemoveJournal()) files_->SyncFolder();
+  if (RemoveJournal()) files_->SyncFolder();
   Fail("the changes could not be saved; the file is as before them", error);
 }
 

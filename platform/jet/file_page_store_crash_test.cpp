@@ -35,53 +35,87 @@ void WriteGroup(PageStore& store, uint32_t seed) {
   store.Write(store.PageCount(), Pattern(seed * 100 + 51));
 }
 
+// A group that changes one page: its journal is shorter than WriteGroup's.
+void WriteSmallGroup(PageStore& store, uint32_t seed) { store.Write(4, Pattern(seed * 100 + 4)); }
+
 TEST(FilePageStoreFailure, EveryFailingCallDuringCommitLeavesTheFileAsBefore) {
-  // How many calls of each kind one clean commit makes.
-  std::map<StoreIo, int> clean;
-  {
-    ScratchDir dir;
-    WriteAll(dir / "Public.mdb", PatternFile(8));
-    FilePageStoreOptions count;
-    count.failIo = [&](StoreIo io) { return ++clean[io], false; };
-    auto store = FilePageStore::Open(dir / "Public.mdb", kName, count);
-    store->BeginGroup();
-    WriteGroup(*store, 1);
-    store->Commit();
-  }
-  ASSERT_EQ(clean[StoreIo::kSync], 2);
-  for (StoreIo kind : {StoreIo::kJournalWrite, StoreIo::kFileWrite, StoreIo::kSync,
-                       StoreIo::kFolderSync}) {
-    for (int n = 1; n <= clean[kind]; ++n) {
-      SCOPED_TRACE("kind " + std::to_string(static_cast<int>(kind)) + ", call " +
-                   std::to_string(n));
-      ScratchDir dir;
-      const std::string db = dir / "Public.mdb";
-      WriteAll(db, PatternFile(8));
-      int seen = 0;
-      FilePageStoreOptions options;
-      options.failIo = [&](StoreIo io) { return io == kind && ++seen == n; };
-      auto store = FilePageStore::Open(db, kName, options);
-      store->BeginGroup();
-      WriteGroup(*store, 1);
-      try {
-        store->Commit();
-        ADD_FAILURE() << "the commit did not fail";
-      } catch (const RunError& e) {
-        EXPECT_NE(e.Description().find("'D:\\Daten\\Public\\Public.mdb': the changes could not "
-                                       "be saved"),
-                  std::string::npos)
-            << e.Description();
+  // The first commit makes the journal; the second writes over the spent
+  // journal of the first and cuts it to its own length.
+  for (int failing : {1, 2}) {
+    SCOPED_TRACE("commit " + std::to_string(failing));
+    // The file before the failing commit, and how many calls of each kind
+    // that commit makes when nothing fails.
+    std::map<StoreIo, int> clean;
+    std::vector<uint8_t> before;
+    uint32_t pagesBefore = 0;
+    auto groupsBefore = [&](PageStore& store) {
+      if (failing == 1) return;
+      store.BeginGroup();
+      WriteGroup(store, 1);
+      store.Commit();
+    };
+    auto failingGroup = [&](PageStore& store) {
+      store.BeginGroup();
+      if (failing == 1) {
+        WriteGroup(store, 1);
+      } else {
+        WriteSmallGroup(store, 2);
       }
-      EXPECT_EQ(ReadAll(db), PatternFile(8));
-      EXPECT_FALSE(Exists(db + "-journal"));
-      EXPECT_EQ(store->PageCount(), 8u);
-      // The store goes on: the next group commits.
-      store->BeginGroup();
-      WriteGroup(*store, 2);
+    };
+    {
+      ScratchDir dir;
+      WriteAll(dir / "Public.mdb", PatternFile(8));
+      FilePageStoreOptions count;
+      bool counting = false;
+      count.failIo = [&](StoreIo io) { return clean[io] += counting, false; };
+      auto store = FilePageStore::Open(dir / "Public.mdb", kName, count);
+      groupsBefore(*store);
+      before = ReadAll(dir / "Public.mdb");
+      pagesBefore = store->PageCount();
+      counting = true;
+      failingGroup(*store);
       store->Commit();
-      PageBytes page;
-      store->Read(9, page);
-      EXPECT_EQ(page, Pattern(251));
+      counting = false;
+    }
+    // The journal, the file, the journal spent.
+    ASSERT_EQ(clean[StoreIo::kSync], 3);
+    for (StoreIo kind : {StoreIo::kJournalWrite, StoreIo::kFileWrite, StoreIo::kSync,
+                         StoreIo::kFolderSync}) {
+      for (int n = 1; n <= clean[kind]; ++n) {
+        SCOPED_TRACE("kind " + std::to_string(static_cast<int>(kind)) + ", call " +
+                     std::to_string(n));
+        ScratchDir dir;
+        const std::string db = dir / "Public.mdb";
+        WriteAll(db, PatternFile(8));
+        int seen = 0;
+        bool armed = false;
+        FilePageStoreOptions options;
+        options.failIo = [&](StoreIo io) { return armed && io == kind && ++seen == n; };
+        auto store = FilePageStore::Open(db, kName, options);
+        groupsBefore(*store);
+        armed = true;
+        failingGroup(*store);
+        try {
+          store->Commit();
+          ADD_FAILURE() << "the commit did not fail";
+        } catch (const RunError& e) {
+          EXPECT_NE(e.Description().find("'D:\\Daten\\Public\\Public.mdb': the changes could not "
+                                         "be saved"),
+                    std::string::npos)
+              << e.Description();
+        }
+        armed = false;
+        EXPECT_EQ(ReadAll(db), before);
+        EXPECT_FALSE(Exists(db + "-journal"));
+        EXPECT_EQ(store->PageCount(), pagesBefore);
+        // The store goes on: the next group commits.
+        store->BeginGroup();
+        WriteGroup(*store, 3);
+        store->Commit();
+        PageBytes page;
+        store->Read(pagesBefore + 1, page);
+        EXPECT_EQ(page, Pattern(351));
+      }
     }
   }
 }
@@ -258,7 +292,8 @@ TEST(FilePageStoreCrash, KilledAtAnyMomentTheFileIsAsAfterACompleteGroup) {
     }
     said.Take(output);
     lastReported = std::max(lastReported, said.lastGroup);
-    if (Exists(db + "-journal")) ++killedMidway;
+    // In the middle of a commit: the journal of its group is there, not spent.
+    if (testing::JournalAt(db + "-journal") == testing::JournalLeft::kLive) ++killedMidway;
     // Every other round the next child finds what the kill left, and may
     // itself be killed while it puts the file back.
     ++roundsUnchecked;

@@ -71,13 +71,15 @@ TEST_F(FilePageStoreTest, WritesAreHeldUntilCommitAndReadBack) {
   EXPECT_EQ(ReadAll(db), PatternFile(8));  // nothing reached the file yet
   store->Commit();
   EXPECT_FALSE(store->InGroup());
-  EXPECT_FALSE(Exists(db + "-journal"));
+  EXPECT_EQ(testing::JournalAt(db + "-journal"), testing::JournalLeft::kSpent);  // kept for the next group
   std::vector<uint8_t> expected = PatternFile(9);
   auto p100 = Pattern(100), p101 = Pattern(101);
   std::copy(p100.begin(), p100.end(), expected.begin() + 3 * kPageSize);
   std::copy(p101.begin(), p101.end(), expected.begin() + 8 * kPageSize);
   EXPECT_EQ(ReadAll(db), expected);
   EXPECT_EQ(ReadPage(*store, 8), Pattern(101));  // read from the file now
+  store.reset();
+  EXPECT_FALSE(Exists(db + "-journal"));
 }
 
 TEST_F(FilePageStoreTest, RollbackForgetsTheGroup) {
@@ -117,7 +119,10 @@ TEST_F(FilePageStoreTest, PagesWrittenBackUnchangedTouchNothing) {
   EXPECT_EQ(ReadAll(db), PatternFile(8));
 }
 
-TEST_F(FilePageStoreTest, CommitOfManyPagesFlushesTwiceWithItsFolderTwice) {
+// Each commit flushes its journal, the file, and its journal spent; the
+// folder is flushed when the journal is made and when it is removed with
+// the store, not for each group.
+TEST_F(FilePageStoreTest, CommitOfManyPagesFlushesThriceAndTheFolderOnlyForTheJournalsFile) {
   WriteAll(db, PatternFile(300));
   std::map<StoreIo, int> calls;
   FilePageStoreOptions options;
@@ -126,11 +131,26 @@ TEST_F(FilePageStoreTest, CommitOfManyPagesFlushesTwiceWithItsFolderTwice) {
   store->BeginGroup();
   for (uint32_t n = 100; n < 200; ++n) store->Write(n, Pattern(n + 1000));
   store->Commit();
-  EXPECT_EQ(calls[StoreIo::kSync], 2);
-  EXPECT_EQ(calls[StoreIo::kFolderSync], 2);
-  EXPECT_EQ(calls[StoreIo::kJournalWrite], 1);
-  EXPECT_EQ(calls[StoreIo::kFileWrite], 1);  // one run of consecutive pages
+  EXPECT_EQ(calls[StoreIo::kSync], 3);
+  EXPECT_EQ(calls[StoreIo::kFolderSync], 1);
+  EXPECT_EQ(calls[StoreIo::kJournalWrite], 2);  // the journal, then its mark as spent
+  EXPECT_EQ(calls[StoreIo::kFileWrite], 1);     // one run of consecutive pages
   EXPECT_EQ(ReadPage(*store, 150), Pattern(1150));
+  calls.clear();
+  // A smaller group after it: its journal over the spent one, cut to its own length.
+  store->BeginGroup();
+  store->Write(7, Pattern(7000));
+  store->Commit();
+  EXPECT_EQ(calls[StoreIo::kSync], 3);
+  EXPECT_EQ(calls[StoreIo::kFolderSync], 0);
+  EXPECT_EQ(calls[StoreIo::kJournalWrite], 3);  // written, cut, spent
+  EXPECT_EQ(ReadAll(db + "-journal").size(),
+            journal::kHeaderSize + journal::kChangedRecordSize + journal::kTrailerSize);
+  EXPECT_EQ(testing::JournalAt(db + "-journal"), testing::JournalLeft::kSpent);
+  calls.clear();
+  store.reset();
+  EXPECT_EQ(calls[StoreIo::kFolderSync], 1);
+  EXPECT_FALSE(Exists(db + "-journal"));
 }
 
 #ifndef _WIN32
@@ -403,7 +423,10 @@ TEST_F(JournalAtOpenTest, AJournalCutShortIsRemovedAndTheFileKept) {
   LeaveInterruptedGroup();
   std::vector<uint8_t> flipped = journalBytes;
   flipped[journal::kHeaderSize + 100] ^= 1;
+  std::vector<uint8_t> spent = journalBytes;  // as a store leaves it once its group is done
+  std::fill_n(spent.begin(), journal::kMagicSize, 0);
   const std::vector<std::vector<uint8_t>> journals = {
+      spent,
       {},
       {journalBytes.begin(), journalBytes.begin() + 20},
       {journalBytes.begin(), journalBytes.end() - 1},

@@ -3,6 +3,7 @@
 // reads and writes, and recognisable page contents.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +31,18 @@ inline void WriteAll(const std::string& path, const std::vector<uint8_t>& bytes)
 inline bool Exists(const std::string& path) {
   std::error_code ec;
   return std::filesystem::symlink_status(path, ec).type() != std::filesystem::file_type::not_found;
+}
+
+// What lies in a journal's place: nothing, a spent journal (its group done;
+// the next open removes it), a live one (of a group in the middle of its
+// commit; the next open rolls it back) or anything else.
+enum class JournalLeft { kNone, kSpent, kLive, kOther };
+inline JournalLeft JournalAt(const std::string& path) {
+  if (!Exists(path)) return JournalLeft::kNone;
+  const std::vector<uint8_t> j = ReadAll(path);
+  if (j.size() < 8) return JournalLeft::kOther;
+  if (std::all_of(j.begin(), j.begin() + 8, [](uint8_t b) { return b == 0; })) return JournalLeft::kSpent;
+  return std::equal(j.begin(), j.begin() + 8, "KWJETJNL") ? JournalLeft::kLive : JournalLeft::kOther;
 }
 
 // A page whose every byte depends on `seed` and its position.

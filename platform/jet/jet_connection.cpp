@@ -48,7 +48,9 @@ void JetConnection::Write(const PageEdit& edit) {
     for (const auto& [n, bytes] : edit.Pages()) {
       ++changes_;
       store.Write(n, bytes);
-      groupPages_.insert(n);
+      // Kept in order; a group's pages mostly come in order.
+      const auto at = std::lower_bound(groupPages_.begin(), groupPages_.end(), n);
+      if (at == groupPages_.end() || *at != n) groupPages_.insert(at, n);
     }
   } catch (const RunError& e) {
     Lost(e.Description());

@@ -13,7 +13,6 @@
 // the connection idle; the rows of the lost group are told in the error.
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <vector>
 
 #include "platform/clock.h"
@@ -74,7 +73,7 @@ class JetConnection {
   double groupStart_ = 0;
   long groupRows_ = 0;
   uint64_t changes_ = 0;
-  std::set<uint32_t> groupPages_;
+  std::vector<uint32_t> groupPages_;  // the group's pages, in order; its room kept
   std::vector<PendingPages*> pending_;
 };
 

@@ -23,8 +23,12 @@ auto JetRecordset::Guard(F&& f) -> decltype(f()) {
 }
 
 const Column& JetRecordset::ColumnNamed(std::string_view field) const {
+  // A pass names the same few columns row after row, each written alike.
+  for (const auto& [name, column] : named_)
+    if (name == field) return *column;
   const Column* c = rows_->Table().Find(field);
   if (!c) throw RunError(NoSuchColumn(field, rows_->Table().name));
+  if (named_.size() < kNamedColumns) named_.emplace_back(std::string(field), c);
   return *c;
 }
 
@@ -50,15 +54,14 @@ const JetRecordset::CurrentRow& JetRecordset::ReadCurrent(bool fresh) {
   if (!fresh && current_.at == at_ && current_.changes == connection_->Changes()) return current_;
   current_.at = SIZE_MAX;
   PageStore& store = connection_->Store();
-  const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& {
-    store.Read(n, current_.page);
-    return current_.page;
-  });
+  // The page as the store holds it, valid until the next call on the store:
+  // the row's bytes are copied from the page that held it last.
+  const PageBytes* page = nullptr;
+  const auto place = rows_->Locate(keys_[at_], [&](uint32_t n) -> const PageBytes& { return *(page = &store.View(n)); });
   if (!place) throw RunError(kRecordDeleted, kErrRecordDeleted);
-  current_.slot = rows_->Check(current_.page, place->at.page).SlotAt(place->at.row);
-  const ByteView row(current_.page.data() + current_.slot.start, current_.slot.end - current_.slot.start,
-                     store.Name(), rowWhat_);
-  current_.cells = DecodeRow(rows_->Table(), row);
+  current_.row.assign(page->data() + place->slot.start, page->data() + place->slot.end);
+  DecodeRow(rows_->Table(), ByteView::Described(current_.row.data(), current_.row.size(), store.Name(), rowWhat_),
+            current_.cells);
   current_.changes = connection_->Changes();
   current_.at = at_;
   return current_;
@@ -79,7 +82,7 @@ FieldValue JetRecordset::GetValue(std::string_view field) {
     if (editing_)
       if (auto it = changes_.find(c.number); it != changes_.end()) return it->second;
     const CurrentRow& r = ReadCurrent(false);
-    const ByteView row(r.page.data() + r.slot.start, r.slot.end - r.slot.start, connection_->Store().Name(), rowWhat_);
+    const ByteView row = ByteView::Described(r.row.data(), r.row.size(), connection_->Store().Name(), rowWhat_);
     return CellText(c, row, r.cells[static_cast<size_t>(&c - rows_->Table().columns.data())]);
   });
 }
@@ -110,27 +113,36 @@ void JetRecordset::Update() {
     if (!writer_) writer_ = std::make_unique<RowWriter>(connection_->Store(), *rows_);
     // Index pages kept from earlier rows are true only while nothing else
     // wrote the file through the connection.
-    if (connection_->Changes() != indexedChanges_) indexes_.Forget();
-    const CurrentRow& was = ReadCurrent(false);
-    PageEdit edit(connection_->Store());
+    const bool indexed = !indexes_.Empty();
+    if (indexed && connection_->Changes() != indexedChanges_) indexes_.Forget();
+    const CurrentRow* was = indexed ? &ReadCurrent(false) : nullptr;
+    if (!edit_) edit_ = std::make_unique<PageEdit>(connection_->Store());
+    PageEdit& edit = *edit_;
+    edit.Reset();
     for (const auto& [number, value] : changes_) {
       for (const Column& c : rows_->Table().columns) {
         if (c.number != number || c.type == ColumnType::kBoolean) continue;
-        std::optional<std::vector<uint8_t>> bytes;
-        if (value) bytes = EncodeText(*value, c.Compressed());
+        std::optional<std::vector<uint8_t>>& bytes = encoded_;
+        if (value) {
+          EncodeText(*value, c.Compressed(), bytes ? *bytes : bytes.emplace());
+        } else {
+          bytes.reset();
+        }
         writer_->SetValue(edit, keys_[at_], c, bytes);
       }
     }
-    const ByteView row(was.page.data() + was.slot.start, was.slot.end - was.slot.start, connection_->Store().Name(),
-                       rowWhat_);
-    indexes_.Change(edit, keys_[at_], row, was.cells, changes_);
+    if (indexed)
+      indexes_.Change(edit, keys_[at_], ByteView(was->row.data(), was->row.size(), connection_->Store().Name(), rowWhat_),
+                      was->cells, changes_.All());
     editing_ = false;
     changes_.clear();
     // A write that fails rolls the group back, and the index pages held
     // back for it with it.
     if (!edit.Pages().empty()) connection_->Write(edit);
-    indexes_.Saved();
-    indexedChanges_ = connection_->Changes();
+    if (indexed) {
+      indexes_.Saved();
+      indexedChanges_ = connection_->Changes();
+    }
   });
 }
 

@@ -3,9 +3,12 @@
 // meaning of each operation). Edit reads the row as it is in the file now;
 // Update writes the changed text columns and nothing else of the row.
 // Before any error leaves, what the connection holds is committed.
-#include <map>
+#include <algorithm>
 #include <memory>
 #include <optional>
+#include <string>
+#include <utility>
+#include <span>
 #include <vector>
 
 #include "platform/database.h"
@@ -42,8 +45,7 @@ class JetRecordset : public Recordset {
   struct CurrentRow {
     size_t at = SIZE_MAX;
     uint64_t changes = 0;
-    PageBytes page;
-    Slot slot;
+    std::vector<uint8_t> row;  // its bytes, their room kept from row to row
     std::vector<Cell> cells;
   };
   const CurrentRow& ReadCurrent(bool fresh);
@@ -57,9 +59,38 @@ class JetRecordset : public Recordset {
   size_t at_ = 0;
   bool closed_ = false;
   bool editing_ = false;
-  std::map<uint16_t, FieldValue> changes_;  // by column number
+  // The values set since Edit, by column number in ascending order, as a
+  // map would hold them; its room is kept from row to row.
+  class ChangedValues {
+   public:
+    using Entry = std::pair<uint16_t, FieldValue>;
+    FieldValue& operator[](uint16_t number) {
+      auto it = std::lower_bound(values_.begin(), values_.end(), number,
+                                 [](const Entry& e, uint16_t n) { return e.first < n; });
+      if (it == values_.end() || it->first != number) it = values_.insert(it, Entry{number, std::nullopt});
+      return it->second;
+    }
+    std::vector<Entry>::const_iterator find(uint16_t number) const {
+      for (auto it = values_.begin(); it != values_.end(); ++it)
+        if (it->first == number) return it;
+      return values_.end();
+    }
+    std::span<const Entry> All() const { return values_; }
+    std::vector<Entry>::const_iterator begin() const { return values_.begin(); }
+    std::vector<Entry>::const_iterator end() const { return values_.end(); }
+    void clear() { values_.clear(); }
+
+   private:
+    std::vector<Entry> values_;
+  };
+  ChangedValues changes_;
+  std::unique_ptr<PageEdit> edit_;                 // the change being saved, its room kept
+  std::optional<std::vector<uint8_t>> encoded_;    // a value as it is stored, its room kept
   CurrentRow current_;
   std::string rowWhat_;  // how a row is named in errors
+  // Columns found by the names the caller wrote, for the next time.
+  static constexpr size_t kNamedColumns = 16;
+  mutable std::vector<std::pair<std::string, const Column*>> named_;
 };
 
 }  // namespace kw::jet

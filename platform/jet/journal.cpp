@@ -1,6 +1,7 @@
 #include "platform/jet/journal.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 
 #include "platform/jet/page_store.h"
@@ -37,12 +38,20 @@ uint64_t Get64(const uint8_t* p) {
 class Sum {
  public:
   Sum& Add(const uint8_t* p, size_t size) {
-    for (size_t i = 0; i + 8 <= size; i += 8) {
-      h_ ^= Get64(p + i) * 0x9E3779B97F4A7C15ull;
-      h_ = ((h_ << 31) | (h_ >> 33)) * 0xC2B2AE3D27D4EB4Full + 0x165667B19E3779F9ull;
-    }
+    for (size_t i = 0; i + 8 <= size; i += 8) Step(Word(p + i));
     length_ += size;
     return *this;
+  }
+  // The sums of the kSectors sectors of one page, taken side by side (the
+  // same values as one sector after the other, in less time).
+  static void OfSectors(const uint8_t* page, uint64_t (&out)[kSectors]) {
+    Sum sums[kSectors];
+    for (size_t i = 0; i < kSectorSize; i += 8)
+      for (uint64_t s = 0; s < kSectors; ++s) sums[s].Step(Word(page + s * kSectorSize + i));
+    for (uint64_t s = 0; s < kSectors; ++s) {
+      sums[s].length_ = kSectorSize;
+      out[s] = sums[s].Value();
+    }
   }
   uint64_t Value() const {
     uint64_t h = h_ ^ length_;
@@ -54,6 +63,18 @@ class Sum {
   }
 
  private:
+  void Step(uint64_t word) {
+    h_ ^= word * 0x9E3779B97F4A7C15ull;
+    h_ = ((h_ << 31) | (h_ >> 33)) * 0xC2B2AE3D27D4EB4Full + 0x165667B19E3779F9ull;
+  }
+  // Get64 in one load where the machine is little-endian itself.
+  static uint64_t Word(const uint8_t* p) {
+    if constexpr (std::endian::native != std::endian::little) return Get64(p);
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+
   uint64_t h_ = 0x27D4EB2F165667C5ull;
   uint64_t length_ = 0;
 };
@@ -85,13 +106,21 @@ uint64_t AppendedOffset(const Header& h) { return kHeaderSize + uint64_t{h.chang
 uint64_t Checksum(const uint8_t* data, size_t size) { return Sum().Add(data, size).Value(); }
 
 std::vector<uint8_t> Build(uint64_t originalSize, const uint8_t* page0, const std::vector<Change>& changes) {
+  std::vector<uint8_t> out;
+  Build(originalSize, page0, changes, out);
+  return out;
+}
+
+void Build(uint64_t originalSize, const uint8_t* page0, const std::vector<Change>& changes,
+           std::vector<uint8_t>& out) {
   uint32_t changed = 0, appended = 0;
   uint64_t newSize = originalSize;
   for (const Change& c : changes) {
     (c.before ? changed : appended) += 1;
     newSize = std::max(newSize, (uint64_t{c.page} + 1) * kPageSize);
   }
-  std::vector<uint8_t> out(kHeaderSize + changed * kChangedRecordSize + appended * kAppendedRecordSize + kTrailerSize, 0);
+  // Every byte is written below, so the room kept from before needs no clearing.
+  out.resize(kHeaderSize + changed * kChangedRecordSize + appended * kAppendedRecordSize + kTrailerSize);
   uint8_t* p = out.data();
   std::memcpy(p, kMagic, 8);
   Put32(p + 8, kVersion);
@@ -106,7 +135,10 @@ std::vector<uint8_t> Build(uint64_t originalSize, const uint8_t* page0, const st
     for (const Change& c : changes) {
       if ((c.before != nullptr) != before) continue;
       Put32(p, c.page);
-      for (uint64_t s = 0; s < kSectors; ++s) Put64(p + 8 + 8 * s, Checksum(c.after + s * kSectorSize, kSectorSize));
+      Put32(p + 4, 0);
+      uint64_t sectors[kSectors];
+      Sum::OfSectors(c.after, sectors);
+      for (uint64_t s = 0; s < kSectors; ++s) Put64(p + 8 + 8 * s, sectors[s]);
       if (before) std::memcpy(p + 8 + 8 * kSectors, c.before, kPageSize);
       p += before ? kChangedRecordSize : kAppendedRecordSize;
     }
@@ -114,7 +146,6 @@ std::vector<uint8_t> Build(uint64_t originalSize, const uint8_t* page0, const st
   const uint64_t sum = Checksum(out.data(), static_cast<size_t>(p - out.data()));
   std::memcpy(p, kEndMagic, 8);
   Put64(p + 8, sum);
-  return out;
 }
 
 State Check(uint64_t size, const ReadAt& read, Header& header) {

@@ -17,6 +17,8 @@
 //   trailer, 16 bytes: "KWJNLEND" and the checksum of everything before it.
 // A journal is whole only when its size, both magics and the trailer's
 // checksum agree; anything less was cut short before the file was touched.
+// A journal whose group is done is spent: its magic is cleared, so that it
+// reads as cut short, and the next group writes its own over it.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -30,6 +32,7 @@ inline constexpr uint64_t kSectors = 4096 / kSectorSize;
 inline constexpr uint64_t kChangedRecordSize = 8 + 8 * kSectors + 4096;
 inline constexpr uint64_t kAppendedRecordSize = 8 + 8 * kSectors;
 inline constexpr uint64_t kTrailerSize = 16;
+inline constexpr size_t kMagicSize = 8;  // cleared in a spent journal
 
 // One page of a group: its number, its bytes before (null for a page the
 // group appends) and as the group writes it.
@@ -43,6 +46,9 @@ struct Change {
 // bytes whose page 0 is `page0`; `changes` in page order.
 std::vector<uint8_t> Build(uint64_t originalSize, const uint8_t* page0,
                            const std::vector<Change>& changes);
+// The same into `out`, whose room is kept from group to group.
+void Build(uint64_t originalSize, const uint8_t* page0, const std::vector<Change>& changes,
+           std::vector<uint8_t>& out);
 
 // A checksum of `size` bytes (a multiple of 8) that tells any change of
 // them apart but by chance of one in 2^64.

@@ -76,6 +76,8 @@ class BorrowedStore : public PageStore {
   const std::string& Name() const override { return s_.Name(); }
   uint32_t PageCount() const override { return s_.PageCount(); }
   void Read(uint32_t n, PageBytes& out) override { s_.Read(n, out); }
+  const PageBytes& View(uint32_t n) override { return s_.View(n); }
+  void ReadPages(uint32_t first, uint32_t count, PageBytes* out) override { s_.ReadPages(first, count, out); }
   bool InGroup() const override { return s_.InGroup(); }
   void BeginGroup() override { s_.BeginGroup(); }
   void Write(uint32_t n, const PageBytes& d) override { s_.Write(n, d); }

@@ -45,6 +45,7 @@ class MemoryStoreFiles : public StoreFiles {
   bool WriteJournal(uint64_t offset, const uint8_t* data, size_t size) override {
     return f_.journal && (Write(*f_.journal, offset, data, size), true);
   }
+  bool TruncateJournal(uint64_t size) override { return f_.journal && (f_.journal->resize(size), true); }
   bool SyncJournal() override { return true; }
   void CloseJournal() override {}
   bool RemoveJournal() override { return f_.journal.reset(), true; }

@@ -26,6 +26,18 @@ class PageStore {
   virtual uint32_t PageCount() const = 0;
   // Page n as it is now (the group's writes included). n >= PageCount() throws.
   virtual void Read(uint32_t n, PageBytes& out) = 0;
+  // Page n as it is now, without a copy where the store keeps it in memory
+  // (a store that does not reads it into a buffer of its own). The bytes
+  // stay valid until the next call on the store.
+  virtual const PageBytes& View(uint32_t n) {
+    Read(n, view_);
+    return view_;
+  }
+  // Pages first .. first + count - 1 as they are now, into out[0 .. count - 1];
+  // for reading many pages in file order. The last must be below PageCount().
+  virtual void ReadPages(uint32_t first, uint32_t count, PageBytes* out) {
+    for (uint32_t i = 0; i < count; ++i) Read(first + i, out[i]);
+  }
 
   virtual bool InGroup() const = 0;
   // Starts a group; throws when one is open.
@@ -38,6 +50,9 @@ class PageStore {
   virtual void Commit() = 0;
   // Ends the group without writing anything of it.
   virtual void Rollback() = 0;
+
+ private:
+  PageBytes view_{};
 };
 
 }  // namespace kw::jet

@@ -175,7 +175,10 @@ void RowIndexes::Hold(const Column& column, const std::vector<RowLocation>& keys
 }
 
 void RowIndexes::Change(PageEdit& edit, RowLocation key, const ByteView& row, const std::vector<Cell>& cells,
-                        const std::map<uint16_t, FieldValue>& changes) {
+                        std::span<const std::pair<uint16_t, FieldValue>> changes) {
+  const auto changing = [&](uint16_t number) {
+    return std::any_of(changes.begin(), changes.end(), [&](const auto& c) { return c.first == number; });
+  };
   std::vector<Kept*> touched;
   for (const auto& [number, value] : changes) {
     auto it = held_.find(number);
@@ -207,7 +210,7 @@ void RowIndexes::Change(PageEdit& edit, RowLocation key, const ByteView& row, co
       for (const IndexColumn& ic : k->columns) {
         if (!IsNull(after.at(ic.number))) continue;
         if (k->required) throw RunError(kNullInIndex);
-        if (k->unique && changes.count(ic.number))
+        if (k->unique && changing(ic.number))
           throw RunError("The row cannot be saved: this program does not put a Null into the key of the unique index " +
                          Quoted(k->name) + " of table " + Quoted(rows_.Table().name) + ".");
       }

@@ -19,6 +19,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,7 @@ class RowIndexes : public PendingPages {
   // value without an exact key) with the trees as before. Saved() once the
   // edit reached the connection.
   void Change(PageEdit& edit, RowLocation key, const ByteView& row, const std::vector<Cell>& cells,
-              const std::map<uint16_t, FieldValue>& changes);
+              std::span<const std::pair<uint16_t, FieldValue>> changes);
   void Saved();
 
   // The pages kept in memory that are not pending no longer count

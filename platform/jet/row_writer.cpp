@@ -1,6 +1,7 @@
 #include "platform/jet/row_writer.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 #include <map>
 #include <set>
@@ -16,20 +17,54 @@ ByteView RowBytes(const PageBytes& page, const Slot& s, const std::string& file)
   return ByteView(page.data() + s.start, s.end - s.start, file, "a changed row");
 }
 
-// Every row of the page that is not in `changed` kept its flags and bytes.
+// Whether rows lo .. hi - 1, none of them changed, kept their flags, lengths
+// and bytes. Rows that keep their lengths one after another each move by as
+// much as the first one's end moved, and lie in one piece on both pages.
+// The pages must have been checked whole (DataPage), so that no offset
+// added to a row's word reaches its flags.
+bool PieceKept(const PageBytes& before, const PageBytes& after, uint16_t lo, uint16_t hi) {
+  if (lo >= hi) return true;
+  const uint32_t endA = lo == 0 ? kPageSize : SlotWord(before, lo - 1) & kSlotOffsetMask;
+  const uint32_t endB = lo == 0 ? kPageSize : SlotWord(after, lo - 1) & kSlotOffsetMask;
+  const auto shift = static_cast<uint16_t>(endB - endA);
+  uint32_t moved = 0;
+  for (uint32_t i = lo; i < hi; ++i)
+    moved |= static_cast<uint32_t>(SlotWord(after, static_cast<uint16_t>(i)) !=
+                                   static_cast<uint16_t>(SlotWord(before, static_cast<uint16_t>(i)) + shift));
+  const uint32_t startA = SlotWord(before, hi - 1) & kSlotOffsetMask;
+  const uint32_t startB = SlotWord(after, hi - 1) & kSlotOffsetMask;
+  return moved == 0 && std::memcmp(before.data() + startA, after.data() + startB, endA - startA) == 0;
+}
+
+}  // namespace
+
 void CheckOthersKept(const PageBytes& before, const PageBytes& after, uint32_t n, const std::string& file,
-                     const std::set<uint16_t>& changed) {
+                     std::span<const uint16_t> changed) {
   // Both pages are checked whole here (every row inside the page, in order),
-  // so the loop below may read their row offsets directly.
+  // so the code below may read their row offsets directly.
   const DataPage was(before, file, n), now(after, file, n);
   if (now.RowCount() < was.RowCount() || !now.FreeSpaceAgrees())
     throw RunError("Internal check failed for page " + std::to_string(n) + " of " + Quoted(file) + "; nothing was written.");
+  // The rows between the changed ones, a piece at a time; row by row only
+  // when that finds a difference, to name the row (or `changed` was not in
+  // order).
+  bool kept = true;
+  uint16_t lo = 0;
+  for (const uint16_t c : changed) {
+    if (c >= was.RowCount() || c < lo) {
+      kept = kept && c >= lo;
+      break;
+    }
+    kept = kept && PieceKept(before, after, lo, c);
+    lo = static_cast<uint16_t>(c + 1);
+  }
+  if (kept && PieceKept(before, after, lo, was.RowCount())) return;
   constexpr uint16_t kOffset = kSlotOffsetMask;  // the rest of a row's word are its flags
   uint32_t endA = kPageSize, endB = kPageSize;
   for (uint16_t i = 0; i < was.RowCount(); ++i) {
     const uint16_t a = SlotWord(before, i), b = SlotWord(after, i);
     const uint32_t startA = a & kOffset, startB = b & kOffset;
-    if (!changed.count(i) &&
+    if (std::find(changed.begin(), changed.end(), i) == changed.end() &&
         ((a & ~kOffset) != (b & ~kOffset) || endA - startA != endB - startB ||
          std::memcmp(before.data() + startA, after.data() + startB, endA - startA) != 0))
       throw RunError("Internal check failed for row " + std::to_string(i) + " of page " + std::to_string(n) +
@@ -38,8 +73,6 @@ void CheckOthersKept(const PageBytes& before, const PageBytes& after, uint32_t n
     endB = startB;
   }
 }
-
-}  // namespace
 
 RowWriter::RowWriter(PageStore& store, TableRows& rows)
     : store_(store), rows_(rows), global_(UsageMap::Read(store, kGlobalMap, "the map of free pages")) {}
@@ -85,11 +118,15 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
   const DataPage beforePage(before, file, at.page);
   const Slot slot = beforePage.SlotAt(at.row);
   const ByteView old = RowBytes(before, slot, file);
-  const std::vector<uint8_t> row = WithValue(rows_.Table(), old, column, value);
+  WithValue(rows_.Table(), old, column, value, row_);
+  const std::vector<uint8_t>& row = row_;
 
   // The rebuilt row must hold the new value and every other cell as it was.
   const ByteView rebuilt(row.data(), row.size(), file, "a changed row");
-  const std::vector<Cell> was = DecodeRow(rows_.Table(), old), now = DecodeRow(rows_.Table(), rebuilt);
+  DecodeRow(rows_.Table(), old, was_);
+  DecodeRow(rows_.Table(), rebuilt, now_);
+  const std::vector<Cell>& was = was_;
+  const std::vector<Cell>& now = now_;
   for (size_t i = 0; i < was.size(); ++i) {
     const Column& c = rows_.Table().columns[i];
     const bool same = was[i].null == now[i].null && was[i].flag == now[i].flag && was[i].length == now[i].length &&
@@ -109,7 +146,7 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
                    " does not agree with its rows; the row is left unchanged.");
   PageBytes& page = edit.Get(at.page);
   if (ReplaceRow(page, at.row, row, slot.flags)) {
-    CheckOthersKept(before, page, at.page, file, {at.row});
+    CheckOthersKept(before, page, at.page, file, {&at.row, 1});
     return;
   }
 
@@ -126,7 +163,7 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
   const auto copy = AppendRow(touch(target, std::nullopt), row, kMovedFlag);
   if (!copy) throw RunError("Internal check failed: no room on page " + std::to_string(target) + " of " + Quoted(file) + ".");
   touched[target].second.insert(*copy);
-  std::vector<uint8_t> pointer(kRowPointerBytes);
+  std::array<uint8_t, kRowPointerBytes> pointer;
   Put32(pointer.data(), RowPointer(target, *copy));
   if (place->moved) {
     // The earlier copy is deleted; the row's own slot points to the new one.
@@ -139,7 +176,10 @@ void RowWriter::SetValue(PageEdit& edit, RowLocation key, const Column& column,
   } else if (!ReplaceRow(touch(key.page, key.row), key.row, pointer, kPointerFlag)) {
     throw RunError("Internal check failed: no room for a row pointer in " + Quoted(file) + ".");
   }
-  for (auto& [n, state] : touched) CheckOthersKept(state.first, edit.Get(n), n, file, state.second);
+  for (auto& [n, state] : touched) {
+    changed_.assign(state.second.begin(), state.second.end());
+    CheckOthersKept(state.first, edit.Get(n), n, file, changed_);
+  }
 }
 
 }  // namespace kw::jet

@@ -10,12 +10,22 @@
 //   had before is marked deleted.
 // Index entries name the row's own slot, which stays where it is.
 #include <optional>
+#include <span>
+#include <string>
 #include <vector>
 
 #include "platform/jet/page_edit.h"
+#include "platform/jet/row_codec.h"
 #include "platform/jet/table_rows.h"
 
 namespace kw::jet {
+
+// Checks that every row of data page n that is not among `changed` (in
+// ascending order) kept its flags and bytes from `before` to `after`, and
+// that `after` is whole with its free space agreeing; throws RunError naming
+// the page or the first row that did not.
+void CheckOthersKept(const PageBytes& before, const PageBytes& after, uint32_t n, const std::string& file,
+                     std::span<const uint16_t> changed);
 
 class RowWriter {
  public:
@@ -34,6 +44,11 @@ class RowWriter {
   TableRows& rows_;
   UsageMap global_;
   std::optional<uint32_t> lastRoom_;  // the page a moved row went to last
+  // The rebuilt row and the cells of the row before and after, their room
+  // kept from row to row.
+  std::vector<uint8_t> row_;
+  std::vector<Cell> was_, now_;
+  std::vector<uint16_t> changed_;  // the slots of a page meant to change
   bool searched_ = false;             // the table's pages were looked through once
 };
 

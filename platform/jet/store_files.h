@@ -60,6 +60,8 @@ class StoreFiles {
   // Creates the journal, or empties the one there, for writing.
   virtual bool CreateJournal() = 0;
   virtual bool WriteJournal(uint64_t offset, const uint8_t* data, size_t size) = 0;
+  // Cuts the journal open for writing to `size` bytes.
+  virtual bool TruncateJournal(uint64_t size) = 0;
   virtual bool SyncJournal() = 0;
   virtual void CloseJournal() = 0;
   // Removes the journal; one that is already gone counts as removed.

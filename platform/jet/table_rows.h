@@ -23,6 +23,7 @@ struct RowLocation {
 struct RowPlace {
   RowLocation at;     // the bytes' own slot (the moved copy for a moved row)
   bool moved = false;
+  Slot slot;          // that slot, checked against its page
 };
 
 class TableRows {
@@ -34,7 +35,8 @@ class TableRows {
   const UsageMap& OwnedPages() const { return owned_; }
   const UsageMap& FreePages() const { return free_; }
 
-  // Every row that is not deleted, once, with its bytes. `tidy` is false when
+  // Every row that is not deleted, once, with its bytes, page by page in
+  // file order (read many pages at a time). `tidy` is false when
   // the free space of a page holding the row (its slot's or its moved copy's)
   // does not agree with the page's rows, so that the row cannot be rewritten.
   // Two row pointers to one moved copy are a damaged file.

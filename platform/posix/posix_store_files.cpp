@@ -174,6 +174,10 @@ class PosixStoreFiles : public StoreFiles {
     return WriteV(journalFd_, offset, one);
   }
 
+  bool TruncateJournal(uint64_t size) override {
+    return Note(ftruncate(journalFd_, static_cast<off_t>(size)) == 0);
+  }
+
   bool SyncJournal() override { return Note(fdatasync(journalFd_) == 0); }
 
   void CloseJournal() override {

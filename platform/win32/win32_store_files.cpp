@@ -159,6 +159,12 @@ class Win32StoreFiles : public StoreFiles {
     return WriteAt(journalHandle_, offset, data, size);
   }
 
+  bool TruncateJournal(uint64_t size) override {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    return Note(SetFileInformationByHandle(journalHandle_, FileEndOfFileInfo, &end, sizeof end) != 0);
+  }
+
   bool SyncJournal() override { return Note(FlushFileBuffers(journalHandle_) != 0); }
 
   void CloseJournal() override {

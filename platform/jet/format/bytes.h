@@ -3,6 +3,7 @@
 // in index entries, whose row and child pointers are big-endian so that the
 // entries sort as their bytes do. Nothing here checks bounds: the engine's
 // readers check them first (platform/jet/byte_view.h).
+#include <bit>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -11,9 +12,24 @@ namespace kw::jet {
 
 using Bytes = std::vector<uint8_t>;
 
-inline uint16_t Get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+// On a little-endian machine a number is read in one load.
+inline uint16_t Get16(const uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    uint16_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 inline uint32_t Get24(const uint8_t* p) { return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16); }
-inline uint32_t Get32(const uint8_t* p) { return Get24(p) | static_cast<uint32_t>(p[3]) << 24; }
+inline uint32_t Get32(const uint8_t* p) {
+  if constexpr (std::endian::native == std::endian::little) {
+    uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  return Get24(p) | static_cast<uint32_t>(p[3]) << 24;
+}
 
 inline void Put16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);

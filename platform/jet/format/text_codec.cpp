@@ -8,43 +8,58 @@
 namespace kw::jet {
 namespace {
 
-void AppendUnits(std::string& out, const std::vector<uint16_t>& units) {
-  for (size_t i = 0; i < units.size(); ++i) {
-    uint32_t u = units[i];
-    if (u >= 0xD800 && u <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] <= 0xDFFF) {
-      u = 0x10000 + ((u - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (u >= 0xD800 && u <= 0xDFFF) {
-      u = 0xFFFD;
+// UTF-16 units to UTF-8, one at a time: a high surrogate waits for the low
+// one after it; a surrogate without its partner becomes U+FFFD.
+class Utf16ToUtf8 {
+ public:
+  explicit Utf16ToUtf8(std::string& out) : out_(out) {}
+  void Add(uint32_t u) {
+    if (high_ != 0) {
+      const uint32_t high = high_;
+      high_ = 0;
+      if (u >= 0xDC00 && u <= 0xDFFF) {
+        AppendUtf8(out_, 0x10000 + ((high - 0xD800) << 10) + (u - 0xDC00));
+        return;
+      }
+      AppendUtf8(out_, 0xFFFD);
     }
-    AppendUtf8(out, u);
+    if (u >= 0xD800 && u <= 0xDBFF) {
+      high_ = u;
+    } else {
+      AppendUtf8(out_, u >= 0xDC00 && u <= 0xDFFF ? 0xFFFD : u);
+    }
   }
-}
+  void End() {
+    if (high_ != 0) AppendUtf8(out_, 0xFFFD);
+    high_ = 0;
+  }
 
-std::vector<uint32_t> CodePoints(std::string_view text) {
-  std::vector<uint32_t> out;
-  for (size_t i = 0; i < text.size();) out.push_back(NextUtf8(text, i));
-  return out;
-}
+ private:
+  std::string& out_;
+  uint32_t high_ = 0;
+};
 
 }  // namespace
 
 std::string DecodeText(const uint8_t* data, size_t size) {
   const bool compressed = size >= 2 && data[0] == 0xFF && data[1] == 0xFE;
   // Text of ASCII characters alone, the most common, is its own UTF-8.
-  std::string ascii;
   const size_t step = compressed ? 1 : 2;
-  size_t i = compressed ? 2 : 0;
+  const size_t from = compressed ? 2 : 0;
   if (compressed || size % 2 == 0) {
-    ascii.reserve((size - i) / step);
-    for (; i < size; i += step) {
-      if (data[i] == 0 || data[i] >= 0x80 || (!compressed && data[i + 1] != 0)) break;
-      ascii.push_back(static_cast<char>(data[i]));
+    bool plain = true;
+    for (size_t i = from; i < size; i += step)
+      plain &= data[i] != 0 && data[i] < 0x80 && (compressed || data[i + 1] == 0);
+    if (plain && compressed) return std::string(reinterpret_cast<const char*>(data) + from, size - from);
+    if (plain) {
+      std::string ascii(size / 2, '\0');
+      for (size_t i = 0; i < size; i += 2) ascii[i / 2] = static_cast<char>(data[i]);
+      return ascii;
     }
-    if (i >= size) return ascii;
   }
-  std::vector<uint16_t> units;
+  // Otherwise unit by unit.
+  std::string out;
+  Utf16ToUtf8 units(out);
   if (compressed) {
     bool oneByte = true;
     for (size_t k = 2; k < size;) {
@@ -52,41 +67,48 @@ std::string DecodeText(const uint8_t* data, size_t size) {
         oneByte = !oneByte;
         ++k;
       } else if (oneByte) {
-        units.push_back(data[k++]);
+        units.Add(data[k++]);
       } else if (k + 1 < size) {
-        units.push_back(static_cast<uint16_t>(data[k] | data[k + 1] << 8));
+        units.Add(static_cast<uint16_t>(data[k] | data[k + 1] << 8));
         k += 2;
       } else {
         break;
       }
     }
   } else {
-    units.reserve(size / 2);
-    for (size_t k = 0; k + 1 < size; k += 2) units.push_back(Get16(data + k));
+    for (size_t k = 0; k + 1 < size; k += 2) units.Add(Get16(data + k));
   }
-  std::string out;
-  AppendUnits(out, units);
+  units.End();
   return out;
 }
 
 std::vector<uint8_t> EncodeText(std::string_view text, bool compress) {
-  const std::vector<uint32_t> cps = CodePoints(text);
-  bool fits = compress && cps.size() > 2;
-  for (uint32_t c : cps)
-    if (c < 1 || c > 0xFF) fits = false;
   std::vector<uint8_t> out;
-  if (fits) {
-    out.reserve(cps.size() + 2);
+  EncodeText(text, compress, out);
+  return out;
+}
+
+void EncodeText(std::string_view text, bool compress, std::vector<uint8_t>& out) {
+  out.clear();
+  size_t count = 0;
+  bool fits = compress;
+  for (size_t i = 0; i < text.size(); ++count) {
+    const uint32_t c = NextUtf8(text, i);
+    if (c < 1 || c > 0xFF) fits = false;
+  }
+  if (fits && count > 2) {
+    out.reserve(count + 2);
     out.push_back(0xFF);
     out.push_back(0xFE);
-    for (uint32_t c : cps) out.push_back(static_cast<uint8_t>(c));
-    return out;
+    for (size_t i = 0; i < text.size();) out.push_back(static_cast<uint8_t>(NextUtf8(text, i)));
+    return;
   }
   auto unit = [&](uint32_t u) {
     out.push_back(static_cast<uint8_t>(u));
     out.push_back(static_cast<uint8_t>(u >> 8));
   };
-  for (uint32_t c : cps) {
+  for (size_t i = 0; i < text.size();) {
+    const uint32_t c = NextUtf8(text, i);
     if (c >= 0x10000) {
       unit(0xD800 + ((c - 0x10000) >> 10));
       unit(0xDC00 + ((c - 0x10000) & 0x3FF));
@@ -94,12 +116,11 @@ std::vector<uint8_t> EncodeText(std::string_view text, bool compress) {
       unit(c);
     }
   }
-  return out;
 }
 
 size_t TextUnits(std::string_view text) {
   size_t n = 0;
-  for (uint32_t c : CodePoints(text)) n += c >= 0x10000 ? 2 : 1;
+  for (size_t i = 0; i < text.size();) n += NextUtf8(text, i) >= 0x10000 ? 2 : 1;
   return n;
 }
 

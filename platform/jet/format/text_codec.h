@@ -17,6 +17,8 @@ std::string DecodeText(const uint8_t* data, size_t size);
 // more than two characters and every one of them is U+0001..U+00FF (a
 // shorter text would not become shorter); otherwise UCS-2.
 std::vector<uint8_t> EncodeText(std::string_view text, bool compress);
+// The same into `out` (replacing what it held; its room is kept).
+void EncodeText(std::string_view text, bool compress, std::vector<uint8_t>& out);
 
 // Characters as Jet counts them against a column's length (UTF-16 units).
 size_t TextUnits(std::string_view text);
