@@ -179,7 +179,8 @@ same_dbs "$p4" "$work/linux" || fail "4: the UNC data directory did not convert 
 echo "ok 4: a UNC data directory converted alike"
 
 # --- 5. Closing the window during the run -----------------------------------
-"$make_sample" "$work/big" --plz-rows 400000 --clients 0 >/dev/null || fail "make_sample"
+# Enough rows that the run is still converting when the window is closed.
+"$make_sample" "$work/big" --plz-rows 1500000 --clients 0 >/dev/null || fail "make_sample"
 linux_convert "$work/big" "$work/big_linux"
 p5=$(new_prefix close "$work/big") || exit 1
 big_db="drive_d/Daten/Public/Public.mdb"

@@ -5,7 +5,8 @@
 // lock file (<base>.ldb) is judged the Windows way: a lock file that some
 // process holds open shows a user; one that nobody holds was left by a
 // crash and does not count (it is tried with a share mode of 0, which
-// succeeds only while no one has it open).
+// succeeds only while no one has it open). The journal, held open from one
+// write group to the next, is shared for reading alike.
 //
 // Windows has no flush of a folder's entries for ordinary programs: NTFS
 // logs them itself, and SyncFolder has nothing to do.
@@ -145,7 +146,7 @@ class Win32StoreFiles : public StoreFiles {
 
   bool CreateJournal() override {
     CloseJournal();
-    journalHandle_ = CreateFileA(journal_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    journalHandle_ = CreateFileA(journal_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (journalHandle_ == INVALID_HANDLE_VALUE) return Note(false);
     if (GetFileType(journalHandle_) != FILE_TYPE_DISK) {
