@@ -26,7 +26,7 @@ DataPage::DataPage(const PageBytes& page, const std::string& file, uint32_t numb
   // at or below the page's end) and above the slots. Checked in one sweep
   // over every slot; the row at fault is looked for only when one is.
   const uint32_t lowest = kDataHeader + 2u * count_;
-  auto startOf = [&page](uint32_t i) { return SlotWord(page, static_cast<uint16_t>(i)) & kSlotOffsetMask; };
+  auto startOf = [&page](uint32_t i) -> uint32_t { return SlotWord(page, static_cast<uint16_t>(i)) & kSlotOffsetMask; };
   uint32_t outOfPlace = count_ > 0 && (startOf(0) > kPageSize || startOf(count_ - 1u) < lowest);
   for (uint32_t i = 1; i < count_; ++i) outOfPlace |= static_cast<uint32_t>(startOf(i) > startOf(i - 1));
   if (outOfPlace == 0) return;
