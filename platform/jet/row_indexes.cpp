@@ -41,6 +41,8 @@ KeyValue IndexKeyValue(const Column& c, const ByteView& row, const Cell& cell) {
 
 namespace {
 
+constexpr size_t kKeptKeys = 4;
+
 bool IsNull(const KeyValue& v) { return std::holds_alternative<std::monostate>(v); }
 
 }  // namespace
@@ -94,9 +96,20 @@ std::optional<EntryBytes> RowIndexes::Entry(const Kept& index, const Values& val
   for (const IndexColumn& ic : index.columns) allNull = allNull && IsNull(values.at(ic.number));
   if (allNull && index.ignoreNulls) return std::nullopt;
   EntryBytes entry;
-  for (const IndexColumn& ic : index.columns)
-    AppendIndexKey(entry, ColumnNumbered(ic.number).type, values.at(ic.number),
-                   ic.ascending ? KeyOrder::kAscending : KeyOrder::kDescending);
+  for (const IndexColumn& ic : index.columns) {
+    // Area codes and countries repeat from row to row: the keys of the last
+    // few values of each column are kept.
+    const KeyValue& value = values.at(ic.number);
+    auto& kept = keys_[uint32_t{ic.number} * 2 + (ic.ascending ? 0 : 1)];
+    auto it = std::find_if(kept.begin(), kept.end(), [&](const auto& k) { return k.first == value; });
+    if (it == kept.end()) {
+      Bytes key;
+      AppendIndexKey(key, ColumnNumbered(ic.number).type, value, ic.ascending ? KeyOrder::kAscending : KeyOrder::kDescending);
+      if (kept.size() == kKeptKeys) kept.erase(kept.begin());
+      it = kept.emplace(kept.end(), value, std::move(key));
+    }
+    entry.insert(entry.end(), it->second.begin(), it->second.end());
+  }
   if (entry.size() > kMaxIndexKey)
     throw std::invalid_argument("a key of " + std::to_string(entry.size()) + " bytes is longer than an index takes");
   AppendBig32(entry, RowPointer(key.page, key.row));

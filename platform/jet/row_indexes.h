@@ -88,6 +88,8 @@ class RowIndexes : public PendingPages {
   std::optional<PageAllocator> allocator_;  // reads its maps anew at each use
   std::map<uint32_t, Kept> indexes_;  // by real index
   std::map<uint16_t, std::vector<uint32_t>> held_;  // column number: its real indexes
+  // The keys of a column's latest values, by column number and order.
+  mutable std::map<uint32_t, std::vector<std::pair<KeyValue, Bytes>>> keys_;
 };
 
 }  // namespace kw::jet
