@@ -234,8 +234,8 @@ void FilePageStore::ReadPages(uint32_t first, uint32_t count, PageBytes* out) {
   if (count == 0) return;
   if (first >= PageCount() || count > PageCount() - first)
     Fail("pages " + std::to_string(first) + " to " + std::to_string(first + count - 1) + " are beyond the end of the file", "");
-  // Straight from the file, past the pages held for single reads; the
-  // group's pages over them.
+  // Straight from the file (what a held clean copy holds too), without
+  // keeping them; the group's own pages over them.
   const uint32_t inFile = first < filePages_ ? std::min(count, filePages_ - first) : 0;
   if (inFile > 0) ReadRun(first, inFile, out[0].data());
   for (uint32_t i = 0; i < count; ++i)
